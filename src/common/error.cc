@@ -1,0 +1,31 @@
+#include "common/error.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace quorvane {
+
+std::string ErrnoText(int errnum) {
+  char buf[256];
+  // GNU strerror_r may return a static string instead of filling buf.
+#if defined(__GLIBC__) && defined(_GNU_SOURCE)
+  std::string text = strerror_r(errnum, buf, sizeof buf);
+#else
+  std::string text = strerror_r(errnum, buf, sizeof buf) == 0 ? buf : "unknown error";
+#endif
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+Error SysError(std::string_view op, std::string_view path, int errnum) {
+  std::string msg(op);
+  msg += ' ';
+  msg += path;
+  msg += ": ";
+  msg += ErrnoText(errnum);
+  return Error(std::move(msg), errnum);
+}
+
+Error ErrnoError(int errnum) { return Error(ErrnoText(errnum), errnum); }
+
+}  // namespace quorvane

@@ -1,0 +1,30 @@
+// The few system services that differ between NetBSD, where the installer
+// runs, and Linux, where it is built and tested. NetBSD calls are under
+// __NetBSD__; the Linux equivalents beside them behave the same for callers.
+#ifndef QUORVANE_COMMON_PLATFORM_H_
+#define QUORVANE_COMMON_PLATFORM_H_
+
+#include <cstdint>
+#include <string>
+
+#include "common/error.h"
+
+namespace quorvane::platform {
+
+// The path of the running executable as the kernel reports it (NetBSD:
+// sysctl KERN_PROC_PATHNAME; Linux: /proc/self/exe). Links may remain.
+Result<std::string> ExecutablePath();
+
+// Free-space figures of the file system that holds a path.
+struct FileSystemStats {
+  uint64_t free_blocks = 0;  // f_bfree: blocks reserved for the superuser included
+  uint64_t block_size = 0;   // f_bsize
+};
+
+// NetBSD: statvfs1 with ST_WAIT; Linux: statvfs. The error text is the
+// system's description alone.
+Result<FileSystemStats> QueryFileSystem(const std::string& path);
+
+}  // namespace quorvane::platform
+
+#endif  // QUORVANE_COMMON_PLATFORM_H_

@@ -1,0 +1,20 @@
+// Unicode simple case mapping, taken from the C library's wide-character
+// functions under a UTF-8 locale.
+#ifndef QUORVANE_COMMON_UNICODE_CASE_H_
+#define QUORVANE_COMMON_UNICODE_CASE_H_
+
+#include <string>
+#include <string_view>
+
+namespace quorvane {
+
+// Each code point by its simple lower-case mapping ("İ" becomes "i"); each
+// byte that does not begin a valid UTF-8 sequence becomes U+FFFD.
+std::string ToLowerUnicode(std::string_view s);
+
+// Equal under simple case folding, code point by code point.
+bool EqualFoldUnicode(std::string_view a, std::string_view b);
+
+}  // namespace quorvane
+
+#endif  // QUORVANE_COMMON_UNICODE_CASE_H_

@@ -1,0 +1,130 @@
+#include "installer/driver.h"
+
+#include <errno.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "common/path.h"
+#include "installer/constants.h"
+#include "installer/installer_paths.h"
+
+namespace quorvane {
+namespace {
+
+std::string JoinWords(const std::vector<std::string>& words, size_t from) {
+  std::string out;
+  for (size_t i = from; i < words.size(); ++i) {
+    if (i > from) out += ' ';
+    out += words[i];
+  }
+  return out;
+}
+
+// Until the temporary-directory step: the directory is only made absolute.
+bool PrepareTempDir(Run& run) {
+  std::string value = run.params.TempDir.empty() ? run.defaultTempDir : run.params.TempDir;
+  Result<std::string> abs = MakeAbsolute(value);
+  if (!abs.ok()) {
+    run.Collect("[ERROR] Failed to get absolute path for %s. (%s)", value, abs.error());
+    run.exitCode = exitBadDirectory;
+    return false;
+  }
+  run.params.TempDir = *abs;
+  return true;
+}
+
+// The log goes to the debug directory when that is a directory, else to the
+// temporary directory with --no-delete, else nowhere.
+bool SetUpLog(Run& run) {
+  std::string path = LogFilePath(run.params.TempDir);
+  bool to_file = run.params.NoDelete;
+  if (!run.params.DebugDir.empty()) {
+    struct stat st;
+    if (stat(run.params.DebugDir.c_str(), &st) != 0) {
+      if (errno != ENOENT) {
+        run.Collect("[ERROR] Failed to get stats for %s. (%s)", run.params.DebugDir,
+                    SysError("stat", run.params.DebugDir, errno));
+        run.exitCode = exitBadDirectory;
+        return false;
+      }
+    } else if (S_ISDIR(st.st_mode)) {
+      path = LogFilePath(run.params.DebugDir);
+      to_file = true;
+    }
+  }
+  run.log.Init(path, to_file, run.pendingLogLines);
+  return true;
+}
+
+// The run's steps in order; a failing step sets exitCode and returns.
+void RunSteps(Run& run) {
+  // The lenient pass: its result and error are not used, only its side effects.
+  (void)ParseParameters(run.argv, "", "", true);
+
+  run.Collect("[INFO ] Starting %s installer ...", productName);
+
+  Result<std::string> dir = getInstallerDir();
+  if (!dir.ok()) {
+    run.Collect("[ERROR] Cannot generate installer dir. (%s)", dir.error());
+    run.exitCode = exitInitFailed;
+    return;
+  }
+  run.installerDir = *dir;
+  run.Collect("[INFO ] Running from: %s", run.installerDir);
+
+  Result<std::string> out = getDefaultOutputDir(run.argv.empty() ? "" : run.argv[0]);
+  run.outputDirDefault = out.ok() ? *out : run.installerDir;
+
+  Result<std::string> path = getInstallerFilePath();
+  if (!path.ok()) {
+    run.Collect("[ERROR] Cannot get installer file path. (%s)", path.error());
+    run.exitCode = exitInitFailed;
+    return;
+  }
+  run.installerPath = *path;
+
+  if (run.argv.size() > 1) run.Collect("[INFO ] Installer arguments: %s", JoinWords(run.argv, 1));
+
+  Result<Parameters> params = ParseParameters(run.argv, run.defaultTempDir, run.outputDirDefault, false);
+  if (!params.ok()) {
+    run.Collect("[ERROR] Parse arguments error. (%s)", params.error());
+    run.exitCode = exitBadCommandLine;
+    return;
+  }
+  run.params = *params;
+
+  if (!PrepareTempDir(run)) return;
+  if (!SetUpLog(run)) return;
+}
+
+// The end steps, in the reverse of the order in which they were armed.
+struct EndSteps {
+  Run& run;
+  ~EndSteps() {
+    // end step: cleanup of the install directory
+    run.log.FlushPending(run.defaultTempDir, run.pendingLogLines);
+    run.log.Finish();
+    std::exit(run.exitCode);
+  }
+};
+
+}  // namespace
+
+void RunInstallerAndExit(std::vector<std::string> argv, std::string defaultTempDir) {
+  Run& run = *new Run;  // lives until the process exits
+  run.argv = std::move(argv);
+  run.defaultTempDir = std::move(defaultTempDir);
+  run.Collect("[INFO ] %s v%s (%s @ %d)", productName, productVersion, releaseChannel, buildTime);
+  {
+    EndSteps end{run};
+    try {
+      RunSteps(run);
+    } catch (...) {
+      // An internal fault ends the run like any other way out, unreported.
+    }
+  }
+  std::abort();  // not reached: the end steps exit
+}
+
+}  // namespace quorvane

@@ -1,0 +1,40 @@
+// The installer's run, from the banner to the process exit.
+#ifndef QUORVANE_INSTALLER_DRIVER_H_
+#define QUORVANE_INSTALLER_DRIVER_H_
+
+#include <string>
+#include <vector>
+
+#include "installer/log.h"
+#include "installer/parameters.h"
+
+namespace quorvane {
+
+// The state of one run; it lives until the process exits.
+struct Run {
+  std::vector<std::string> argv;  // the process's argument vector
+  std::string defaultTempDir;     // fixed at start-up
+  int exitCode = 0;
+  std::vector<std::string> pendingLogLines;
+  InstallerLog log;
+  std::string installerDir;
+  std::string outputDirDefault;
+  std::string installerPath;
+  Parameters params;
+  bool installDirCreated = false;
+  std::string installDir;
+  std::vector<std::string> payloadArgs;
+  std::string mainFile;
+
+  template <typename... Args>
+  void Collect(std::string_view format, const Args&... args) {
+    pendingLogLines.push_back(FormatLog(format, args...));
+  }
+};
+
+// Runs the installer and ends the process with the run's exit code.
+[[noreturn]] void RunInstallerAndExit(std::vector<std::string> argv, std::string defaultTempDir);
+
+}  // namespace quorvane
+
+#endif  // QUORVANE_INSTALLER_DRIVER_H_

@@ -1,0 +1,118 @@
+#include "installer/log.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "common/path.h"
+#include "common/utf8.h"
+#include "installer/constants.h"
+
+namespace quorvane {
+
+// printf cannot pad by code points, and the log needs only three directives.
+std::string FormatLogText(std::string_view format, const std::vector<LogArg>& args) {
+  std::string out;
+  size_t next = 0;
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != '%' || i + 1 == format.size()) {
+      out += format[i];
+      continue;
+    }
+    size_t j = i + 1;
+    if (format[j] == '%') {
+      out += '%';
+      i = j;
+      continue;
+    }
+    bool left = false;
+    if (format[j] == '-') {
+      left = true;
+      ++j;
+    }
+    size_t width = 0;
+    while (j < format.size() && format[j] >= '0' && format[j] <= '9') {
+      width = width * 10 + (format[j] - '0');
+      ++j;
+    }
+    if (j == format.size() || (format[j] != 's' && format[j] != 'd')) {
+      out += format.substr(i, j - i);
+      i = j - 1;
+      continue;
+    }
+    std::string value = next < args.size() ? args[next].text : "%!" + std::string(1, format[j]) + "(MISSING)";
+    ++next;
+    size_t runes = CountRunes(value);
+    std::string pad = runes < width ? std::string(width - runes, ' ') : std::string();
+    out += left ? value + pad : pad + value;
+    i = j;
+  }
+  return out;
+}
+
+std::string LogTimestamp() {
+  time_t now = time(nullptr);
+  struct tm tm;
+  localtime_r(&now, &tm);
+  char buf[64];
+  snprintf(buf, sizeof buf, "%04d/%02d/%02d %02d:%02d:%02d ", tm.tm_year + 1900, tm.tm_mon + 1,
+           tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return buf;
+}
+
+std::string LogFilePath(std::string_view dir) {
+  return JoinPath(dir, std::string(installerLogBaseName) + ".log");
+}
+
+InstallerLog::~InstallerLog() {
+  if (fd_ >= 0) close(fd_);
+}
+
+void InstallerLog::Init(const std::string& path, bool to_file,
+                        const std::vector<std::string>& lines) {
+  if (!to_file) {
+    state_ = State::kDiscarding;
+    return;
+  }
+  fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
+  if (fd_ < 0) {
+    open_error_ = SysError("open", path, errno);
+    state_ = State::kDiscarding;
+    return;
+  }
+  state_ = State::kFile;
+  for (const std::string& line : lines) WriteLine(line, true);
+}
+
+void InstallerLog::FlushPending(const std::string& default_temp_dir,
+                                const std::vector<std::string>& pending) {
+  if (exists()) return;
+  Init(LogFilePath(default_temp_dir), true, pending);
+}
+
+void InstallerLog::Finish() {
+  Logf("[INFO ] End, success.\n\n\n\n");
+  if (fd_ >= 0) {
+    close(fd_);  // a failure to close changes nothing now
+    fd_ = -1;
+  }
+}
+
+void InstallerLog::WriteLine(std::string text, bool always_newline) {
+  std::string line = LogTimestamp();
+  line += text;
+  if (always_newline || line.back() != '\n') line += '\n';
+  // One write per line and no buffer, so that an abrupt end loses no line.
+  size_t done = 0;
+  while (done < line.size()) {
+    ssize_t n = write(fd_, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // a failed write is ignored
+    done += static_cast<size_t>(n);
+  }
+}
+
+}  // namespace quorvane

@@ -1,0 +1,85 @@
+// The installer log: one per run, written to a file or discarded.
+#ifndef QUORVANE_INSTALLER_LOG_H_
+#define QUORVANE_INSTALLER_LOG_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "common/error.h"
+
+namespace quorvane {
+
+// One value for a log format: a text or a decimal integer.
+struct LogArg {
+  std::string text;
+
+  LogArg(std::string_view s) : text(s) {}
+  LogArg(const std::string& s) : text(s) {}
+  LogArg(const char* s) : text(s) {}
+  LogArg(const Error& e) : text(e.text()) {}
+  template <typename T, typename = std::enable_if_t<std::is_integral_v<T>>>
+  LogArg(T n) : text(std::to_string(n)) {}
+};
+
+// Formats a log text. Knows "%s", "%d" (both take the value's text), "%-Ns"
+// (padded with blanks on the right to N code points) and "%%".
+std::string FormatLogText(std::string_view format, const std::vector<LogArg>& args);
+
+template <typename... Args>
+std::string FormatLog(std::string_view format, const Args&... args) {
+  return FormatLogText(format, {LogArg(args)...});
+}
+
+// "YYYY/MM/DD hh:mm:ss " in local time.
+std::string LogTimestamp();
+
+class InstallerLog {
+ public:
+  InstallerLog() = default;
+  InstallerLog(const InstallerLog&) = delete;
+  InstallerLog& operator=(const InstallerLog&) = delete;
+  ~InstallerLog();
+
+  // initInstallerLog: once per run. With to_file false, or when the file
+  // cannot be opened, every line is discarded; otherwise `lines` are written.
+  void Init(const std::string& path, bool to_file, const std::vector<std::string>& lines);
+
+  // flushPendingLog: when the log was never set up, it is set up as a file in
+  // default_temp_dir with the collected lines.
+  void FlushPending(const std::string& default_temp_dir, const std::vector<std::string>& pending);
+
+  // finishLog: the closing line, then the file is closed.
+  void Finish();
+
+  // Writes one line: the time stamp, the text, and a newline unless the text
+  // ends with one. A discarding log neither formats nor reads the clock.
+  template <typename... Args>
+  void Logf(std::string_view format, const Args&... args) {
+    if (fd_ < 0) return;
+    WriteLine(FormatLog(format, args...), false);
+  }
+
+  bool exists() const { return state_ != State::kAbsent; }
+  bool writes_to_file() const { return fd_ >= 0; }
+  const std::optional<Error>& open_error() const { return open_error_; }
+
+ private:
+  enum class State { kAbsent, kFile, kDiscarding };
+
+  void WriteLine(std::string text, bool always_newline);
+
+  State state_ = State::kAbsent;
+  int fd_ = -1;
+  std::optional<Error> open_error_;
+};
+
+// The log file's path in a directory.
+std::string LogFilePath(std::string_view dir);
+
+}  // namespace quorvane
+
+#endif  // QUORVANE_INSTALLER_LOG_H_
