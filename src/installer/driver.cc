@@ -94,15 +94,21 @@ void RunSteps(Run& run) {
   }
   run.params = *params;
 
+  // [step: temporary directory]
   if (!PrepareTempDir(run)) return;
   if (!SetUpLog(run)) return;
+  // [steps: architecture lines, free space, administrator rights]
+  // [step: install directory; sets run.installDir and run.installDirCreated]
+  // [step: payload argument list]
+  // [step: extraction]
+  // [step: payload run]
 }
 
 // The end steps, in the reverse of the order in which they were armed.
 struct EndSteps {
   Run& run;
   ~EndSteps() {
-    // end step: cleanup of the install directory
+    // [end step: cleanup of the install directory, when run.installDirCreated]
     run.log.FlushPending(run.defaultTempDir, run.pendingLogLines);
     run.log.Finish();
     std::exit(run.exitCode);
