@@ -1,7 +1,7 @@
 # Build and test entry points; see README.md.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-asan test test-normal test-asan demo clean
+.PHONY: all deps build build-asan test test-normal test-asan demo fuzz clean
 
 all: build
 
@@ -24,6 +24,10 @@ test-asan: build-asan
 	  ctest --output-on-failure -j $(JOBS)
 
 test: test-normal test-asan
+
+# Runs every fuzz target for FUZZ_SECONDS seconds each (default 180).
+fuzz: deps
+	./scripts/fuzz
 
 clean:
 	rm -rf build build-asan build-fuzz
