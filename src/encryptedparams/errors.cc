@@ -2,6 +2,9 @@
 
 namespace quorvane::encryptedparams {
 
-Error errUnsupportedType() { return Error("unsupported type"); }
+const Error& errUnsupportedType() {
+  static const Error kError("unsupported type");
+  return kError;
+}
 
 }  // namespace quorvane::encryptedparams

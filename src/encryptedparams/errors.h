@@ -5,8 +5,9 @@
 
 namespace quorvane::encryptedparams {
 
-// The record names a cipher that this build does not have.
-Error errUnsupportedType();
+// The record names a cipher that this build does not have: "unsupported
+// type". One value, shared by every call.
+const Error& errUnsupportedType();
 
 }  // namespace quorvane::encryptedparams
 
