@@ -11,16 +11,16 @@ namespace quorvane {
 
 struct Parameters {
   bool Help = false;
-  std::string Offline;
+  std::string Offline = {};
   bool Kill = false;
-  std::string OutputDir;
-  std::string TempDir;
-  std::string YaraDir;
+  std::string OutputDir = {};
+  std::string TempDir = {};
+  std::string YaraDir = {};
   bool NoDelete = false;
   bool NoAdminCheck = false;
   bool NoCheck = false;
-  std::string DebugDir;
-  std::string EncryptedParamsValue;
+  std::string DebugDir = {};
+  std::string EncryptedParamsValue = {};
 
   // Folds other in: flags set in other are set, its non-empty directory
   // values replace ours; EncryptedParamsValue is kept.
@@ -30,10 +30,17 @@ struct Parameters {
 };
 
 // Parses a command line (args[0] is the program path). With lenient true,
-// every failure of the option syntax is ignored.
+// every failure of the option syntax is ignored; with lenient false, only
+// leftover words are. The defaults give TempDir and OutputDir.
 Result<Parameters> ParseParameters(const std::vector<std::string>& args,
                                    const std::string& tempDirDefault,
                                    const std::string& outputDirDefault, bool lenient);
+
+// The worker of ParseParameters: option parse, encrypted record (only when
+// topLevel), validation of the directory values. args[0] is the program
+// path and is never taken for an option.
+Result<Parameters> parseArgs(const std::vector<std::string>& args, bool topLevel,
+                             const Parameters& defaults, bool lenient);
 
 }  // namespace quorvane
 

@@ -1,0 +1,22 @@
+// The options carried by an encrypted parameter record on the command line.
+#ifndef QUORVANE_INSTALLER_ENCRYPTED_PARAMS_STEP_H_
+#define QUORVANE_INSTALLER_ENCRYPTED_PARAMS_STEP_H_
+
+#include <string>
+
+#include "common/error.h"
+#include "installer/parameters.h"
+
+namespace quorvane {
+
+// Runs when record.EncryptedParamsValue is not empty: decodes and decrypts
+// the record, parses its words as a second command line (under lenient),
+// merges them over record and stores the re-encrypted record, its directory
+// values re-quoted, in record.EncryptedParamsValue. Only a top-level command
+// line may carry a record. programPath is the first word of the command line.
+Status RunEncryptedParamsStep(Parameters& record, const std::string& programPath, bool topLevel,
+                              bool lenient);
+
+}  // namespace quorvane
+
+#endif  // QUORVANE_INSTALLER_ENCRYPTED_PARAMS_STEP_H_
