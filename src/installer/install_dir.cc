@@ -1,0 +1,58 @@
+#include "installer/install_dir.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include "installer/constants.h"
+
+namespace quorvane {
+namespace {
+
+constexpr mode_t kInstallDirMode = 0700;
+
+}  // namespace
+
+uint32_t SystemRandom() { return arc4random(); }
+
+Result<std::string> createInstallDir(const std::string& dir_arg, const std::string& pattern_arg,
+                                     const std::string& defaultTempDir, const RandomSource& random) {
+  const std::string dir = dir_arg.empty() ? defaultTempDir : dir_arg;
+  const std::string pattern = pattern_arg.empty() ? installDirPrefixDefault : pattern_arg;
+  if (pattern.find('/') != std::string::npos) {
+    return Error("mkdirtemp " + pattern + ": pattern contains path separator", EINVAL);
+  }
+  const size_t star = pattern.rfind('*');
+  const std::string prefix = star == std::string::npos ? pattern : pattern.substr(0, star);
+  const std::string suffix = star == std::string::npos ? "" : pattern.substr(star + 1);
+  const std::string base = dir + (!dir.empty() && dir.back() == '/' ? "" : "/") + prefix;
+
+  for (int attempt = 0; attempt < kInstallDirAttempts; ++attempt) {
+    const std::string name = base + std::to_string(random()) + suffix;
+    // mkdir itself decides: a name that exists already is never taken over.
+    if (mkdir(name.c_str(), kInstallDirMode) == 0) return name;
+    const int err = errno;
+    if (err == EEXIST) continue;
+    if (err == ENOENT) {
+      struct stat st;
+      if (stat(dir.c_str(), &st) != 0 && errno == ENOENT) return SysError("stat", dir, ENOENT);
+    }
+    return SysError("mkdir", name, err);
+  }
+  return SysError("mkdirtemp", base + "*" + suffix, EEXIST);
+}
+
+bool MakeInstallDir(Run& run) {
+  Result<std::string> made = createInstallDir(run.params.TempDir, installDirPrefixDefault,
+                                              run.defaultTempDir);
+  if (!made.ok()) {
+    run.log.Logf("[ERROR] Cannot create temporary folder. (%s)", made.error());
+    run.exitCode = exitInstallDirFailed;
+    return false;
+  }
+  run.installDir = *made;
+  run.installDirCreated = true;
+  return true;
+}
+
+}  // namespace quorvane

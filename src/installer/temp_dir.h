@@ -1,0 +1,28 @@
+// The temporary directory of a run: made absolute, created when missing.
+#ifndef QUORVANE_INSTALLER_TEMP_DIR_H_
+#define QUORVANE_INSTALLER_TEMP_DIR_H_
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "common/error.h"
+#include "installer/driver.h"
+
+namespace quorvane {
+
+// Creates path, and first each missing parent, with mode (less the umask).
+// A path that is already a directory, also through a link, succeeds; one
+// that exists as anything else fails with "mkdir path: not a directory".
+Status MakeDirectoryWithParents(const std::string& path, mode_t mode);
+
+// The temporary-directory step: run.params.TempDir (run.defaultTempDir when
+// empty) becomes an absolute path that names a directory, created with its
+// missing parents, each with mode 0640, when it does not exist; links in it
+// stay unresolved. On failure the line is collected, run.exitCode is set to
+// exitBadDirectory and false is returned.
+bool PrepareTempDir(Run& run);
+
+}  // namespace quorvane
+
+#endif  // QUORVANE_INSTALLER_TEMP_DIR_H_

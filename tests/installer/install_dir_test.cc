@@ -1,0 +1,173 @@
+#include "installer/install_dir.h"
+
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <regex>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "installer/constants.h"
+#include "support/run_as_user.h"
+#include "support/test_support.h"
+
+namespace quorvane {
+namespace {
+
+using testing::Exists;
+using testing::LogLines;
+using testing::ModeOf;
+using testing::ReadFile;
+using testing::ScratchDir;
+
+RandomSource Fixed(uint32_t n) {
+  return [n] { return n; };
+}
+
+class InstallDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override { old_umask_ = umask(022); }
+  void TearDown() override { umask(old_umask_); }
+
+  ScratchDir s_;
+  mode_t old_umask_ = 0;
+};
+
+TEST_F(InstallDirTest, NameIsThePrefixAndARandomNumber) {
+  std::set<std::string> names;
+  for (int i = 0; i < 3; ++i) {
+    Result<std::string> dir = createInstallDir(s_.path(), "quorvane_", "/nonexistent");
+    ASSERT_TRUE(dir.ok()) << dir.error().text();
+    EXPECT_TRUE(std::regex_match(*dir, std::regex(s_.path() + "/quorvane_(0|[1-9][0-9]{0,9})")))
+        << *dir;
+    EXPECT_EQ(ModeOf(*dir), 0700u);
+    names.insert(*dir);
+  }
+  EXPECT_EQ(names.size(), 3u);
+}
+
+TEST_F(InstallDirTest, NamesFromPatternAndDirectory) {
+  struct Case {
+    std::string dir, pattern;
+    uint32_t number;
+    std::string want;
+  };
+  const Case cases[] = {
+      {s_.path(), "quorvane_", 0, s_ / "quorvane_0"},
+      {s_.path(), "", 4294967295u, s_ / "quorvane_4294967295"},  // empty: the usual prefix
+      {s_.path() + "/", "quorvane_", 7, s_ / "quorvane_7"},      // no second "/"
+      {s_.path() + "/.", "a*b*c", 12, s_ / "./a*b12c"},          // split at the last "*"; not cleaned
+      {s_.path(), "x*", 3, s_ / "x3"},
+      {"", "p_", 5, s_ / "dflt/p_5"},                            // empty: the default directory
+  };
+  ASSERT_EQ(mkdir((s_ / "dflt").c_str(), 0755), 0);
+  for (const Case& c : cases) {
+    Result<std::string> dir = createInstallDir(c.dir, c.pattern, s_ / "dflt", Fixed(c.number));
+    ASSERT_TRUE(dir.ok()) << c.pattern << ": " << dir.error().text();
+    EXPECT_EQ(*dir, c.want);
+    EXPECT_EQ(ModeOf(*dir), 0700u);
+  }
+}
+
+TEST_F(InstallDirTest, PatternWithSlashIsRefused) {
+  int draws = 0;
+  Result<std::string> dir = createInstallDir(s_.path(), "sub/x*", "/nonexistent", [&] {
+    ++draws;
+    return 1u;
+  });
+  ASSERT_FALSE(dir.ok());
+  EXPECT_EQ(dir.error().text(), "mkdirtemp sub/x*: pattern contains path separator");
+  EXPECT_EQ(draws, 0);
+  EXPECT_FALSE(Exists(s_ / "sub"));
+}
+
+TEST_F(InstallDirTest, AnExistingNameIsNeverReused) {
+  ASSERT_EQ(mkdir((s_ / "quorvane_1").c_str(), 0755), 0);
+  int draws = 0;
+  Result<std::string> dir = createInstallDir(s_.path(), "quorvane_", "/nonexistent", [&] {
+    return ++draws < 3 ? 1u : 2u;
+  });
+  ASSERT_TRUE(dir.ok());
+  EXPECT_EQ(*dir, s_ / "quorvane_2");
+  EXPECT_EQ(draws, 3);
+  EXPECT_EQ(ModeOf(s_ / "quorvane_1"), 0755u);
+}
+
+TEST_F(InstallDirTest, GivesUpAfter10000Attempts) {
+  ASSERT_EQ(mkdir((s_ / "quorvane_9").c_str(), 0755), 0);
+  int draws = 0;
+  Result<std::string> dir = createInstallDir(s_.path(), "quorvane_", "/nonexistent", [&] {
+    ++draws;
+    return 9u;
+  });
+  ASSERT_FALSE(dir.ok());
+  EXPECT_EQ(draws, 10000);
+  EXPECT_EQ(dir.error().errnum, EEXIST);
+  EXPECT_EQ(dir.error().text(), "mkdirtemp " + s_ / "quorvane_*: file exists");
+}
+
+TEST_F(InstallDirTest, CreationFailures) {
+  testing::WriteFile(s_ / "file", "x");
+  const std::pair<std::string, std::string> cases[] = {
+      {s_ / "missing", "stat " + s_ / "missing" + ": no such file or directory"},
+      {s_ / "missing/deeper", "stat " + s_ / "missing/deeper" + ": no such file or directory"},
+      {s_ / "file", "mkdir " + s_ / "file/quorvane_4" + ": not a directory"},
+      // dir's own status query fails otherwise: the creation error stands.
+      {s_ / "file/sub", "mkdir " + s_ / "file/sub/quorvane_4" + ": not a directory"},
+  };
+  for (const auto& [dir, want] : cases) {
+    Result<std::string> got = createInstallDir(dir, "quorvane_", "/nonexistent", Fixed(4));
+    ASSERT_FALSE(got.ok()) << dir;
+    EXPECT_EQ(got.error().text(), want);
+  }
+  EXPECT_FALSE(Exists(s_ / "missing"));
+}
+
+TEST_F(InstallDirTest, StepSetsTheRunsInstallDirOrLogs) {
+  quorvane::Run run;
+  run.log.Init(s_ / "log", true, {});
+  run.params.TempDir = s_.path();
+  EXPECT_TRUE(MakeInstallDir(run));
+  EXPECT_TRUE(run.installDirCreated);
+  EXPECT_EQ(run.installDir.rfind(s_ / "quorvane_", 0), 0u);
+  EXPECT_EQ(ModeOf(run.installDir), 0700u);
+
+  quorvane::Run failing;
+  failing.log.Init(s_ / "log2", true, {});
+  failing.params.TempDir = s_ / "missing";
+  EXPECT_FALSE(MakeInstallDir(failing));
+  EXPECT_FALSE(failing.installDirCreated);
+  EXPECT_EQ(failing.exitCode, exitInstallDirFailed);
+  EXPECT_EQ(LogLines(ReadFile(s_ / "log2")),
+            std::vector<std::string>{"[ERROR] Cannot create temporary folder. (stat " +
+                                     s_ / "missing" + ": no such file or directory)"});
+}
+
+// An ordinary user, administrator check off, one missing level: the level
+// is made with mode 0640, so nothing can be created inside it.
+TEST_F(InstallDirTest, OrdinaryUserCannotCreateInANewTemporaryDirectory) {
+  ASSERT_EQ(chmod(s_.path().c_str(), 0755), 0);
+  testing::MakeReachable(s_.path());
+  const std::string open = s_ / "open";
+  ASSERT_EQ(mkdir(open.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+  const std::string bin = testing::InstallerBinary();
+  const int status = testing::RunAsUser(
+      testing::kNobodyUid, testing::kNobodyUid, testing::kNobodyGid, bin,
+      {bin, "--no-admin-check", "--temp-dir", open + "/new", "--debug-dir", open},
+      {"TMPDIR=" + open}, s_.path());
+  EXPECT_EQ(status, 245);
+  EXPECT_EQ(ModeOf(open + "/new"), 0640u);
+  std::vector<std::string> lines = LogLines(ReadFile(open + "/Quorvane_i.log"));
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_TRUE(std::regex_match(
+      lines[lines.size() - 5],
+      std::regex(R"(\[ERROR\] Cannot create temporary folder\. \(mkdir )" + open +
+                 R"(/new/quorvane_[0-9]+: permission denied\))")))
+      << lines[lines.size() - 5];
+}
+
+}  // namespace
+}  // namespace quorvane

@@ -1,0 +1,88 @@
+#include "installer/installer_paths.h"
+
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "common/path.h"
+#include "support/test_support.h"
+
+namespace quorvane {
+namespace {
+
+using testing::LogLines;
+using testing::ReadFile;
+using testing::RunProgram;
+using testing::ScratchDir;
+
+std::string RealPath(const std::string& path) {
+  char buf[PATH_MAX];
+  return realpath(path.c_str(), buf) != nullptr ? buf : "";
+}
+
+TEST(InstallerPathsTest, DefaultTempDirComesFromTmpdir) {
+  const char* saved = getenv("TMPDIR");
+  const std::string old = saved ? saved : "";
+  unsetenv("TMPDIR");
+  EXPECT_EQ(defaultTempDirFromEnvironment(), "/tmp");
+  setenv("TMPDIR", "", 1);
+  EXPECT_EQ(defaultTempDirFromEnvironment(), "/tmp");
+  setenv("TMPDIR", "rel//work/", 1);  // taken unchanged
+  EXPECT_EQ(defaultTempDirFromEnvironment(), "rel//work/");
+  if (saved) setenv("TMPDIR", old.c_str(), 1); else unsetenv("TMPDIR");
+}
+
+TEST(InstallerPathsTest, InstallerFileIsTheRealExecutable) {
+  Result<std::string> path = getInstallerFilePath();
+  ASSERT_TRUE(path.ok()) << path.error().text();
+  EXPECT_EQ(*path, RealPath("/proc/self/exe"));
+  Result<std::string> dir = getInstallerDir();
+  ASSERT_TRUE(dir.ok());
+  EXPECT_EQ(*dir, DirPart(*path));
+}
+
+TEST(InstallerPathsTest, DefaultOutputDirIsTheProgramWordsDirectory) {
+  char cwd[PATH_MAX];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  setenv("PWD", cwd, 1);
+  const std::string wd = cwd;
+  const std::pair<std::string, std::string> cases[] = {
+      {"installer", wd},                   // found through the search path
+      {"./bin/installer", wd + "/bin"},
+      {"../x/installer", JoinPath({wd, "../x"})},
+      {"/opt/q/bin/installer", "/opt/q/bin"},
+      {"/installer", "/"},
+  };
+  for (const auto& [word, want] : cases) {
+    Result<std::string> got = getDefaultOutputDir(word);
+    ASSERT_TRUE(got.ok()) << word;
+    EXPECT_EQ(*got, want) << word;
+  }
+}
+
+// Started through a link in another directory: "Running from" names the
+// real file's directory.
+TEST(InstallerPathsTest, RunningFromIsTheDirectoryOfTheRealFile) {
+  ScratchDir scratch;
+  const std::string bin = scratch / "bin";
+  const std::string logs = scratch / "logs";
+  ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(logs.c_str(), 0755), 0);
+  ASSERT_EQ(symlink(testing::InstallerBinary().c_str(), (bin + "/installer").c_str()), 0);
+  // A regular file as the temporary directory ends the run before the log
+  // set-up, so the collected lines land in TMPDIR.
+  testing::WriteFile(scratch / "file", "x");
+  testing::ProcessResult r =
+      RunProgram(bin + "/installer", {bin + "/installer", "--temp-dir", scratch / "file"},
+                 {"TMPDIR=" + logs}, scratch.path());
+  EXPECT_EQ(r.exit_status, 254);
+  std::vector<std::string> lines = LogLines(ReadFile(logs + "/Quorvane_i.log"));
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[2], "[INFO ] Running from: " + DirPart(RealPath(testing::InstallerBinary())));
+}
+
+}  // namespace
+}  // namespace quorvane

@@ -1,0 +1,342 @@
+#include "installer/preflight.h"
+
+#include <errno.h>
+#include <string.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "installer/constants.h"
+#include "support/run_as_user.h"
+#include "support/test_support.h"
+
+namespace quorvane {
+namespace {
+
+using platform::FileSystemStats;
+using testing::LogLines;
+using testing::ReadFile;
+using testing::ScratchDir;
+
+FileSystemQuery Figures(uint64_t free_blocks, uint64_t block_size) {
+  return [=](const std::string&) -> Result<FileSystemStats> {
+    FileSystemStats st;
+    st.free_blocks = free_blocks;
+    st.block_size = block_size;
+    return st;
+  };
+}
+
+TEST(DiskSpaceTest, Threshold) {
+  constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+  struct Case {
+    uint64_t blocks, size;
+    bool enough;
+  };
+  const Case cases[] = {
+      {38400, 4096, true},            // exactly 150 MiB
+      {157286400, 1, true},
+      {157286399, 1, false},          // one byte less
+      {38399, 4096, false},
+      {0, 4096, false},
+      {kMax, 4096, true},             // a product beyond 64 bits is not wrapped
+      {uint64_t{1} << 62, 4, true},   // would wrap to 0
+      {1, 0, false},
+  };
+  for (const Case& c : cases) {
+    Result<bool> got = checkDiskSpace("/x", Figures(c.blocks, c.size));
+    ASSERT_TRUE(got.ok());
+    EXPECT_EQ(*got, c.enough) << c.blocks << " x " << c.size;
+  }
+}
+
+TEST(DiskSpaceTest, SystemQuery) {
+  ScratchDir s;
+  Result<FileSystemStats> got = platform::QueryFileSystem(s.path());
+  ASSERT_TRUE(got.ok()) << got.error().text();
+  struct statvfs want;
+  ASSERT_EQ(statvfs(s.path().c_str(), &want), 0);
+  EXPECT_EQ(got->block_size, want.f_bsize);
+  EXPECT_GT(got->free_blocks, 0u);
+  // Blocks reserved for the superuser count: the figure is f_bfree, which
+  // on a file system with reserved blocks lies well apart from f_bavail.
+  if (want.f_bfree - want.f_bavail > 1000) {
+    EXPECT_GT(got->free_blocks, want.f_bavail + (want.f_bfree - want.f_bavail) / 2);
+  }
+
+  // The error is the system's description alone.
+  Result<bool> missing = checkDiskSpace(s / "missing");
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error().text(), "no such file or directory");
+  EXPECT_EQ(missing.error().errnum, ENOENT);
+}
+
+// A run whose log goes to a file in a scratch directory.
+class StepTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    run_.params.TempDir = s_ / "tmp";
+    run_.log.Init(s_ / "log", true, {});
+  }
+  std::vector<std::string> Logged() { return LogLines(ReadFile(s_ / "log")); }
+
+  ScratchDir s_;
+  quorvane::Run run_;
+};
+
+TEST_F(StepTest, ArchitectureLines) {
+  LogArchitectureLines(run_);
+  EXPECT_EQ(Logged(), (std::vector<std::string>{"[INFO ] OS architecture: amd64",
+                                                "[INFO ] quorvane architecture: amd64"}));
+}
+
+TEST_F(StepTest, FreeSpaceOutcomes) {
+  std::string asked;
+  FileSystemQuery failing = [&](const std::string& path) -> Result<FileSystemStats> {
+    asked = path;
+    return ErrnoError(EACCES);
+  };
+  EXPECT_TRUE(CheckFreeSpace(run_, Figures(38400, 4096)));
+  EXPECT_EQ(run_.exitCode, 0);
+  EXPECT_FALSE(CheckFreeSpace(run_, Figures(38399, 4096)));
+  EXPECT_EQ(run_.exitCode, exitNoDiskSpace);
+  EXPECT_FALSE(CheckFreeSpace(run_, failing));
+  EXPECT_EQ(run_.exitCode, exitDiskCheckFailed);
+  EXPECT_EQ(asked, s_ / "tmp");
+  EXPECT_EQ(Logged(), (std::vector<std::string>{
+                          "[ERROR] Not enough space in " + s_ / "tmp" + ".",
+                          "[ERROR] Couldn't check available disk space. (permission denied)"}));
+}
+
+TEST(UserLookupTest, FirstBufferSize) {
+  const std::pair<long, size_t> cases[] = {
+      {-1, 1024},        {0, 1048576},    {-2, 1048576}, {1, 1},
+      {4096, 4096},      {1048576, 1048576}, {1048577, 1048576},
+  };
+  for (const auto& [reported, want] : cases) EXPECT_EQ(UserLookupBufferSize(reported), want) << reported;
+}
+
+// A user database with one answer; it records the buffer sizes it was given.
+struct FakeUsers {
+  uid_t real = 0;
+  long hint = 1024;
+  size_t needs = 0;  // ERANGE below this buffer size
+  int answer = 0;    // the errno value returned once the buffer is large enough
+  bool found = true;
+  uid_t entry_uid = 0;
+  std::vector<size_t> sizes;
+  std::vector<uid_t> asked;
+  struct passwd pwd = {};
+
+  UserDatabase Database() {
+    UserDatabase db;
+    db.real_uid = [this] { return real; };
+    db.buffer_size_hint = [this] { return hint; };
+    db.lookup = [this](uid_t uid, struct passwd* out, char*, size_t size, struct passwd** result) {
+      sizes.push_back(size);
+      asked.push_back(uid);
+      *result = nullptr;
+      if (size < needs) return ERANGE;
+      if (answer != 0 || !found) return answer;
+      out->pw_uid = entry_uid;
+      *result = out;
+      return 0;
+    };
+    return db;
+  }
+};
+
+TEST(UserLookupTest, RootIsTheEntryWithUserIdZero) {
+  FakeUsers root;
+  Result<bool> got = checkAdministrator(root.Database());
+  ASSERT_TRUE(got.ok());
+  EXPECT_TRUE(*got);
+
+  FakeUsers other;
+  other.real = 1000;
+  other.entry_uid = 1000;
+  got = checkIfRoot(other.Database());
+  ASSERT_TRUE(got.ok());
+  EXPECT_FALSE(*got);
+  EXPECT_EQ(other.asked, std::vector<uid_t>{1000});
+}
+
+TEST(UserLookupTest, BufferDoublesUpToOneMebibyte) {
+  FakeUsers users;
+  users.hint = -1;
+  users.needs = 8192;
+  Result<bool> got = checkIfRoot(users.Database());
+  ASSERT_TRUE(got.ok());
+  EXPECT_TRUE(*got);
+  EXPECT_EQ(users.sizes, (std::vector<size_t>{1024, 2048, 4096, 8192}));
+
+  FakeUsers huge;
+  huge.hint = 300000;
+  huge.needs = 2000000;
+  got = checkIfRoot(huge.Database());
+  ASSERT_FALSE(got.ok());
+  EXPECT_EQ(huge.sizes, (std::vector<size_t>{300000, 600000}));  // 1,200,000 would be too much
+}
+
+TEST(UserLookupTest, MissingEntryOrErrorFails) {
+  FakeUsers none;
+  none.found = false;
+  FakeUsers enoent;
+  enoent.answer = ENOENT;
+  FakeUsers eio;
+  eio.answer = EIO;
+  for (FakeUsers* users : {&none, &enoent, &eio}) {
+    Result<bool> got = checkIfRoot(users->Database());
+    ASSERT_FALSE(got.ok()) << users->answer;
+  }
+  EXPECT_EQ(checkIfRoot(none.Database()).error().text(), "unknown userid 0");
+  EXPECT_EQ(checkIfRoot(eio.Database()).error().text(),
+            "lookup userid 0: " + ErrnoText(EIO));
+}
+
+TEST_F(StepTest, AdministratorOutcomes) {
+  FakeUsers users;
+  users.found = false;
+  EXPECT_FALSE(CheckAdministratorRights(run_, users.Database()));
+  EXPECT_EQ(run_.exitCode, exitAdminCheckFailed);
+
+  users.found = true;
+  users.real = users.entry_uid = 1000;
+  EXPECT_FALSE(CheckAdministratorRights(run_, users.Database()));
+  EXPECT_EQ(run_.exitCode, exitNotAdmin);
+
+  // Either option skips the check without asking the user database.
+  users.sizes.clear();
+  run_.exitCode = 0;
+  run_.params.NoAdminCheck = true;
+  EXPECT_TRUE(CheckAdministratorRights(run_, users.Database()));
+  run_.params.NoAdminCheck = false;
+  run_.params.NoCheck = true;
+  EXPECT_TRUE(CheckAdministratorRights(run_, users.Database()));
+  EXPECT_TRUE(users.sizes.empty());
+  EXPECT_EQ(run_.exitCode, 0);
+
+  EXPECT_EQ(Logged(), (std::vector<std::string>{
+                          "[ERROR] Couldn't check if Quorvane is running with administrator privileges",
+                          "[ERROR] Quorvane needs administrator privileges.",
+                          "[INFO ] Administrator privileges check ignored due command line arguments",
+                          "[INFO ] Administrator privileges check ignored due command line arguments"}));
+}
+
+// The installer itself; its log is kept in a debug directory that anyone
+// may write to.
+class PreflightRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(chmod(s_.path().c_str(), 0755), 0);
+    testing::MakeReachable(s_.path());
+    ASSERT_EQ(mkdir(logs_.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(logs_.c_str(), 0777), 0);
+  }
+
+  int InstallAs(uid_t ruid, uid_t euid, std::vector<std::string> args) {
+    const std::string bin = testing::InstallerBinary();
+    args.insert(args.begin(), {bin, "--debug-dir", logs_});
+    return testing::RunAsUser(ruid, euid, testing::kNobodyGid, bin, args, {"TMPDIR=" + logs_},
+                              s_.path());
+  }
+
+  // The log's lines from the architecture lines on, without the closing line.
+  std::vector<std::string> Checks() {
+    std::vector<std::string> lines = LogLines(ReadFile(logs_ + "/Quorvane_i.log"));
+    std::vector<std::string> out;
+    bool on = false;
+    for (const std::string& l : lines) {
+      if (l == "[INFO ] OS architecture: amd64") on = true;
+      if (l == "[INFO ] End, success.") break;
+      if (on) out.push_back(l);
+    }
+    return out;
+  }
+
+  ScratchDir s_;
+  const std::string logs_ = s_ / "logs";
+};
+
+const std::vector<std::string> kArchLines = {"[INFO ] OS architecture: amd64",
+                                             "[INFO ] quorvane architecture: amd64"};
+
+TEST_F(PreflightRunTest, OrdinaryUserIsNoAdministrator) {
+  EXPECT_EQ(InstallAs(testing::kNobodyUid, testing::kNobodyUid, {}), 248);
+  std::vector<std::string> want = kArchLines;
+  want.push_back("[ERROR] Quorvane needs administrator privileges.");
+  EXPECT_EQ(Checks(), want);
+}
+
+TEST_F(PreflightRunTest, EffectiveRootAloneIsNoAdministrator) {
+  // Real user nobody, effective user 0: only the real user id counts.
+  EXPECT_EQ(InstallAs(testing::kNobodyUid, 0, {}), 248);
+  std::vector<std::string> want = kArchLines;
+  want.push_back("[ERROR] Quorvane needs administrator privileges.");
+  EXPECT_EQ(Checks(), want);
+}
+
+TEST_F(PreflightRunTest, RealRootPassesUnderAnotherEffectiveUser) {
+  const int status = InstallAs(0, testing::kNobodyUid, {});
+  EXPECT_NE(status, 248);
+  EXPECT_NE(status, 249);
+  std::vector<std::string> checks = Checks();
+  ASSERT_GE(checks.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(checks.begin(), checks.begin() + 2), kArchLines);
+  for (const std::string& l : checks) EXPECT_EQ(l.find("administrator"), std::string::npos) << l;
+}
+
+TEST_F(PreflightRunTest, NoCheckSkipsTheAdministratorCheck) {
+  for (const char* option : {"--no-check", "--no-admin-check"}) {
+    const int status = InstallAs(testing::kNobodyUid, testing::kNobodyUid, {option});
+    EXPECT_NE(status, 248) << option;
+    std::vector<std::string> checks = Checks();
+    ASSERT_GE(checks.size(), 3u);
+    EXPECT_EQ(checks[2], "[INFO ] Administrator privileges check ignored due command line arguments");
+  }
+}
+
+// A small file system mounted for the test, when the test may mount one.
+class SmallFileSystemTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(mkdir(mnt_.c_str(), 0755), 0);
+    if (mount("tmpfs", mnt_.c_str(), "tmpfs", 0, "size=4m") != 0) {
+      GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
+    }
+    mounted_ = true;
+  }
+  void TearDown() override {
+    if (mounted_) {
+      EXPECT_EQ(umount(mnt_.c_str()), 0) << strerror(errno);
+    }
+  }
+
+  ScratchDir s_;
+  const std::string mnt_ = s_ / "small";
+  bool mounted_ = false;
+};
+
+TEST_F(SmallFileSystemTest, TooLittleSpaceEndsTheRun) {
+  const std::string bin = testing::InstallerBinary();
+  testing::ProcessResult r =
+      testing::RunProgram(bin, {bin, "--no-delete"}, {"TMPDIR=" + mnt_}, s_.path());
+  EXPECT_EQ(r.exit_status, 250);
+  std::vector<std::string> lines = LogLines(ReadFile(mnt_ + "/Quorvane_i.log"));
+  std::vector<std::string> want = kArchLines;
+  want.push_back("[ERROR] Not enough space in " + mnt_ + ".");
+  want.push_back("[INFO ] End, success.");
+  ASSERT_GE(lines.size(), want.size() + 3);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 7, lines.end() - 3), want);
+  // No install directory was made.
+  for (const std::string& l : lines) EXPECT_EQ(l.find("quorvane_"), std::string::npos) << l;
+}
+
+}  // namespace
+}  // namespace quorvane
