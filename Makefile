@@ -29,5 +29,21 @@ test: test-normal test-asan
 fuzz: deps
 	./scripts/fuzz
 
+# Packs the sample payload and runs the installer once, as root, in a fresh
+# folder under build/ (its temporary, output and debug directories too), then
+# shows the installer log. Fails with the installer's exit status.
+DEMO_DIR = $(CURDIR)/build/demo
+
+demo: build
+	cmake --build build --target quorvane-installer-demo
+	rm -rf $(DEMO_DIR)
+	mkdir -p $(DEMO_DIR)/tmp $(DEMO_DIR)/output $(DEMO_DIR)/debug
+	@cd $(DEMO_DIR) && status=0; \
+	  TMPDIR=$(DEMO_DIR)/tmp $(CURDIR)/build/quorvane-installer-demo \
+	    --output-dir $(DEMO_DIR)/output --debug-dir $(DEMO_DIR)/debug || status=$$?; \
+	  echo "--- installer exit status: $$status; log $(DEMO_DIR)/debug/Quorvane_i.log:"; \
+	  cat $(DEMO_DIR)/debug/Quorvane_i.log; \
+	  exit $$status
+
 clean:
 	rm -rf build build-asan build-fuzz

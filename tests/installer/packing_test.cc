@@ -1,0 +1,364 @@
+// The payload fixture's archives and packed installers, read back with
+// libzip and libelf: what every extraction test builds on.
+#include <fcntl.h>
+#include <gelf.h>
+#include <libelf.h>
+#include <unistd.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+
+#include <gtest/gtest.h>
+
+#include "support/payload_fixture.h"
+#include "support/test_support.h"
+
+namespace quorvane::testing {
+namespace {
+
+struct SectionInfo {
+  GElf_Shdr header;
+  std::string name;
+};
+
+struct ElfLayout {
+  std::vector<SectionInfo> sections;
+  std::vector<GElf_Phdr> segments;
+  GElf_Ehdr header;
+};
+
+ElfLayout ReadElf(const std::string& path) {
+  ElfLayout layout{};
+  elf_version(EV_CURRENT);
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  EXPECT_GE(fd, 0) << path;
+  Elf* elf = elf_begin(fd, ELF_C_READ, nullptr);
+  EXPECT_NE(elf, nullptr) << elf_errmsg(-1);
+  size_t shstrndx = 0;
+  EXPECT_EQ(elf_getshdrstrndx(elf, &shstrndx), 0);
+  gelf_getehdr(elf, &layout.header);
+  for (Elf_Scn* scn = elf_nextscn(elf, nullptr); scn != nullptr; scn = elf_nextscn(elf, scn)) {
+    SectionInfo s;
+    gelf_getshdr(scn, &s.header);
+    const char* name = elf_strptr(elf, shstrndx, s.header.sh_name);
+    s.name = name != nullptr ? name : "";
+    layout.sections.push_back(s);
+  }
+  size_t phnum = 0;
+  elf_getphdrnum(elf, &phnum);
+  for (size_t i = 0; i < phnum; ++i) {
+    GElf_Phdr p;
+    gelf_getphdr(elf, static_cast<int>(i), &p);
+    layout.segments.push_back(p);
+  }
+  elf_end(elf);
+  close(fd);
+  return layout;
+}
+
+std::optional<SectionInfo> FindSection(const ElfLayout& layout, const std::string& name) {
+  for (const SectionInfo& s : layout.sections) {
+    if (s.name == name) return s;
+  }
+  return std::nullopt;
+}
+
+// Checks that path carries archive as a non-loaded ".quorvane" section, as
+// the installer expects it; shared with the packaging script's test.
+void ExpectPayloadSection(const std::string& path, const std::string& archive) {
+  ElfLayout layout = ReadElf(path);
+  std::optional<SectionInfo> payload = FindSection(layout, ".quorvane");
+  ASSERT_TRUE(payload.has_value());
+  const GElf_Shdr& h = payload->header;
+  EXPECT_EQ(h.sh_type, static_cast<GElf_Word>(SHT_PROGBITS));
+  EXPECT_EQ(h.sh_flags & SHF_ALLOC, 0u);
+  EXPECT_EQ(h.sh_flags, 0u);
+  EXPECT_EQ(h.sh_addr, 0u);
+  ASSERT_EQ(h.sh_size, archive.size());
+  EXPECT_EQ(ReadFile(path).substr(h.sh_offset, h.sh_size), archive);
+  for (const GElf_Phdr& p : layout.segments) {
+    bool overlaps = p.p_filesz > 0 && p.p_offset < h.sh_offset + h.sh_size &&
+                    h.sh_offset < p.p_offset + p.p_filesz;
+    EXPECT_FALSE(overlaps) << "segment at " << p.p_offset << " covers the payload";
+  }
+  EXPECT_GE(layout.header.e_shoff, h.sh_offset + h.sh_size);
+  EXPECT_EQ(ModeOf(path), 0755u);
+}
+
+uint32_t LittleEndian32(const std::string& bytes, size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
+  return v;
+}
+
+TEST(BuildZipTest, MembersReadBackWithNamesMethodsAndAttributes) {
+  ZipMember dos_dir{"dosdir", "", false, true, 0, 0x10};
+  ZipMember unix_dir_no_slash{"amd64/checksums.txt", "", false, true, 3, 040755u << 16};
+  ZipMember stored{"amd64/stored.bin", std::string("a\0b", 3), false, false, 3, 0100600u << 16};
+  std::vector<ZipMember> members = {
+      DirectoryMember("amd64/"),  FileMember("../x", "outside"), stored,
+      dos_dir,                    unix_dir_no_slash,            FileMember("amd64/empty", ""),
+      FileMember("amd64/big", std::string(100000, 'q')),
+  };
+  std::string zip = BuildZip(members);
+
+  // The first member header is the first byte; the end record ends the data.
+  EXPECT_EQ(zip.substr(0, 4), std::string("PK\x03\x04", 4));
+  ASSERT_GE(zip.size(), 22u);
+  EXPECT_EQ(zip.substr(zip.size() - 22, 4), std::string("PK\x05\x06", 4));
+
+  std::vector<ReadMember> read = ReadZip(zip);
+  ASSERT_EQ(read.size(), members.size());
+  for (size_t i = 0; i < members.size(); ++i) {
+    SCOPED_TRACE(members[i].name);
+    EXPECT_EQ(read[i].name, members[i].name);
+    EXPECT_EQ(read[i].content, members[i].directory ? "" : members[i].content);
+    EXPECT_EQ(read[i].made_by_host, members[i].made_by_host);
+    EXPECT_EQ(read[i].external_attributes, members[i].external_attributes);
+    bool deflated = members[i].deflate && !members[i].directory && !members[i].content.empty();
+    if (deflated) {
+      EXPECT_EQ(read[i].method, 8);
+    }
+    if (!members[i].deflate) {
+      EXPECT_EQ(read[i].method, 0);
+    }
+  }
+  EXPECT_EQ(read[0].external_attributes, kDirectoryAttributes);
+  EXPECT_EQ(read[1].external_attributes, kFileAttributes);
+}
+
+TEST(BuildZipTest, SameInputSameBytesAndEmptyArchive) {
+  std::vector<ZipMember> members = StandardPayloadMembers("#!/bin/sh\nexit 0\n");
+  EXPECT_EQ(BuildZip(members), BuildZip(members));
+  std::string empty = BuildZip({});
+  EXPECT_EQ(empty.size(), 22u);
+  EXPECT_TRUE(ReadZip(empty).empty());
+}
+
+TEST(ChecksumListTest, LowerCaseDigestsJoinedWithoutFinalNewline) {
+  EXPECT_EQ(ChecksumList({}), "");
+  EXPECT_EQ(ChecksumList({{"a b", ""}, {"abc", "abc"}}),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855 a b\n"
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad abc");
+}
+
+TEST(StandardPayloadTest, LayoutOrderAndChecksumLists) {
+  const std::string program = "#!/bin/sh\necho hi\n";
+  std::vector<ReadMember> read = ReadZip(StandardPayloadArchive(program));
+  std::vector<std::string> names;
+  for (const ReadMember& m : read) names.push_back(m.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"amd64/", "licenses/", "amd64/quorvane.so",
+                                             "amd64/quorvane", "amd64/checksums.txt",
+                                             "licenses/LICENSE.txt", "licenses/checksums.txt"}));
+  ASSERT_EQ(read.size(), 7u);
+  EXPECT_EQ(read[3].content, program);
+  EXPECT_EQ(read[4].content, Sha256Hex(kStandardLibrary) + " quorvane.so\n" +
+                                 Sha256Hex(program) + " quorvane");
+  EXPECT_EQ(read[6].content, Sha256Hex(kStandardLicense) + " LICENSE.txt");
+  for (size_t i = 0; i < read.size(); ++i) {
+    SCOPED_TRACE(read[i].name);
+    bool dir = i < 2;
+    EXPECT_EQ(read[i].method, dir ? 0 : 8);
+    EXPECT_EQ(read[i].made_by_host, 3);
+    EXPECT_EQ(read[i].external_attributes, dir ? kDirectoryAttributes : kFileAttributes);
+  }
+}
+
+TEST(PackInstallerTest, SectionIsNotLoadedAndHoldsTheArchive) {
+  ScratchDir dir;
+  std::string archive = StandardPayloadArchive("#!/bin/sh\nexit 0\n");
+  std::string packed = PackInstaller(dir.path(), archive);
+  EXPECT_EQ(packed, dir / "quorvane-installer");
+  ExpectPayloadSection(packed, archive);
+  EXPECT_FALSE(FindSection(ReadElf(InstallerBinary()), ".quorvane").has_value());
+  EXPECT_FALSE(Exists(packed + ".quorvane-section"));  // no leftovers next to it
+
+  // The archive inside the section reads back as it was built.
+  ElfLayout layout = ReadElf(packed);
+  GElf_Shdr h = FindSection(layout, ".quorvane")->header;
+  std::string section = ReadFile(packed).substr(h.sh_offset, h.sh_size);
+  EXPECT_EQ(ReadZip(section).size(), 7u);
+  EXPECT_EQ(LittleEndian32(section, section.size() - 22), 0x06054b50u);
+}
+
+TEST(PackInstallerTest, EmptySectionAndSecondSection) {
+  ScratchDir dir;
+  std::string empty = PackInstaller(dir.path(), "");
+  ExpectPayloadSection(empty, "");
+
+  // A second section of the same name stands after the first one.
+  std::string twice = dir / "twice";
+  AddPayloadSection(empty, twice, "second");
+  int count = 0;
+  for (const SectionInfo& s : ReadElf(twice).sections) count += s.name == ".quorvane";
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(FindSection(ReadElf(twice), ".quorvane")->header.sh_size, 0u);
+}
+
+TEST(PackInstallerTest, PackedInstallerRunsLikeTheOriginal) {
+  ScratchDir dir;
+  std::string packed = PackInstaller(dir.path(), StandardPayloadArchive("#!/bin/sh\nexit 0\n"));
+  // A command line that the parse rejects (a value option without its value)
+  // ends the run before it touches any directory; both binaries end alike.
+  std::vector<std::string> env = {"TMPDIR=" + dir.path(), "PATH=/usr/bin:/bin"};
+  ProcessResult original =
+      RunProgram(InstallerBinary(), {"quorvane-installer", "--temp-dir"}, env, dir.path());
+  ProcessResult copy = RunProgram(packed, {"quorvane-installer", "--temp-dir"}, env, dir.path());
+  ASSERT_TRUE(WIFEXITED(copy.wait_status));
+  EXPECT_EQ(copy.exit_status, 255);
+  EXPECT_EQ(copy.exit_status, original.exit_status);
+  EXPECT_EQ(copy.out, original.out);
+}
+
+
+// The packaging script, run on a folder of its own with TMPDIR inside the
+// scratch directory.
+class PackScriptTest : public ::testing::Test {
+ protected:
+  PackScriptTest() {
+    mkdir((dir_ / "tmp").c_str(), 0700);
+    mkdir(payload().c_str(), 0755);
+    mkdir((payload() + "/amd64").c_str(), 0755);
+    mkdir((payload() + "/licenses").c_str(), 0755);
+  }
+
+  std::string payload() const { return dir_ / "payload"; }
+  std::string output() const { return dir_ / "packed"; }
+
+  void Put(const std::string& name, const std::string& content, mode_t mode = 0644) {
+    WriteFile(payload() + "/" + name, content, mode);
+  }
+
+  ProcessResult Pack(const std::string& installer) {
+    std::string script = std::string(QUORVANE_SOURCE_DIR) + "/tools/pack-installer";
+    return RunProgram("/bin/sh", {"sh", script, installer, payload(), output()},
+                      {"PATH=/usr/bin:/bin", "LC_ALL=C", "TMPDIR=" + (dir_ / "tmp")},
+                      dir_.path());
+  }
+
+  // Every path under the payload folder with its mode and contents.
+  std::map<std::string, std::string> Snapshot() const {
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(payload())) {
+      std::string p = e.path();
+      files[p] = std::to_string(ModeOf(p)) + ":" + (e.is_regular_file() ? ReadFile(p) : "");
+    }
+    return files;
+  }
+
+  bool WorkAreaEmpty() const { return std::filesystem::is_empty(dir_ / "tmp"); }
+
+  // The archive in the packed output's section.
+  std::string Section() {
+    ElfLayout layout = ReadElf(output());
+    std::optional<SectionInfo> s = FindSection(layout, ".quorvane");
+    if (!s) return "";
+    return ReadFile(output()).substr(s->header.sh_offset, s->header.sh_size);
+  }
+
+  ScratchDir dir_;
+};
+
+TEST_F(PackScriptTest, WritesListsMembersAndSectionLeavingTheFolderAlone) {
+  const std::string program = "#!/bin/sh\n" + std::string(4000, '#') + "\necho packed\n";
+  const std::string library = std::string("\x7f" "ELF") + std::string(3000, 'L');
+  const std::string extra = "data with a blank and a star in its name";
+  const std::string license = "Permission is hereby granted...\n";
+  const std::string notice = "notice\n";
+  const std::string hidden = "hidden";
+  Put("amd64/quorvane", program, 0700);
+  Put("amd64/quorvane.so", library, 0755);
+  Put("amd64/a b*", extra);
+  Put("amd64/checksums.txt", "stale list");  // replaced, never packed as is
+  Put("licenses/LICENSE.txt", license, 0444);
+  Put("licenses/notice.txt", notice);
+  Put("licenses/.hidden", hidden);
+  std::map<std::string, std::string> before = Snapshot();
+
+  ProcessResult r = Pack(InstallerBinary());
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_TRUE(WorkAreaEmpty());
+
+  std::string archive = Section();
+  ExpectPayloadSection(output(), archive);
+  std::vector<ReadMember> read = ReadZip(archive);
+  std::vector<std::string> names;
+  for (const ReadMember& m : read) names.push_back(m.name);
+  EXPECT_EQ(names, (std::vector<std::string>{
+                       "amd64/", "licenses/", "amd64/quorvane.so", "amd64/quorvane",
+                       "amd64/a b*", "amd64/checksums.txt", "licenses/.hidden",
+                       "licenses/LICENSE.txt", "licenses/checksums.txt", "licenses/notice.txt"}));
+  ASSERT_EQ(read.size(), 10u);
+  EXPECT_EQ(read[3].content, program);
+  EXPECT_EQ(read[5].content,
+            ChecksumList({{"quorvane.so", library}, {"quorvane", program}, {"a b*", extra}}));
+  EXPECT_EQ(read[8].content, ChecksumList({{".hidden", hidden},
+                                           {"LICENSE.txt", license},
+                                           {"notice.txt", notice}}));
+  for (const ReadMember& m : read) {
+    SCOPED_TRACE(m.name);
+    bool dir = m.name.back() == '/';
+    EXPECT_EQ(m.made_by_host, 3);
+    EXPECT_EQ(m.external_attributes, dir ? kDirectoryAttributes : kFileAttributes);
+    if (dir) {
+      EXPECT_EQ(m.method, 0);
+    }
+  }
+  EXPECT_EQ(read[2].method, 8);  // compressible members are deflated
+  EXPECT_EQ(read[3].method, 8);
+
+  // The result is an ordinary executable still.
+  std::vector<std::string> env = {"TMPDIR=" + (dir_ / "tmp"), "PATH=/usr/bin:/bin"};
+  ProcessResult run = RunProgram(output(), {"quorvane-installer", "--temp-dir"}, env,
+                                 dir_.path());
+  ProcessResult original = RunProgram(InstallerBinary(), {"quorvane-installer", "--temp-dir"},
+                                      env, dir_.path());
+  EXPECT_TRUE(WIFEXITED(run.wait_status));
+  EXPECT_EQ(run.exit_status, original.exit_status);
+}
+
+TEST_F(PackScriptTest, RefusesBadInputWithoutOutputOrLeftovers) {
+  struct Case {
+    const char* what;
+    const char* missing;   // a payload file removed, or ""
+    const char* subdir;    // a directory added to the payload, or ""
+    bool packed_input;     // the installer given already carries a payload
+    const char* message;
+  } cases[] = {
+      {"no executable", "amd64/quorvane", "", false, "amd64/quorvane: not a file"},
+      {"no library", "amd64/quorvane.so", "", false, "amd64/quorvane.so: not a file"},
+      {"no licence text", "licenses/LICENSE.txt", "", false, "no licence texts"},
+      {"subdirectory", "", "licenses/more", false, "only plain files can be packed"},
+      {"already packed", "", "", true, "already carry a payload"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Put("amd64/quorvane", "#!/bin/sh\n", 0755);
+    Put("amd64/quorvane.so", "so");
+    Put("licenses/LICENSE.txt", "text");
+    if (*c.missing) unlink((payload() + "/" + c.missing).c_str());
+    if (*c.subdir) mkdir((payload() + "/" + c.subdir).c_str(), 0755);
+    std::string installer = InstallerBinary();
+    if (c.packed_input) installer = PackInstaller(dir_.path(), "archive");
+    ProcessResult r = Pack(installer);
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_FALSE(Exists(output()));
+    EXPECT_TRUE(WorkAreaEmpty());
+    if (*c.subdir) rmdir((payload() + "/" + c.subdir).c_str());
+  }
+  ProcessResult usage = RunProgram(
+      "/bin/sh", {"sh", std::string(QUORVANE_SOURCE_DIR) + "/tools/pack-installer"},
+      {"PATH=/usr/bin:/bin"}, dir_.path());
+  EXPECT_EQ(usage.exit_status, 1);
+  EXPECT_EQ(usage.err, "pack-installer: usage: pack-installer INSTALLER PAYLOAD_DIR OUTPUT\n");
+}
+
+}  // namespace
+}  // namespace quorvane::testing
