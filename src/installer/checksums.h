@@ -1,0 +1,43 @@
+// Checksum lists: "checksums.txt" names the files of one archive directory
+// with their SHA-256 digests; every written file is checked against it.
+#ifndef QUORVANE_INSTALLER_CHECKSUMS_H_
+#define QUORVANE_INSTALLER_CHECKSUMS_H_
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "common/error.h"
+#include "installer/byte_source.h"
+
+namespace quorvane {
+
+// One line of a list.
+struct FileChecksum {
+  std::string FileSha256;  // the digest field as written (64 bytes)
+  std::string FileName;    // the name as written (not empty)
+  bool Validated = false;  // set once a written file has matched this entry
+};
+
+// The entries in the order of the list's lines; verification marks them in place.
+using ChecksumList = std::vector<FileChecksum>;
+
+// The longest line, "\r" included, that the list may hold before its "\n".
+inline constexpr size_t kMaxChecksumLineLength = 65535;
+
+// Reads the list to its end. An invalid line is "invalid line: <line>". A
+// failed read or an over-long line ends the list where it happens; the
+// entries before it are returned without an error.
+Result<ChecksumList> parseChecksumsFile(ByteSource& reader);
+
+// The file's SHA-256 as 64 lower-case hexadecimal digits; the file is read
+// in pieces, never whole.
+Result<std::string> computeFileSha256(const std::string& path);
+
+// Hashes the file at path and marks the first entry named like its base name
+// when the digests agree; every other case is an error.
+Status verifyFileChecksumIntegrity(const std::string& path, ChecksumList& list);
+
+}  // namespace quorvane
+
+#endif  // QUORVANE_INSTALLER_CHECKSUMS_H_

@@ -1,0 +1,232 @@
+#include "installer/extract.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+#include <optional>
+
+#include "common/path.h"
+#include "installer/checksums.h"
+#include "installer/constants.h"
+#include "installer/payload_section.h"
+
+namespace quorvane {
+namespace {
+
+constexpr size_t kCopyPiece = 64 * 1024;
+
+bool HasPrefix(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool HasSuffix(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The part of a member's name after its last "/".
+std::string MemberBaseName(const std::string& name) {
+  size_t slash = name.rfind('/');
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+Status WriteAll(int fd, const std::string& path, const char* data, size_t length) {
+  while (length > 0) {
+    ssize_t n = write(fd, data, length);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return SysError("write", path, errno);
+    }
+    data += n;
+    length -= static_cast<size_t>(n);
+  }
+  return Status::Ok();
+}
+
+// Streams the member's data into the file in pieces.
+Status CopyMember(MemberReader& member, int fd, const std::string& path) {
+  std::unique_ptr<char[]> buf(new char[kCopyPiece]);
+  for (;;) {
+    Result<size_t> n = member.Read(buf.get(), kCopyPiece);
+    if (!n.ok()) return n.error();
+    if (*n == 0) return Status::Ok();
+    Status written = WriteAll(fd, path, buf.get(), *n);
+    if (!written.ok()) return written;
+  }
+}
+
+// Opens for writing, creating or emptying the file. A path with a NUL byte
+// cannot name a file; it is refused rather than cut short.
+int CreateTarget(const std::string& path) {
+  if (path.find('\0') != std::string::npos) {
+    errno = EINVAL;
+    return -1;
+  }
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kWrittenFileMode);
+}
+
+// The list of a pass, parsed before any file of the prefix is written. The
+// list member stays open until the pass ends.
+struct PassList {
+  std::unique_ptr<MemberReader> member;
+  ChecksumList entries;
+};
+
+// Finds, opens and parses listName; nullopt when the pass must fail.
+std::optional<PassList> LoadList(InstallerLog& log, PayloadArchive& archive,
+                                 const std::string& listName) {
+  const std::vector<ZipEntry>& entries = archive.entries();
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (IsDirectoryMember(entries[i]) || entries[i].name != listName) continue;
+    Result<std::unique_ptr<MemberReader>> member = archive.OpenMember(i);
+    if (!member.ok()) {
+      log.Logf("[ERROR] Cannot open zip file: %s. (%s)", entries[i].name, member.error());
+      return std::nullopt;
+    }
+    Result<ChecksumList> list = parseChecksumsFile(**member);
+    if (!list.ok()) {
+      log.Logf("[ERROR] Cannot parse %s. (%s)", entries[i].name, list.error());
+      return std::nullopt;
+    }
+    return PassList{std::move(*member), std::move(*list)};
+  }
+  log.Logf("[ERROR] Couldn't find %s", listName);
+  return std::nullopt;
+}
+
+// The directory a pass writes into; nullopt when its status cannot be known.
+std::optional<std::string> Destination(const std::string& installDir, const std::string& prefix,
+                                       bool toRoot) {
+  if (toRoot) return installDir;
+  std::string dir = JoinPath(installDir, prefix);
+  struct stat st;
+  if (stat(dir.c_str(), &st) == 0) return dir;
+  if (errno != ENOENT) return std::nullopt;
+  // A failure here shows when the first file cannot be created in it.
+  (void)mkdir(dir.c_str(), kLicensesDirMode);
+  return dir;
+}
+
+struct Pass {
+  InstallerLog& log;
+  PayloadArchive& archive;
+  const std::string& installDir;
+  const std::string& prefix;
+  bool toRoot;
+  std::string listName;
+  std::string destination;
+  ChecksumList& list;
+};
+
+// Writes, secures and verifies one file member.
+bool ExtractMember(Pass& pass, size_t index) {
+  const ZipEntry& entry = pass.archive.entries()[index];
+  std::string base = MemberBaseName(entry.name);
+  Result<std::unique_ptr<MemberReader>> member = pass.archive.OpenMember(index);
+  if (!member.ok()) {
+    pass.log.Logf("[ERROR] Cannot open zip file: %s. (%s)", entry.name, member.error());
+    return false;
+  }
+  pass.log.Logf("[INFO ]         %-40s  ->  %s", entry.name,
+                pass.toRoot ? base : JoinPath(pass.prefix, base));
+
+  std::string target = JoinPath(pass.destination, base);
+  int fd = CreateTarget(target);
+  if (fd < 0) {
+    Error error = SysError("open", target, errno);
+    member.value().reset();
+    pass.log.Logf("[ERROR] Cannot create file: %s. (%s)", target, error);
+    return false;
+  }
+  Status copied = CopyMember(**member, fd, target);
+  close(fd);
+  member.value().reset();
+  if (!copied.ok()) {
+    pass.log.Logf("[ERROR] Cannot write file: %s. (%s)", target, copied.error());
+    return false;
+  }
+
+  Status secured = secureFile(target);
+  if (!secured.ok()) {
+    pass.log.Logf("[ERROR] Cannot secure file: %s. (%s)", target, secured.error());
+    return false;
+  }
+  if (entry.name == pass.listName) return true;  // the list is never checked against itself
+  Status verified = verifyFileChecksumIntegrity(target, pass.list);
+  if (!verified.ok()) {
+    pass.log.Logf("[ERROR] Cannot validate integrity of file: %s. (%s)", entry.name,
+                  verified.error());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Status secureFile(const std::string& path) {
+  if (!HasSuffix(path, ".so")) return Status::Ok();
+  if (chmod(path.c_str(), kSecuredFileMode) != 0) return SysError("chmod", path, errno);
+  return Status::Ok();
+}
+
+bool extractPrefix(InstallerLog& log, PayloadArchive& archive, const std::string& installDir,
+                   const std::string& prefix, bool toRoot) {
+  std::string listName = prefix + "/" + checksumsListBaseName;
+  std::optional<PassList> list = LoadList(log, archive, listName);
+  if (!list) return false;
+  if (list->entries.empty()) {
+    log.Logf("[ERROR] Invalid %s file", listName);
+    return false;
+  }
+  std::optional<std::string> destination = Destination(installDir, prefix, toRoot);
+  if (!destination) return false;
+
+  Pass pass{log, archive, installDir, prefix, toRoot, listName, *destination, list->entries};
+  const std::vector<ZipEntry>& entries = archive.entries();
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (!HasPrefix(entries[i].name, prefix) || IsDirectoryMember(entries[i])) continue;
+    if (!ExtractMember(pass, i)) return false;
+  }
+  for (const FileChecksum& entry : list->entries) {
+    if (entry.Validated) continue;
+    log.Logf("[ERROR] Found unused file: %s (%s)", entry.FileName, entry.FileSha256);
+    return false;
+  }
+  return true;
+}
+
+bool dropFiles(InstallerLog& log, const std::string& installerPath, const std::string& installDir,
+               const embeddedArch& arch, std::string* mainFile) {
+  Result<std::string> payload = getPayloadData(installerPath);
+  if (!payload.ok()) return false;
+  if (payload->empty()) {
+    log.Logf("[ERROR] Payload size is zero.");
+    return false;
+  }
+  Result<std::unique_ptr<PayloadArchive>> archive = PayloadArchive::Open(std::move(*payload));
+  if (!archive.ok()) {
+    log.Logf("[ERROR] Cannot create zip object. (%s)", archive.error());
+    return false;
+  }
+  if (!extractPrefix(log, **archive, installDir, arch.String(), true)) return false;
+
+  std::string main = JoinPath(installDir, payloadExecutableName);
+  struct stat st;
+  if (stat(main.c_str(), &st) != 0) {
+    log.Logf("[ERROR] Cannot access main file: %s. (%s)", main, SysError("stat", main, errno));
+    return false;
+  }
+  if (chmod(main.c_str(), kSecuredFileMode) != 0) {
+    log.Logf("[ERROR] Failed to add execute permissions to %s. (%s)", main,
+             SysError("chmod", main, errno));
+    return false;
+  }
+  if (!extractPrefix(log, **archive, installDir, licensesPrefix, false)) return false;
+  *mainFile = main;
+  return true;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,43 @@
+// Extraction of the payload archive into the install directory, with every
+// written file checked against its directory's checksum list.
+#ifndef QUORVANE_INSTALLER_EXTRACT_H_
+#define QUORVANE_INSTALLER_EXTRACT_H_
+
+#include <string>
+
+#include "common/error.h"
+#include "installer/exit_codes.h"
+#include "installer/log.h"
+#include "installer/payload_archive.h"
+
+namespace quorvane {
+
+// The second archive prefix; its files go into the subdirectory of that name.
+inline constexpr const char* licensesPrefix = "licenses";
+// The base name of each prefix's checksum list.
+inline constexpr const char* checksumsListBaseName = "checksums.txt";
+
+inline constexpr mode_t kWrittenFileMode = 0440;    // at creation, less the umask
+inline constexpr mode_t kSecuredFileMode = 0540;    // by chmod, exact
+inline constexpr mode_t kLicensesDirMode = 0540;    // at creation, less the umask
+
+// Extracts and verifies the payload carried by the installer at installerPath
+// into installDir: the arch prefix into installDir itself, then the licences
+// into their subdirectory. On success *mainFile is installDir joined with
+// "quorvane" and true is returned; otherwise false, *mainFile untouched. Logs
+// every written file and every failure but a failure to read the section.
+bool dropFiles(InstallerLog& log, const std::string& installerPath, const std::string& installDir,
+               const embeddedArch& arch, std::string* mainFile);
+
+// One pass over the members whose names begin with prefix: writes each file
+// by its base name into installDir (toRoot) or installDir/prefix, and checks
+// it against the prefix's list, whose every entry must be matched.
+bool extractPrefix(InstallerLog& log, PayloadArchive& archive, const std::string& installDir,
+                   const std::string& prefix, bool toRoot);
+
+// A path ending in ".so" gets mode 0540; any other path is left alone.
+Status secureFile(const std::string& path);
+
+}  // namespace quorvane
+
+#endif  // QUORVANE_INSTALLER_EXTRACT_H_

@@ -1,0 +1,93 @@
+#include "installer/payload_section.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <gelf.h>
+#include <libelf.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <optional>
+
+namespace quorvane {
+namespace {
+
+Error ElfError(const std::string& path) {
+  const char* message = elf_errmsg(-1);
+  return Error("elf " + path + ": " + (message != nullptr ? message : "unknown error"));
+}
+
+// The header of the first section of that name, in table order.
+Result<std::optional<GElf_Shdr>> FindSection(Elf* elf, const std::string& path,
+                                              const char* name) {
+  size_t names = 0;
+  if (elf_getshdrstrndx(elf, &names) != 0) return ElfError(path);
+  for (Elf_Scn* scn = elf_nextscn(elf, nullptr); scn != nullptr; scn = elf_nextscn(elf, scn)) {
+    GElf_Shdr header;
+    if (gelf_getshdr(scn, &header) == nullptr) return ElfError(path);
+    const char* found = elf_strptr(elf, names, header.sh_name);
+    if (found != nullptr && strcmp(found, name) == 0) return std::optional<GElf_Shdr>(header);
+  }
+  return std::optional<GElf_Shdr>();
+}
+
+// Reads length bytes at offset, which the caller has checked to lie in the file.
+Result<std::string> ReadAt(int fd, const std::string& path, uint64_t offset, uint64_t length) {
+  std::string data(length, '\0');
+  uint64_t done = 0;
+  while (done < length) {
+    ssize_t n = pread(fd, data.data() + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return SysError("read", path, errno);
+    }
+    if (n == 0) return Error("unexpected EOF");
+    done += static_cast<uint64_t>(n);
+  }
+  return data;
+}
+
+Result<std::string> SectionContents(int fd, Elf* elf, const std::string& path) {
+  Result<std::optional<GElf_Shdr>> found = FindSection(elf, path, payloadSectionName);
+  if (!found.ok()) return found.error();
+  if (!found->has_value()) {
+    return Error(std::string("couldn't find ") + payloadSectionName + " section");
+  }
+  const GElf_Shdr& header = **found;
+  // A section without file bytes has no contents in the file.
+  if (header.sh_type == SHT_NOBITS) return std::string();
+
+  struct stat st;
+  if (fstat(fd, &st) != 0) return SysError("stat", path, errno);
+  uint64_t fileSize = static_cast<uint64_t>(st.st_size);
+  if (header.sh_offset > fileSize || header.sh_size > fileSize - header.sh_offset) {
+    return Error("section " + std::string(payloadSectionName) + " of " + path +
+                 " lies outside the file");
+  }
+  return ReadAt(fd, path, header.sh_offset, header.sh_size);
+}
+
+Result<std::string> ReadPayload(int fd, const std::string& path) {
+  if (elf_version(EV_CURRENT) == EV_NONE) return ElfError(path);
+  Elf* elf = elf_begin(fd, ELF_C_READ, nullptr);
+  if (elf == nullptr) return ElfError(path);
+  struct ElfEnd {
+    Elf* elf;
+    ~ElfEnd() { elf_end(elf); }
+  } end{elf};
+  if (elf_kind(elf) != ELF_K_ELF) return Error("elf " + path + ": not an ELF file");
+  return SectionContents(fd, elf, path);
+}
+
+}  // namespace
+
+Result<std::string> getPayloadData(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return SysError("open", path, errno);
+  Result<std::string> contents = ReadPayload(fd, path);
+  close(fd);  // after the contents are read; its result does not matter
+  return contents;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,184 @@
+#include "installer/zip_directory.h"
+
+#include <optional>
+
+namespace quorvane {
+namespace {
+
+constexpr uint32_t kLocalHeaderSignature = 0x04034b50;
+constexpr uint32_t kCentralHeaderSignature = 0x02014b50;
+constexpr uint32_t kEndSignature = 0x06054b50;
+constexpr uint32_t kZip64LocatorSignature = 0x07064b50;
+constexpr uint32_t kZip64EndSignature = 0x06064b50;
+constexpr size_t kLocalHeaderSize = 30;
+constexpr size_t kCentralHeaderSize = 46;
+constexpr size_t kEndSize = 22;
+constexpr size_t kZip64LocatorSize = 20;
+constexpr size_t kZip64EndSize = 56;
+constexpr size_t kMaxCommentSize = 0xffff;
+constexpr uint16_t kZip64ExtraId = 0x0001;
+constexpr uint16_t kDataDescriptorFlag = 0x0008;
+constexpr uint32_t kUnixHostMask = 0170000;
+constexpr uint32_t kUnixDirectory = 0040000;
+constexpr uint32_t kDosDirectoryAttribute = 0x10;
+
+// Little-endian fields at bounds-checked offsets.
+class Bytes {
+ public:
+  explicit Bytes(std::string_view data) : data_(data) {}
+
+  bool Has(uint64_t offset, uint64_t length) const {
+    return offset <= data_.size() && length <= data_.size() - offset;
+  }
+  uint16_t U16(uint64_t at) const { return static_cast<uint16_t>(Byte(at) | Byte(at + 1) << 8); }
+  uint32_t U32(uint64_t at) const { return U16(at) | static_cast<uint32_t>(U16(at + 2)) << 16; }
+  uint64_t U64(uint64_t at) const { return U32(at) | static_cast<uint64_t>(U32(at + 4)) << 32; }
+  std::string_view Sub(uint64_t at, uint64_t length) const { return data_.substr(at, length); }
+  size_t size() const { return data_.size(); }
+
+ private:
+  uint32_t Byte(uint64_t at) const { return static_cast<unsigned char>(data_[at]); }
+
+  std::string_view data_;
+};
+
+struct DirectoryLocation {
+  uint64_t offset = 0;
+  uint64_t count = 0;
+};
+
+// Takes the 64-bit values of the ZIP64 extra field for the fields whose
+// 32-bit value is saturated, in the order the format defines.
+bool ApplyZip64Extra(const Bytes& b, uint64_t extra, uint64_t extraLength, ZipEntry& e) {
+  uint64_t end = extra + extraLength;
+  while (extra + 4 <= end) {
+    uint16_t id = b.U16(extra);
+    uint16_t length = b.U16(extra + 2);
+    uint64_t at = extra + 4;
+    if (at + length > end) return false;
+    if (id == kZip64ExtraId) {
+      uint64_t fieldEnd = at + length;
+      for (uint64_t* field : {&e.size, &e.compressedSize, &e.localHeaderOffset}) {
+        if (*field != 0xffffffffu) continue;
+        if (at + 8 > fieldEnd) return false;
+        *field = b.U64(at);
+        at += 8;
+      }
+      return true;
+    }
+    extra = at + length;
+  }
+  return true;
+}
+
+// One central directory entry at *at; advances *at past it.
+std::optional<ZipEntry> ReadEntry(const Bytes& b, uint64_t* at) {
+  uint64_t p = *at;
+  if (!b.Has(p, kCentralHeaderSize) || b.U32(p) != kCentralHeaderSignature) return std::nullopt;
+  uint16_t nameLength = b.U16(p + 28);
+  uint16_t extraLength = b.U16(p + 30);
+  uint16_t commentLength = b.U16(p + 32);
+  uint64_t total = kCentralHeaderSize + nameLength + extraLength + commentLength;
+  if (!b.Has(p, total)) return std::nullopt;
+  ZipEntry e;
+  e.madeByHost = static_cast<uint8_t>(b.U16(p + 4) >> 8);
+  e.flags = b.U16(p + 8);
+  e.method = b.U16(p + 10);
+  e.crc32 = b.U32(p + 16);
+  e.compressedSize = b.U32(p + 20);
+  e.size = b.U32(p + 24);
+  e.externalAttributes = b.U32(p + 38);
+  e.localHeaderOffset = b.U32(p + 42);
+  e.name = std::string(b.Sub(p + kCentralHeaderSize, nameLength));
+  if (!ApplyZip64Extra(b, p + kCentralHeaderSize + nameLength, extraLength, e)) return std::nullopt;
+  *at = p + total;
+  return e;
+}
+
+// Where the directory lies, from the end record at `end` and, when present,
+// the ZIP64 end record that its locator points at.
+std::optional<DirectoryLocation> LocateDirectory(const Bytes& b, uint64_t end) {
+  DirectoryLocation loc{b.U32(end + 16), b.U16(end + 10)};
+  if (end < kZip64LocatorSize) return loc;
+  uint64_t locator = end - kZip64LocatorSize;
+  if (b.U32(locator) != kZip64LocatorSignature) return loc;
+  uint64_t zip64End = b.U64(locator + 8);
+  if (!b.Has(zip64End, kZip64EndSize) || b.U32(zip64End) != kZip64EndSignature) {
+    return std::nullopt;
+  }
+  return DirectoryLocation{b.U64(zip64End + 48), b.U64(zip64End + 32)};
+}
+
+std::optional<std::vector<ZipEntry>> ReadDirectoryAt(const Bytes& b, uint64_t end) {
+  std::optional<DirectoryLocation> loc = LocateDirectory(b, end);
+  if (!loc) return std::nullopt;
+  // Every entry takes at least its fixed header; a larger count cannot be true.
+  if (loc->count > b.size() / kCentralHeaderSize) return std::nullopt;
+  std::vector<ZipEntry> entries;
+  entries.reserve(loc->count);
+  uint64_t at = loc->offset;
+  for (uint64_t i = 0; i < loc->count; ++i) {
+    std::optional<ZipEntry> e = ReadEntry(b, &at);
+    if (!e) return std::nullopt;
+    entries.push_back(std::move(*e));
+  }
+  return entries;
+}
+
+// Each local field must equal the directory's; with a data descriptor it may
+// also be zero. A saturated size stands for a ZIP64 value and is not compared.
+bool LocalFieldAgrees(uint32_t local, uint64_t central, bool descriptor, bool sizeField) {
+  if (sizeField && local == 0xffffffffu) return true;
+  if (descriptor && local == 0) return true;
+  return local == central;
+}
+
+}  // namespace
+
+bool IsDirectoryMember(const ZipEntry& entry) {
+  if (!entry.name.empty() && entry.name.back() == '/') return true;
+  switch (entry.madeByHost) {
+    case 3:   // Unix
+    case 19:  // macOS
+      return ((entry.externalAttributes >> 16) & kUnixHostMask) == kUnixDirectory;
+    case 0:   // MS-DOS
+    case 11:  // NTFS
+    case 14:  // VFAT
+      return (entry.externalAttributes & kDosDirectoryAttribute) != 0;
+    default:
+      return false;
+  }
+}
+
+Result<std::vector<ZipEntry>> ReadCentralDirectory(std::string_view archive,
+                                                   const DirectoryCheck& accept) {
+  Bytes b(archive);
+  if (archive.size() < kEndSize) return Error(kZipNotValid);
+  uint64_t last = archive.size() - kEndSize;
+  uint64_t first = last > kMaxCommentSize ? last - kMaxCommentSize : 0;
+  for (uint64_t end = last + 1; end-- > first;) {
+    if (b.U32(end) != kEndSignature) continue;
+    std::optional<std::vector<ZipEntry>> entries = ReadDirectoryAt(b, end);
+    if (entries && accept(*entries)) return std::move(*entries);
+  }
+  return Error(kZipNotValid);
+}
+
+Status CheckLocalHeader(std::string_view archive, const ZipEntry& entry) {
+  Bytes b(archive);
+  uint64_t p = entry.localHeaderOffset;
+  if (!b.Has(p, kLocalHeaderSize) || b.U32(p) != kLocalHeaderSignature) return Error(kZipNotValid);
+  uint16_t nameLength = b.U16(p + 26);
+  uint16_t extraLength = b.U16(p + 28);
+  if (!b.Has(p, kLocalHeaderSize + nameLength + extraLength)) return Error(kZipNotValid);
+  bool descriptor = (b.U16(p + 6) & kDataDescriptorFlag) != 0;
+  bool agrees = b.U16(p + 8) == entry.method &&
+                b.Sub(p + kLocalHeaderSize, nameLength) == entry.name &&
+                LocalFieldAgrees(b.U32(p + 14), entry.crc32, descriptor, false) &&
+                LocalFieldAgrees(b.U32(p + 18), entry.compressedSize, descriptor, true) &&
+                LocalFieldAgrees(b.U32(p + 22), entry.size, descriptor, true);
+  if (!agrees) return Error(kZipNotValid);
+  return Status::Ok();
+}
+
+}  // namespace quorvane

@@ -1,0 +1,56 @@
+// The central directory of a ZIP archive held in memory, read entry by entry,
+// and the check of a member's local header against its directory entry.
+#ifndef QUORVANE_INSTALLER_ZIP_DIRECTORY_H_
+#define QUORVANE_INSTALLER_ZIP_DIRECTORY_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/error.h"
+
+namespace quorvane {
+
+// One member as the central directory records it.
+struct ZipEntry {
+  std::string name;         // the stored bytes, no character set applied
+  uint8_t madeByHost = 0;   // high byte of the version-made-by field
+  uint16_t flags = 0;       // general-purpose bit flags
+  uint16_t method = 0;      // 0 stored, 8 DEFLATE
+  uint32_t crc32 = 0;
+  uint64_t compressedSize = 0;
+  uint64_t size = 0;        // uncompressed
+  uint32_t externalAttributes = 0;
+  uint64_t localHeaderOffset = 0;
+};
+
+// Whether the member names a directory: its name ends in "/", or its
+// attributes say so for the host systems whose attributes we know.
+bool IsDirectoryMember(const ZipEntry& entry);
+
+// Decides whether a central directory read from a candidate end record is
+// the one the archive reader uses.
+using DirectoryCheck = std::function<bool(const std::vector<ZipEntry>&)>;
+
+// The entries of the central directory. The end record is searched from the
+// end of the archive backwards (a comment may hold its signature), and the
+// first candidate whose directory reads whole and passes `accept` is taken.
+// Otherwise the error is "zip: not a valid zip file".
+Result<std::vector<ZipEntry>> ReadCentralDirectory(std::string_view archive,
+                                                   const DirectoryCheck& accept);
+
+// The member's local header must be there, carry its signature and agree
+// with the directory entry (a data descriptor's zero fields excepted).
+Status CheckLocalHeader(std::string_view archive, const ZipEntry& entry);
+
+// The texts of the archive reader's errors.
+inline constexpr const char* kZipNotValid = "zip: not a valid zip file";
+inline constexpr const char* kZipUnsupportedMethod = "zip: unsupported compression algorithm";
+inline constexpr const char* kZipChecksumError = "zip: checksum error";
+inline constexpr const char* kUnexpectedEof = "unexpected EOF";
+
+}  // namespace quorvane
+
+#endif  // QUORVANE_INSTALLER_ZIP_DIRECTORY_H_
