@@ -4,6 +4,8 @@
 #ifndef QUORVANE_COMMON_PLATFORM_H_
 #define QUORVANE_COMMON_PLATFORM_H_
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 
@@ -24,6 +26,14 @@ struct FileSystemStats {
 // NetBSD: statvfs1 with ST_WAIT; Linux: statvfs. The error text is the
 // system's description alone.
 Result<FileSystemStats> QueryFileSystem(const std::string& path);
+
+// Waits for a child process to end and reaps it; the result is its wait
+// status as wait4 reports it. The wait first blocks until the child is
+// waitable without reaping it (NetBSD: wait6 with WNOWAIT; Linux: waitid with
+// WNOWAIT), then reaps it with wait4. Each call is repeated when a signal
+// interrupts it. The error text is the call's name and the system's
+// description ("wait6: no child processes").
+Result<int> WaitForChild(pid_t pid);
 
 }  // namespace quorvane::platform
 

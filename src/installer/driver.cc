@@ -6,8 +6,15 @@
 #include <cstdlib>
 
 #include "common/path.h"
+#include "installer/cleanup.h"
 #include "installer/constants.h"
+#include "installer/extract.h"
 #include "installer/installer_paths.h"
+#include "installer/install_dir.h"
+#include "installer/payload_args.h"
+#include "installer/payload_run.h"
+#include "installer/preflight.h"
+#include "installer/temp_dir.h"
 
 namespace quorvane {
 namespace {
@@ -19,19 +26,6 @@ std::string JoinWords(const std::vector<std::string>& words, size_t from) {
     out += words[i];
   }
   return out;
-}
-
-// Until the temporary-directory step: the directory is only made absolute.
-bool PrepareTempDir(Run& run) {
-  std::string value = run.params.TempDir.empty() ? run.defaultTempDir : run.params.TempDir;
-  Result<std::string> abs = MakeAbsolute(value);
-  if (!abs.ok()) {
-    run.Collect("[ERROR] Failed to get absolute path for %s. (%s)", value, abs.error());
-    run.exitCode = exitBadDirectory;
-    return false;
-  }
-  run.params.TempDir = *abs;
-  return true;
 }
 
 // The log goes to the debug directory when that is a directory, else to the
@@ -94,21 +88,32 @@ void RunSteps(Run& run) {
   }
   run.params = *params;
 
-  // [step: temporary directory]
   if (!PrepareTempDir(run)) return;
   if (!SetUpLog(run)) return;
-  // [steps: architecture lines, free space, administrator rights]
-  // [step: install directory; sets run.installDir and run.installDirCreated]
-  // [step: payload argument list]
-  // [step: extraction]
-  // [step: payload run]
+  LogArchitectureLines(run);
+  if (!CheckFreeSpace(run)) return;
+  if (!CheckAdministratorRights(run)) return;
+  if (!MakeInstallDir(run)) return;  // from here on the cleanup end step runs
+  if (buildPayloadArgs(run.log, run.argv, run.params, run.installerDir, run.installDir,
+                       &run.payloadArgs) != 0) {
+    run.exitCode = exitBadDirectory;
+    return;
+  }
+  run.log.Logf("[INFO ] Extracting files to: %s", run.installDir);
+  if (!dropFiles(run.log, run.installerPath, run.installDir, embeddedArch{}, &run.mainFile)) {
+    run.log.Logf("[ERROR] Cannot extract files to folder");
+    run.exitCode = exitExtractFailed;
+    return;
+  }
+  int code = runPayload(run.log, run.mainFile, run.payloadArgs, run.installDir, run.params);
+  if (code != 0) run.exitCode = code;
 }
 
 // The end steps, in the reverse of the order in which they were armed.
 struct EndSteps {
   Run& run;
   ~EndSteps() {
-    // [end step: cleanup of the install directory, when run.installDirCreated]
+    if (run.installDirCreated) cleanupInstallDir(run.log, run.params, run.installDir);
     run.log.FlushPending(run.defaultTempDir, run.pendingLogLines);
     run.log.Finish();
     std::exit(run.exitCode);

@@ -1,0 +1,229 @@
+#include "installer/payload_process.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "common/platform.h"
+#include "installer/stderr_copier.h"
+
+namespace quorvane {
+namespace {
+
+void CloseFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+// Moves a descriptor of ours above the standard streams, so that the child's
+// dup2 onto 0, 1 and 2 cannot overwrite it (the installer may have been
+// started with one of them closed).
+bool LiftAboveStdio(int& fd) {
+  if (fd > STDERR_FILENO) return true;
+  int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  if (moved < 0) return false;
+  close(fd);
+  fd = moved;
+  return true;
+}
+
+// The descriptors opened for one child; whatever is still open at the end is closed.
+struct ChildStreams {
+  int stdinFd = -1;       // the null device, for the child
+  int stderrRead = -1;    // ours, when the standard error is captured
+  int stderrWrite = -1;   // the child's
+  ~ChildStreams() {
+    CloseFd(stdinFd);
+    CloseFd(stderrRead);
+    CloseFd(stderrWrite);
+  }
+};
+
+Status OpenStreams(const ExecCommand& cmd, ChildStreams& s) {
+  s.stdinFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (s.stdinFd < 0 || !LiftAboveStdio(s.stdinFd)) return SysError("open", "/dev/null", errno);
+  if (cmd.stderrCapture == nullptr) return Status::Ok();
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return Error("pipe2: " + ErrnoText(errno), errno);
+  s.stderrRead = fds[0];
+  s.stderrWrite = fds[1];
+  if (!LiftAboveStdio(s.stderrRead) || !LiftAboveStdio(s.stderrWrite)) {
+    return Error("pipe2: " + ErrnoText(errno), errno);
+  }
+  return Status::Ok();
+}
+
+// Everything the child needs, prepared before the fork: between fork and
+// exec the child calls async-signal-safe functions only.
+struct ExecPlan {
+  const char* path;
+  const char* dir;  // nullptr: stay
+  std::vector<char*> argv;
+  std::vector<char*> envp;
+  int streams[3];
+  int statusFd;
+};
+
+std::vector<char*> CStrings(const std::vector<std::string>& v) {
+  std::vector<char*> out;
+  out.reserve(v.size() + 1);
+  for (const std::string& s : v) out.push_back(const_cast<char*>(s.c_str()));
+  out.push_back(nullptr);
+  return out;
+}
+
+// Makes fd the child's descriptor target, without close-on-exec.
+bool PlaceStream(int fd, int target) {
+  if (fd == target) return fcntl(fd, F_SETFD, 0) == 0;
+  return dup2(fd, target) == target;
+}
+
+// The child's status pipe, once the streams are in place.
+constexpr int kChildStatusFd = STDERR_FILENO + 1;
+
+// Runs in the child; returns only on failure, with its errno. Our own
+// descriptors are all close-on-exec, but the installer may have inherited
+// others; the payload gets none of them, only its three streams.
+int ExecInChild(const ExecPlan& plan, int& statusFd) {
+  if (plan.dir != nullptr && chdir(plan.dir) != 0) return errno;
+  for (int target = 0; target < 3; ++target) {
+    if (!PlaceStream(plan.streams[target], target)) return errno;
+  }
+  if (statusFd != kChildStatusFd) {
+    if (dup2(statusFd, kChildStatusFd) != kChildStatusFd) return errno;
+    statusFd = kChildStatusFd;
+    if (fcntl(statusFd, F_SETFD, FD_CLOEXEC) != 0) return errno;
+  }
+  closefrom(kChildStatusFd + 1);
+  execve(plan.path, plan.argv.data(), plan.envp.data());
+  return errno;
+}
+
+[[noreturn]] void ChildMain(const ExecPlan& plan) {
+  int statusFd = plan.statusFd;
+  int err = ExecInChild(plan, statusFd);
+  ssize_t ignored = write(statusFd, &err, sizeof err);
+  (void)ignored;
+  _exit(127);
+}
+
+// The errno that the child sent before it gave up, or 0 once it has exec'd
+// (the status pipe closes on exec without data).
+int ReadChildStatus(int fd) {
+  int err = 0;
+  size_t got = 0;
+  while (got < sizeof err) {
+    ssize_t n = read(fd, reinterpret_cast<char*>(&err) + got, sizeof err - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return got == sizeof err ? err : 0;
+}
+
+void ReapFailedChild(pid_t pid) {
+  int status;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+// Forks and execs; the child's pid, or the start error.
+Result<pid_t> Spawn(const ExecCommand& cmd, const std::vector<std::string>& env,
+                    const ChildStreams& s) {
+  int status[2];
+  if (pipe2(status, O_CLOEXEC) != 0) return SysError("fork/exec", cmd.path, errno);
+  if (!LiftAboveStdio(status[0]) || !LiftAboveStdio(status[1])) {
+    int err = errno;
+    close(status[0]);
+    close(status[1]);
+    return SysError("fork/exec", cmd.path, err);
+  }
+  ExecPlan plan{cmd.path.c_str(), cmd.dir.empty() ? nullptr : cmd.dir.c_str(), CStrings(cmd.argv),
+                CStrings(env),
+                {s.stdinFd, cmd.stdoutFd, cmd.stderrCapture ? s.stderrWrite : cmd.stderrFd},
+                status[1]};
+  pid_t pid = fork();
+  if (pid == 0) ChildMain(plan);
+  int fork_errno = errno;
+  close(status[1]);
+  if (pid < 0) {
+    close(status[0]);
+    return SysError("fork/exec", cmd.path, fork_errno);
+  }
+  int child_errno = ReadChildStatus(status[0]);
+  close(status[0]);
+  if (child_errno != 0) {
+    ReapFailedChild(pid);
+    return SysError("fork/exec", cmd.path, child_errno);
+  }
+  return pid;
+}
+
+CommandOutcome Failed(Error error) {
+  CommandOutcome out;
+  out.kind = CommandOutcome::Kind::kError;
+  out.error = std::move(error);
+  return out;
+}
+
+CommandOutcome FromWaitStatus(int status, const std::optional<Error>& copy_error) {
+  CommandOutcome out;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    if (copy_error) return Failed(*copy_error);
+    return out;
+  }
+  // A signal, whatever it was and whether it left a core image, counts as -1.
+  out.kind = CommandOutcome::Kind::kUnsuccessfulEnd;
+  out.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return out;
+}
+
+}  // namespace
+
+ExecCommand initExecCommand(const std::string& path, const std::vector<std::string>& args) {
+  ExecCommand cmd;
+  cmd.path = path;
+  cmd.argv.reserve(args.size() + 1);
+  cmd.argv.push_back(path);
+  cmd.argv.insert(cmd.argv.end(), args.begin(), args.end());
+  return cmd;
+}
+
+CommandOutcome RunCommand(const ExecCommand& cmd, const std::vector<std::string>& env) {
+  ChildStreams streams;
+  Status opened = OpenStreams(cmd, streams);
+  if (!opened.ok()) return Failed(opened.error());
+  if (!cmd.dir.empty()) {
+    struct stat st;
+    if (stat(cmd.dir.c_str(), &st) != 0) return Failed(SysError("chdir", cmd.dir, errno));
+  }
+  Result<pid_t> pid = Spawn(cmd, env, streams);
+  if (!pid.ok()) return Failed(pid.error());
+
+  // Only the child holds its stream ends now; the pipe ends when it (and any
+  // process that inherited its standard error) has closed them.
+  CloseFd(streams.stdinFd);
+  CloseFd(streams.stderrWrite);
+  std::optional<StderrCopier> copier;
+  if (cmd.stderrCapture != nullptr) {
+    std::string sink_name =
+        cmd.stderrFd == STDERR_FILENO ? "/dev/stderr" : "fd " + std::to_string(cmd.stderrFd);
+    copier.emplace(streams.stderrRead, cmd.stderrFd, sink_name, cmd.stderrCapture);
+    streams.stderrRead = -1;
+    copier->Start();
+  }
+
+  Result<int> status = platform::WaitForChild(*pid);
+  std::optional<Error> copy_error;
+  if (copier) copy_error = copier->Wait();
+  if (!status.ok()) return Failed(status.error());
+  return FromWaitStatus(*status, copy_error);
+}
+
+}  // namespace quorvane

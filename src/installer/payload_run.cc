@@ -1,0 +1,167 @@
+#include "installer/payload_run.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string_view>
+#include <unordered_set>
+
+#include "common/path.h"
+#include "installer/constants.h"
+#include "installer/exit_codes.h"
+#include "installer/payload_process.h"
+
+extern char** environ;
+
+namespace quorvane {
+namespace {
+
+std::vector<std::string> CurrentEnvironment() {
+  std::vector<std::string> env;
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e) env.emplace_back(*e);
+  return env;
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// "quorvane" without its extension, with ".dmp".
+std::string DumpFileName() {
+  std::string name = payloadExecutableName;
+  size_t dot = name.rfind('.');
+  if (dot != std::string::npos) name.erase(dot);
+  return name + ".dmp";
+}
+
+// Creates the file with 0640 or empties the one that is there (its mode and
+// owner stay). What was written before a failure stays in the file.
+Status WriteDump(const std::string& path, const std::string& data) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
+  if (fd < 0) return SysError("open", path, errno);
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      Error err = n < 0 ? SysError("write", path, errno) : Error("write " + path + ": short write");
+      close(fd);
+      return err;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (close(fd) != 0) return SysError("close", path, errno);
+  return Status::Ok();
+}
+
+int ReportCrash(InstallerLog& log, const std::string& output, const std::string& mainFile,
+                const std::string& debugDir) {
+  std::string reason = crashReason(output, mainFile);
+  std::string dumpPath;
+  if (!debugDir.empty()) {
+    dumpPath = JoinPath(debugDir, DumpFileName());
+    Status written = WriteDump(dumpPath, output);
+    if (!written.ok()) {
+      log.Logf("[ERROR] Cannot write stack trace dump file: %s. (%s)", dumpPath, written.error());
+      return exitDumpFailed;
+    }
+  }
+  std::string message = FormatLog("%s unexpectedly terminated.", productName);
+  if (!reason.empty()) message += FormatLog(" Reason: %s.", reason);
+  if (!dumpPath.empty()) message += FormatLog(" Stacktrace dump saved to: %s", dumpPath);
+  log.Logf("[FATAL] %s", message);
+  return exitPayloadCrashed;
+}
+
+int Classify(InstallerLog& log, const CommandOutcome& outcome, const std::string& capture,
+             const std::string& mainFile, const std::string& debugDir) {
+  switch (outcome.kind) {
+    case CommandOutcome::Kind::kSuccess:
+      return 0;
+    case CommandOutcome::Kind::kError:
+      log.Logf("[ERROR] Cannot run %s. (%s)", payloadExecutableName, outcome.error);
+      return exitRunFailed;
+    case CommandOutcome::Kind::kUnsuccessfulEnd:
+      break;
+  }
+  int code = outcome.code;
+  if (code < 0) {
+    log.Logf("[ERROR] An error occurred while running %s. (error code: %d, description: %s)",
+             payloadExecutableName, code, qvrExitCodes{code}.String());
+    return code - payloadExitOffset;
+  }
+  // Status 2 with anything on the standard error is a crash, whatever it says.
+  if (code == 2 && !capture.empty()) return ReportCrash(log, capture, mainFile, debugDir);
+  log.Logf("[ERROR] A warning occurred while running %s. (warning code: %d)",
+           payloadExecutableName, code);
+  return code + payloadExitOffset;
+}
+
+std::string JoinWords(const std::string& first, const std::vector<std::string>& rest) {
+  std::string out = first;
+  for (const std::string& word : rest) {
+    out += ' ';
+    out += word;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::string> payloadEnvironment(const std::vector<std::string>& env,
+                                            const std::string& installDir) {
+  std::vector<std::string> all = env;
+  all.push_back("PWD=" + installDir);
+  // From the end, so that the last occurrence of each name is the one kept.
+  std::unordered_set<std::string_view> seen;
+  std::vector<bool> keep(all.size(), false);
+  for (size_t i = all.size(); i-- > 0;) {
+    const std::string& entry = all[i];
+    if (entry.empty()) continue;
+    size_t eq = entry.find('=', 1);
+    if (eq == std::string::npos) {
+      keep[i] = true;  // not of the form name=value: passed on as it is
+      continue;
+    }
+    keep[i] = seen.insert(std::string_view(entry).substr(0, eq)).second;
+  }
+  std::vector<std::string> out;
+  for (size_t i = 0; i < all.size(); ++i) {
+    if (keep[i]) out.push_back(std::move(all[i]));
+  }
+  return out;
+}
+
+std::string crashReason(const std::string& output, const std::string& mainFile) {
+  if (StartsWith(output, "Exception ") || StartsWith(output, "runtime: ")) {
+    return StartsWith(output, "runtime: out of memory: ") ? "out of memory"
+                                                          : "unexpected runtime issue";
+  }
+  struct stat st;
+  if (stat(mainFile.c_str(), &st) == 0) return "";
+  switch (errno) {
+    case ENOENT:
+      return "executable not found";
+    case EACCES:
+    case EPERM:
+      return "permission denied";
+    default:
+      return ErrnoText(errno);
+  }
+}
+
+int runPayload(InstallerLog& log, const std::string& mainFile,
+               const std::vector<std::string>& payloadArgs, const std::string& installDir,
+               const Parameters& params) {
+  log.Logf("[INFO ] Running: %s", JoinWords(mainFile, payloadArgs));
+  ExecCommand cmd = initExecCommand(mainFile, payloadArgs);
+  cmd.dir = installDir;
+  std::string stderrCapture;
+  cmd.stderrCapture = &stderrCapture;
+  CommandOutcome outcome = RunCommand(cmd, payloadEnvironment(CurrentEnvironment(), installDir));
+  return Classify(log, outcome, stderrCapture, mainFile, params.DebugDir);
+}
+
+}  // namespace quorvane

@@ -1,0 +1,33 @@
+// Running the payload once and turning the way it ended into the exit code.
+#ifndef QUORVANE_INSTALLER_PAYLOAD_RUN_H_
+#define QUORVANE_INSTALLER_PAYLOAD_RUN_H_
+
+#include <string>
+#include <vector>
+
+#include "installer/log.h"
+#include "installer/parameters.h"
+
+namespace quorvane {
+
+// Runs mainFile with payloadArgs in installDir, logs how it ended and returns
+// the exit code: 0 (status 0), -14 (not started, wait or copy failed), -15
+// (crashed, dump not written), -16 (crashed), status + 1000, or -1001 (ended
+// by a signal). A crash writes the captured standard error into the dump in
+// params.DebugDir, unless that is empty.
+int runPayload(InstallerLog& log, const std::string& mainFile,
+               const std::vector<std::string>& payloadArgs, const std::string& installDir,
+               const Parameters& params);
+
+// The payload's environment: env with "PWD=" + installDir added last, then
+// every name that occurs more than once kept only at its last occurrence.
+std::vector<std::string> payloadEnvironment(const std::vector<std::string>& env,
+                                            const std::string& installDir);
+
+// The reason named in the crash line: from the start of the captured output,
+// else from the state of mainFile ("" while it can be examined).
+std::string crashReason(const std::string& output, const std::string& mainFile);
+
+}  // namespace quorvane
+
+#endif  // QUORVANE_INSTALLER_PAYLOAD_RUN_H_

@@ -1,0 +1,116 @@
+#include "installer/stderr_copier.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <system_error>
+#include <utility>
+
+namespace quorvane {
+namespace {
+
+constexpr size_t kPieceSize = 32 * 1024;
+
+// Blocks SIGPIPE on the calling thread for its lifetime. A SIGPIPE that a
+// failed write raised on this thread is taken off before the mask is put
+// back, so that it cannot strike later.
+class SigpipeBlock {
+ public:
+  SigpipeBlock() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_, &saved_);
+  }
+  ~SigpipeBlock() {
+    if (raised_) {
+      sigset_t pending;
+      sigemptyset(&pending);
+      if (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+        struct timespec zero = {0, 0};
+        sigtimedwait(&pipe_, nullptr, &zero);
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+  }
+  SigpipeBlock(const SigpipeBlock&) = delete;
+  SigpipeBlock& operator=(const SigpipeBlock&) = delete;
+
+  void NoteRaised() { raised_ = true; }
+
+ private:
+  sigset_t pipe_;
+  sigset_t saved_;
+  bool raised_ = false;
+};
+
+}  // namespace
+
+StderrCopier::StderrCopier(int source, int sink, std::string sink_name, std::string* capture)
+    : source_(source), sink_(sink), sink_name_(std::move(sink_name)), capture_(capture) {}
+
+StderrCopier::~StderrCopier() {
+  (void)Wait();
+  if (source_ >= 0) close(source_);  // never started
+}
+
+void StderrCopier::Start() {
+  try {
+    thread_ = std::thread([this] { Copy(); });
+  } catch (const std::system_error&) {
+    Copy();  // the child's pipe still has to be drained, or the child stalls
+  }
+}
+
+std::optional<Error> StderrCopier::Wait() {
+  if (thread_.joinable()) thread_.join();
+  return error_;
+}
+
+void StderrCopier::Copy() {
+  SigpipeBlock block;
+  char piece[kPieceSize];
+  for (;;) {
+    ssize_t n = read(source_, piece, sizeof piece);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error_ = SysError("read", "stderr pipe", errno);
+      break;
+    }
+    if (n == 0) break;
+    Status passed = PassOn(piece, static_cast<size_t>(n));
+    if (!passed.ok()) {
+      if (passed.error().errnum == EPIPE) block.NoteRaised();
+      error_ = passed.error();
+      break;
+    }
+    capture_->append(piece, static_cast<size_t>(n));
+  }
+  close(source_);
+  source_ = -1;
+}
+
+// Writes the whole piece; a sink that takes part of it is written again with
+// the rest, and a non-blocking sink that is full is waited for.
+Status StderrCopier::PassOn(const char* data, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = write(sink_, data + done, size - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n == 0) return Error("write " + sink_name_ + ": short write");
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      struct pollfd p = {sink_, POLLOUT, 0};
+      if (poll(&p, 1, -1) >= 0 || errno == EINTR) continue;
+    }
+    return SysError("write", sink_name_, errno);
+  }
+  return Status::Ok();
+}
+
+}  // namespace quorvane

@@ -1,0 +1,114 @@
+// The payload's run inside a run of the real installer.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/payload_fixture.h"
+#include "support/test_support.h"
+
+namespace quorvane {
+namespace {
+
+using testing::LogLines;
+using testing::ReadFile;
+using testing::ScratchDir;
+using Lines = std::vector<std::string>;
+
+struct Case {
+  std::string body;  // the payload's script after its probe lines
+  int status;        // what the installer's parent sees
+  Lines lines;       // after the Running line, the closing line excluded
+  std::string err;   // the installer's standard error
+  std::string out;   // and its standard output
+};
+
+class PayloadRunE2ETest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mkdir(tmp_.c_str(), 0700);
+    mkdir(debug_.c_str(), 0700);
+    mkdir(probe_.c_str(), 0700);
+  }
+
+  // The payload notes its arguments, working directory and environment, then
+  // runs body.
+  testing::ProcessResult Run(const std::string& body) {
+    std::string program = "#!/bin/sh\n"
+                          "printf '%s\\n' \"$@\" > '" + probe_ + "/args'\n"
+                          "/bin/pwd -P > '" + probe_ + "/cwd'\n"
+                          "/bin/cat /proc/$$/environ > '" + probe_ + "/environ'\n" + body;
+    std::string installer = testing::PackInstaller(dir_.path(), testing::StandardPayloadArchive(program));
+    return testing::RunProgram(installer, {installer, "--debug-dir", debug_, "--temp-dir", tmp_},
+                               {"PWD=/nowhere", "TMPDIR=" + tmp_, "X=1"}, dir_.path());
+  }
+
+  // The install directory named by the Running line, and the lines after it.
+  std::string Split(const Lines& all, Lines* after) {
+    const std::string marker = "[INFO ] Running: ";
+    auto it = std::find_if(all.begin(), all.end(),
+                           [&](const std::string& l) { return l.rfind(marker, 0) == 0; });
+    if (it == all.end()) {
+      ADD_FAILURE() << "no Running line in " << ::testing::PrintToString(all);
+      return "";
+    }
+    std::string main_file = it->substr(marker.size(), it->find(' ', marker.size()) - marker.size());
+    after->assign(it + 1, std::find(it, all.end(), "[INFO ] End, success."));
+    EXPECT_EQ(*it, marker + main_file + " --debug-dir " + debug_ + " --temp-dir " +
+                       main_file.substr(0, main_file.rfind('/')) + " --output-dir " + dir_.path());
+    return main_file.substr(0, main_file.rfind('/'));
+  }
+
+  ScratchDir dir_;
+  std::string tmp_ = dir_ / "tmp";
+  std::string debug_ = dir_ / "debug";
+  std::string probe_ = dir_ / "probe";
+};
+
+TEST_F(PayloadRunE2ETest, OutcomesReachTheExitStatusAndTheLog) {
+  const std::string dump = debug_ + "/quorvane.dmp";
+  const Case cases[] = {
+      {"printf 'out'; printf 'err' >&2; exit 0\n", 0, {}, "err", "out"},
+      {"exit 1\n", 233, {"[ERROR] A warning occurred while running quorvane. (warning code: 1)"}, "", ""},
+      {"exit 24\n", 0, {"[ERROR] A warning occurred while running quorvane. (warning code: 24)"}, "", ""},
+      {"printf 'runtime: out of memory: x' >&2; exit 2\n", 240,
+       {"[FATAL] Quorvane unexpectedly terminated. Reason: out of memory. Stacktrace dump saved to: " +
+        dump},
+       "runtime: out of memory: x", ""},
+      {"kill -TERM $$\n", 23,
+       {"[ERROR] An error occurred while running quorvane. (error code: -1, description: Invalid "
+        "commmand line, check command line)"},
+       "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body);
+    testing::ProcessResult r = Run(c.body);
+    EXPECT_EQ(r.exit_status, c.status);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, c.out);
+    Lines after;
+    std::string install_dir = Split(LogLines(ReadFile(debug_ + "/Quorvane_i.log")), &after);
+    // The cleanup's own lines follow; this step's lines come first.
+    ASSERT_GE(after.size(), c.lines.size());
+    EXPECT_EQ(Lines(after.begin(), after.begin() + static_cast<long>(c.lines.size())), c.lines);
+    EXPECT_FALSE(testing::Exists(install_dir));
+
+    EXPECT_EQ(ReadFile(probe_ + "/args"),
+              "--debug-dir\n" + debug_ + "\n--temp-dir\n" + install_dir + "\n--output-dir\n" +
+                  dir_.path() + "\n");
+    EXPECT_EQ(ReadFile(probe_ + "/cwd"), install_dir + "\n");
+    EXPECT_EQ(ReadFile(probe_ + "/environ"),
+              std::string("TMPDIR=" + tmp_ + '\0' + "X=1" + '\0' + "PWD=" + install_dir + '\0'));
+    if (c.status == 240) {
+      EXPECT_EQ(ReadFile(dump), c.err);
+      EXPECT_EQ(testing::ModeOf(dump), 0640u);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quorvane
