@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "common/path.h"
+#include "common/words.h"
 #include "installer/cleanup.h"
 #include "installer/constants.h"
 #include "installer/extract.h"
@@ -18,15 +19,6 @@
 
 namespace quorvane {
 namespace {
-
-std::string JoinWords(const std::vector<std::string>& words, size_t from) {
-  std::string out;
-  for (size_t i = from; i < words.size(); ++i) {
-    if (i > from) out += ' ';
-    out += words[i];
-  }
-  return out;
-}
 
 // The log goes to the debug directory when that is a directory, else to the
 // temporary directory with --no-delete, else nowhere.

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/words.h"
 #include "encryptedparams/encrypted_params.h"
 #include "encryptedparams/parse.h"
 
@@ -52,14 +53,6 @@ void RequoteDirectoryValues(std::vector<std::string>& words, const Parameters& r
   }
 }
 
-std::string JoinWords(const std::vector<std::string>& words) {
-  std::string text;
-  for (size_t i = 0; i < words.size(); ++i) {
-    if (i > 0) text += ' ';
-    text += words[i];
-  }
-  return text;
-}
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 
 #include "common/path.h"
 #include "common/unicode_case.h"
+#include "common/words.h"
 #include "installer/constants.h"
 
 namespace quorvane {
@@ -25,14 +26,6 @@ Error Fail(InstallerLog& log, std::string_view format, const Args&... args) {
   return Error(std::move(text));
 }
 
-std::string JoinWords(const std::vector<std::string>& words) {
-  std::string out;
-  for (size_t i = 0; i < words.size(); ++i) {
-    if (i > 0) out += ' ';
-    out += words[i];
-  }
-  return out;
-}
 
 // The options whose following word is resolved or replaced.
 enum class ValueKind { kNone, kOutput, kYara, kOffline, kDebug, kEncrypted };

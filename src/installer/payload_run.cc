@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "common/path.h"
+#include "common/words.h"
 #include "installer/constants.h"
 #include "installer/exit_codes.h"
 #include "installer/payload_process.h"
@@ -99,14 +100,6 @@ int Classify(InstallerLog& log, const CommandOutcome& outcome, const std::string
   return code + payloadExitOffset;
 }
 
-std::string JoinWords(const std::string& first, const std::vector<std::string>& rest) {
-  std::string out = first;
-  for (const std::string& word : rest) {
-    out += ' ';
-    out += word;
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -155,8 +148,8 @@ std::string crashReason(const std::string& output, const std::string& mainFile) 
 int runPayload(InstallerLog& log, const std::string& mainFile,
                const std::vector<std::string>& payloadArgs, const std::string& installDir,
                const Parameters& params) {
-  log.Logf("[INFO ] Running: %s", JoinWords(mainFile, payloadArgs));
   ExecCommand cmd = initExecCommand(mainFile, payloadArgs);
+  log.Logf("[INFO ] Running: %s", JoinWords(cmd.argv));
   cmd.dir = installDir;
   std::string stderrCapture;
   cmd.stderrCapture = &stderrCapture;

@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include "common/path.h"
@@ -72,6 +74,19 @@ TEST(DriverTest, MissingDefaultTemporaryDirectoryMeansNoLateLog) {
                       {"TMPDIR=" + (dir / "missing/deeper")}, dir.path());
   EXPECT_EQ(r.exit_status, 255);
   EXPECT_FALSE(testing::Exists(dir / "missing"));
+}
+
+TEST(DriverTest, WithoutDebugDirectoryOrNoDeleteNothingIsLeftOnDisk) {
+  ScratchDir dir;
+  const std::string tmp = dir / "tmp";
+  ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
+  // The installer without a payload section ends at the extraction.
+  auto r = RunProgram(testing::InstallerBinary(), {testing::InstallerBinary()},
+                      {"TMPDIR=" + tmp}, dir.path());
+  EXPECT_EQ(r.exit_status, 243);
+  EXPECT_EQ(r.out + r.err, "");
+  EXPECT_TRUE(std::filesystem::is_empty(tmp));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 }  // namespace

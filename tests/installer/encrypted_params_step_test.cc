@@ -48,25 +48,6 @@ DecryptedParams Open(const std::string& value) {
 
 class EncryptedParamsStepTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char* old = getcwd(nullptr, 0);
-    oldCwd_ = old;
-    free(old);
-    const char* pwd = getenv("PWD");
-    hadPwd_ = pwd != nullptr;
-    if (hadPwd_) oldPwd_ = pwd;
-    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
-    setenv("PWD", dir_.path().c_str(), 1);
-  }
-  void TearDown() override {
-    EXPECT_EQ(chdir(oldCwd_.c_str()), 0);
-    if (hadPwd_) {
-      setenv("PWD", oldPwd_.c_str(), 1);
-    } else {
-      unsetenv("PWD");
-    }
-  }
-
   // The command line words before "--encrypted-params <record of text>".
   static Result<Parameters> Parse(std::vector<std::string> words, const std::string& text,
                                   bool lenient = false) {
@@ -79,8 +60,7 @@ class EncryptedParamsStepTest : public ::testing::Test {
   std::string Abs(const std::string& rel) const { return dir_.path() + "/" + rel; }
 
   ScratchDir dir_;
-  std::string oldCwd_, oldPwd_;
-  bool hadPwd_ = false;
+  testing::ScopedWorkingDir cwd_{dir_.path()};
 };
 
 std::string ErrorOf(const Result<Parameters>& r) { return r.ok() ? "(no error)" : r.error().text(); }

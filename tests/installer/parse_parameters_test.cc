@@ -33,26 +33,8 @@ using testing::WriteFile;
 // that relative values are made absolute under it.
 class ParseParametersTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char* old = getcwd(nullptr, 0);
-    oldCwd_ = old;
-    free(old);
-    const char* pwd = getenv("PWD");
-    hadPwd_ = pwd != nullptr;
-    if (hadPwd_) oldPwd_ = pwd;
-    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
-    setenv("PWD", dir_.path().c_str(), 1);
-    oldMask_ = umask(022);
-  }
-  void TearDown() override {
-    umask(oldMask_);
-    EXPECT_EQ(chdir(oldCwd_.c_str()), 0);
-    if (hadPwd_) {
-      setenv("PWD", oldPwd_.c_str(), 1);
-    } else {
-      unsetenv("PWD");
-    }
-  }
+  void SetUp() override { oldMask_ = umask(022); }
+  void TearDown() override { umask(oldMask_); }
 
   // The words after the program path.
   static Result<Parameters> Parse(std::vector<std::string> words, bool lenient = false) {
@@ -63,8 +45,7 @@ class ParseParametersTest : public ::testing::Test {
   std::string Abs(const std::string& rel) const { return dir_.path() + "/" + rel; }
 
   ScratchDir dir_;
-  std::string oldCwd_, oldPwd_;
-  bool hadPwd_ = false;
+  testing::ScopedWorkingDir cwd_{dir_.path()};
   mode_t oldMask_ = 0;
 };
 

@@ -55,6 +55,27 @@ void WriteFile(const std::string& path, const std::string& content, mode_t mode)
   chmod(path.c_str(), mode);
 }
 
+ScopedWorkingDir::ScopedWorkingDir(const std::string& dir) {
+  char* old = getcwd(nullptr, 0);
+  if (old == nullptr) throw std::runtime_error("getcwd failed");
+  old_cwd_ = old;
+  free(old);
+  const char* pwd = getenv("PWD");
+  had_pwd_ = pwd != nullptr;
+  if (had_pwd_) old_pwd_ = pwd;
+  if (chdir(dir.c_str()) != 0) throw std::runtime_error("chdir " + dir + " failed");
+  setenv("PWD", dir.c_str(), 1);
+}
+
+ScopedWorkingDir::~ScopedWorkingDir() {
+  EXPECT_EQ(chdir(old_cwd_.c_str()), 0);
+  if (had_pwd_) {
+    setenv("PWD", old_pwd_.c_str(), 1);
+  } else {
+    unsetenv("PWD");
+  }
+}
+
 bool Exists(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;

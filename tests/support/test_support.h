@@ -26,7 +26,20 @@ class ScratchDir {
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content, mode_t mode = 0644);
-bool Exists(const std::string& path);  // lstat succeeds
+bool Exists(const std::string& path);
+
+// Makes dir the working directory, with PWD naming it, until destroyed.
+class ScopedWorkingDir {
+ public:
+  explicit ScopedWorkingDir(const std::string& dir);
+  ~ScopedWorkingDir();
+  ScopedWorkingDir(const ScopedWorkingDir&) = delete;
+  ScopedWorkingDir& operator=(const ScopedWorkingDir&) = delete;
+
+ private:
+  std::string old_cwd_, old_pwd_;
+  bool had_pwd_ = false;
+};  // lstat succeeds
 mode_t ModeOf(const std::string& path);  // permission bits, links not followed
 
 // Removes a tree, making its directories writable and searchable first.
