@@ -34,10 +34,12 @@ Status isSafeToDelete(const std::string& path, const std::string& safeDir) {
   if (!abs.ok()) return abs.error();
   std::string lowerPath = ToLowerUnicode(*abs);
   std::string lowerSafe = ToLowerUnicode(safeDir);
-  bool prefix = lowerPath.compare(0, lowerSafe.size(), lowerSafe) == 0;
-  bool boundary = lowerSafe.empty() || lowerSafe.back() == '/' ||
-                  lowerPath.size() == lowerSafe.size() || lowerPath[lowerSafe.size()] == '/';
-  if (prefix && boundary) return Status::Ok();
+  const bool prefix = lowerPath.size() >= lowerSafe.size() &&
+                      lowerPath.compare(0, lowerSafe.size(), lowerSafe) == 0;
+  if (prefix && (lowerSafe.empty() || lowerSafe.back() == '/' ||
+                 lowerPath.size() == lowerSafe.size() || lowerPath[lowerSafe.size()] == '/')) {
+    return Status::Ok();
+  }
   return Error("cannot delete files or directory outside safe temporary directory " + safeDir);
 }
 
