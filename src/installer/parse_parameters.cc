@@ -104,8 +104,10 @@ Status ValidateDebugDir(std::string& value) {
   Status s = Absolutize(value, "debug directory");
   if (!s.ok()) return s;
   struct stat st;
-  if (stat(value.c_str(), &st) != 0) {
-    const int err = errno;
+  // A NUL byte would cut the path short and name another directory.
+  const bool nul = value.find('\0') != std::string::npos;
+  if (nul || stat(value.c_str(), &st) != 0) {
+    const int err = nul ? EINVAL : errno;
     if (err == ENOENT) {
       Status made = MakeDirectories(value, 0640);
       if (!made.ok()) return Error("couldn't create \"" + value + "\", error: " + made.error().text());

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <utility>
@@ -69,6 +70,8 @@ struct ExecPlan {
   int streams[3];
   int statusFd;
 };
+
+bool HoldsNul(const std::string& s) { return s.find('\0') != std::string::npos; }
 
 std::vector<char*> CStrings(const std::vector<std::string>& v) {
   std::vector<char*> out;
@@ -136,6 +139,12 @@ void ReapFailedChild(pid_t pid) {
 // Forks and execs; the child's pid, or the start error.
 Result<pid_t> Spawn(const ExecCommand& cmd, const std::vector<std::string>& env,
                     const ChildStreams& s) {
+  // The system takes each word up to its first NUL byte: a word that holds
+  // one would reach the program cut short, so it is refused.
+  if (HoldsNul(cmd.path) || std::any_of(cmd.argv.begin(), cmd.argv.end(), HoldsNul) ||
+      std::any_of(env.begin(), env.end(), HoldsNul)) {
+    return SysError("fork/exec", cmd.path, EINVAL);
+  }
   int status[2];
   if (pipe2(status, O_CLOEXEC) != 0) return SysError("fork/exec", cmd.path, errno);
   if (!LiftAboveStdio(status[0]) || !LiftAboveStdio(status[1])) {

@@ -60,8 +60,10 @@ bool PrepareTempDir(Run& run) {
   const std::string& dir = run.params.TempDir;
 
   struct stat st;
-  if (stat(dir.c_str(), &st) != 0) {
-    const int err = errno;
+  // A NUL byte would cut the path short and name another directory.
+  const bool nul = dir.find('\0') != std::string::npos;
+  if (nul || stat(dir.c_str(), &st) != 0) {
+    const int err = nul ? EINVAL : errno;
     if (err != ENOENT) {
       run.Collect("[ERROR] Invalid temporary directory %s. (%s)", dir, SysError("stat", dir, err));
       return Fail(run);
