@@ -1,56 +1,84 @@
-// The extraction step inside a run of the real installer.
+// The extraction step inside runs of the real installer: every way it can
+// fail, and a payload shaped like the shipped one with its modes and bytes.
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "common/path.h"
 #include "installer/log.h"
 #include "support/payload_fixture.h"
+#include "support/shipped_payload.h"
 #include "support/test_support.h"
 #include "support/zip_patch.h"
 
 namespace quorvane {
 namespace {
 
-using testing::LogLines;
+using testing::FileMember;
 using testing::ReadFile;
 using testing::ScratchDir;
+using testing::Sha256Hex;
 using testing::ZipField;
+using testing::ZipMember;
 using Lines = std::vector<std::string>;
+using Members = std::vector<ZipMember>;
 
 const std::string kProgram = "#!/bin/sh\nexit 0\n";
+const std::string kExtracting = "[INFO ] Extracting files to: ";
+const std::string kCannotExtract = "[ERROR] Cannot extract files to folder";
+const std::string kDeleting = "[INFO ] Delete temporary installer directory: ";
+const std::string kRunning = "[INFO ] Running: ";
+const std::string kKept = "[INFO ] Deleting temporary files ignored due command line arguments";
 
 struct Outcome {
   int exitStatus = -1;
   std::string installDir;  // from the "Extracting files to" line
-  Lines afterExtracting;   // the lines after it, the closing line excluded
+  Lines extraction;        // the lines after it, up to the next step's first line
+  std::string next;        // that first line of the next step, "" when none
 };
 
-Outcome RunInstaller(const ScratchDir& dir, const std::string& installer) {
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
+
+// Runs the installer with its temporary and debug directories in dir, under
+// the file-creation mask given, and splits its log around the extraction.
+Outcome RunInstaller(const ScratchDir& dir, const std::string& installer, mode_t mask = 022,
+                     Lines extra = {}) {
   const std::string tmp = dir / "tmp";
   const std::string debug = dir / "debug";
   mkdir(tmp.c_str(), 0700);
   mkdir(debug.c_str(), 0700);
-  testing::ProcessResult r = testing::RunProgram(
-      installer, {installer, "--debug-dir", debug, "--temp-dir", tmp}, {"TMPDIR=" + tmp},
-      dir.path());
+  char script[64];
+  snprintf(script, sizeof script, "umask %03o; exec \"$0\" \"$@\"", static_cast<unsigned>(mask));
+  Lines argv = {"sh", "-c", script, installer, "--temp-dir", tmp, "--debug-dir", debug};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  testing::ProcessResult r =
+      testing::RunProgram("/bin/sh", argv, {"TMPDIR=" + tmp, "PATH=/usr/bin:/bin"}, dir.path());
+
   Outcome out;
   out.exitStatus = r.exit_status;
-  Lines lines = LogLines(ReadFile(debug + "/Quorvane_i.log"));
-  const std::string marker = "[INFO ] Extracting files to: ";
+  Lines lines = testing::LogLines(ReadFile(LogFilePath(debug)));
   auto it = std::find_if(lines.begin(), lines.end(),
-                         [&](const std::string& l) { return l.rfind(marker, 0) == 0; });
+                         [](const std::string& l) { return StartsWith(l, kExtracting); });
   if (it == lines.end()) {
     ADD_FAILURE() << "no extraction line in " << ::testing::PrintToString(lines);
     return out;
   }
-  out.installDir = it->substr(marker.size());
-  EXPECT_EQ(out.installDir.rfind(tmp + "/quorvane_", 0), 0u) << out.installDir;
-  auto end = std::find(it, lines.end(), "[INFO ] End, success.");
-  out.afterExtracting.assign(it + 1, end);
+  out.installDir = it->substr(kExtracting.size());
+  EXPECT_TRUE(StartsWith(out.installDir, tmp + "/quorvane_")) << out.installDir;
+  auto end = std::find_if(it + 1, lines.end(), [](const std::string& l) {
+    return StartsWith(l, kDeleting) || StartsWith(l, kRunning) || l == kKept;
+  });
+  out.extraction.assign(it + 1, end);
+  if (end != lines.end()) out.next = *end;
   return out;
 }
 
@@ -58,41 +86,239 @@ std::string Info(const std::string& name, const std::string& path) {
   return FormatLog("[INFO ]         %-40s  ->  %s", name, path);
 }
 
-TEST(ExtractionStep, BrokenArchiveEndsTheRunWithMinus13) {
+// Standard members: [0] "amd64/", [1] "licenses/", [2] "amd64/quorvane.so",
+// [3] "amd64/quorvane", [4] "amd64/checksums.txt", [5] "licenses/LICENSE.txt",
+// [6] "licenses/checksums.txt".
+Members Standard() { return testing::StandardPayloadMembers(kProgram); }
+
+// The first n lines of the standard "amd64" pass.
+Lines Amd64Lines(size_t n) {
+  Lines all = {Info("amd64/quorvane.so", "quorvane.so"), Info("amd64/quorvane", "quorvane"),
+               Info("amd64/checksums.txt", "checksums.txt")};
+  all.resize(n);
+  return all;
+}
+
+Lines Plus(Lines lines, const Lines& more) {
+  lines.insert(lines.end(), more.begin(), more.end());
+  return lines;
+}
+
+// One way for extraction to fail. archive gives the section's bytes, or
+// nullopt for an installer without the section; expected gives the lines
+// logged before the driver's own, for the run's install directory.
+struct FailureRow {
+  const char* what;
+  std::function<std::optional<std::string>()> archive;
+  std::function<Lines(const std::string& installDir)> expected;
+};
+
+std::function<std::optional<std::string>()> Edited(std::function<void(Members&)> edit) {
+  return [edit] {
+    Members m = Standard();
+    edit(m);
+    return std::optional<std::string>(testing::BuildZip(m));
+  };
+}
+
+std::function<std::optional<std::string>()> Patched(std::function<void(std::string&)> patch) {
+  return [patch] {
+    std::string archive = testing::BuildZip(Standard());
+    patch(archive);
+    return std::optional<std::string>(archive);
+  };
+}
+
+std::function<Lines(const std::string&)> Fixed(Lines lines) {
+  return [lines](const std::string&) { return lines; };
+}
+
+std::vector<FailureRow> FailureRows() {
+  const std::string ghost(64, 'f');
+  const std::string otherProgram = "#!/bin/sh\nexit 1\n";
+  return {
+      {"no section", [] { return std::optional<std::string>(); }, Fixed({})},
+      {"empty section", [] { return std::optional<std::string>(""); },
+       Fixed({"[ERROR] Payload size is zero."})},
+      {"not a ZIP archive", [] { return std::optional<std::string>("MZ\x90 not an archive"); },
+       Fixed({"[ERROR] Cannot create zip object. (zip: not a valid zip file)"})},
+      {"missing list", Edited([](Members& m) { m.erase(m.begin() + 4); }),
+       Fixed({"[ERROR] Couldn't find amd64/checksums.txt"})},
+      {"list only as a directory member",
+       Edited([](Members& m) {
+         m[4].content = "";
+         m[4].deflate = false;
+         m[4].external_attributes = testing::kDirectoryAttributes;
+       }),
+       Fixed({"[ERROR] Couldn't find amd64/checksums.txt"})},
+      {"empty list", Edited([](Members& m) { m[4].content = ""; }),
+       Fixed({"[ERROR] Invalid amd64/checksums.txt file"})},
+      {"unlisted member",
+       Edited([](Members& m) { m.insert(m.begin() + 4, FileMember("amd64/extra.dat", "e")); }),
+       Fixed(Plus(Amd64Lines(2),
+                  {Info("amd64/extra.dat", "extra.dat"),
+                   "[ERROR] Cannot validate integrity of file: amd64/extra.dat. (file extra.dat "
+                   "not found in checksum list)"}))},
+      {"unused list entry, in the licences pass",
+       Edited([=](Members& m) { m[6].content += "\n" + ghost + " ghost.txt"; }),
+       Fixed(Plus(Amd64Lines(3), {Info("licenses/LICENSE.txt", "licenses/LICENSE.txt"),
+                                  Info("licenses/checksums.txt", "licenses/checksums.txt"),
+                                  "[ERROR] Found unused file: ghost.txt (" + ghost + ")"}))},
+      {"wrong digest", Edited([=](Members& m) { m[3].content = otherProgram; }),
+       Fixed(Plus(Amd64Lines(2),
+                  {"[ERROR] Cannot validate integrity of file: amd64/quorvane. (file integrity "
+                   "failed for quorvane (" + Sha256Hex(otherProgram) + "), expected " +
+                   Sha256Hex(kProgram) + ")"}))},
+      {"duplicate base name",
+       Edited([](Members& m) {
+         m.insert(m.begin() + 4, FileMember("amd64/bin/quorvane", kProgram));
+       }),
+       Fixed(Plus(Amd64Lines(2),
+                  {Info("amd64/bin/quorvane", "quorvane"),
+                   "[ERROR] Cannot validate integrity of file: amd64/bin/quorvane. (file "
+                   "integrity failed for quorvane (" + Sha256Hex(kProgram) +
+                   "), already validated)"}))},
+      {"CRC error in the list member",
+       Patched([](std::string& a) {
+         uint32_t crc = testing::GetZipField(a, "amd64/checksums.txt", ZipField::kCrc);
+         testing::SetZipField(a, "amd64/checksums.txt", ZipField::kCrc, crc ^ 0x01000000);
+       }),
+       [](const std::string& d) {
+         return Plus(Amd64Lines(3), {"[ERROR] Cannot write file: " + d +
+                                     "/checksums.txt. (zip: checksum error)"});
+       }},
+      {"unsupported method",
+       Patched([](std::string& a) {
+         testing::SetZipField(a, "amd64/quorvane", ZipField::kMethod, 14);  // LZMA
+       }),
+       Fixed(Plus(Amd64Lines(1), {"[ERROR] Cannot open zip file: amd64/quorvane. (zip: "
+                                  "unsupported compression algorithm)"}))},
+      {"truncated licence member",
+       Patched([](std::string& a) {
+         const char* name = "licenses/LICENSE.txt";
+         uint32_t size = testing::GetZipField(a, name, ZipField::kCompressedSize);
+         testing::SetZipField(a, name, ZipField::kCompressedSize, size / 2);
+       }),
+       [](const std::string& d) {
+         return Plus(Amd64Lines(3), {Info("licenses/LICENSE.txt", "licenses/LICENSE.txt"),
+                                     "[ERROR] Cannot write file: " + d +
+                                         "/licenses/LICENSE.txt. (unexpected EOF)"});
+       }},
+      {"member named ..",
+       Edited([](Members& m) { m.insert(m.begin() + 2, FileMember("amd64/..", "x")); }),
+       [](const std::string& d) {
+         std::string parent = DirPart(d);
+         return Lines{Info("amd64/..", ".."), "[ERROR] Cannot create file: " + parent +
+                                                  ". (open " + parent + ": is a directory)"};
+       }},
+  };
+}
+
+TEST(ExtractionRun, EveryFailureLogsItsLinesAndEndsWithMinus13) {
+  for (const FailureRow& row : FailureRows()) {
+    SCOPED_TRACE(row.what);
+    ScratchDir dir;
+    std::optional<std::string> archive = row.archive();
+    std::string installer =
+        archive ? testing::PackInstaller(dir.path(), *archive) : testing::InstallerBinary();
+    Outcome r = RunInstaller(dir, installer);
+    EXPECT_EQ(r.exitStatus, 243);
+    EXPECT_EQ(r.extraction, Plus(row.expected(r.installDir), {kCannotExtract}));
+    // The cleanup follows at once; the payload never runs.
+    EXPECT_EQ(r.next, kDeleting + r.installDir);
+    EXPECT_FALSE(testing::Exists(r.installDir));
+  }
+}
+
+TEST(ExtractionRun, ChecksumErrorInTheExecutable) {
   ScratchDir dir;
   std::string archive = testing::StandardPayloadArchive(kProgram);
   uint32_t crc = testing::GetZipField(archive, "amd64/quorvane", ZipField::kCrc);
   testing::SetZipField(archive, "amd64/quorvane", ZipField::kCrc, crc ^ 0x80);
   Outcome r = RunInstaller(dir, testing::PackInstaller(dir.path(), archive));
   EXPECT_EQ(r.exitStatus, 243);
-  ASSERT_GE(r.afterExtracting.size(), 4u);
-  EXPECT_EQ(Lines(r.afterExtracting.begin(), r.afterExtracting.begin() + 4),
-            (Lines{Info("amd64/quorvane.so", "quorvane.so"), Info("amd64/quorvane", "quorvane"),
-                   "[ERROR] Cannot write file: " + r.installDir +
-                       "/quorvane. (zip: checksum error)",
-                   "[ERROR] Cannot extract files to folder"}));
+  EXPECT_EQ(r.extraction,
+            Plus(Amd64Lines(2), {"[ERROR] Cannot write file: " + r.installDir +
+                                     "/quorvane. (zip: checksum error)",
+                                 kCannotExtract}));
 }
 
-TEST(ExtractionStep, InstallerWithoutPayloadSection) {
-  ScratchDir dir;
-  Outcome r = RunInstaller(dir, testing::InstallerBinary());
-  EXPECT_EQ(r.exitStatus, 243);
-  ASSERT_FALSE(r.afterExtracting.empty());
-  EXPECT_EQ(r.afterExtracting[0], "[ERROR] Cannot extract files to folder");
+// Every path below root, relative to it, directories marked with a final "/".
+void ListTree(const std::string& root, const std::string& rel, Lines& out) {
+  DIR* d = opendir(JoinPath(root, rel).c_str());
+  ASSERT_NE(d, nullptr) << rel;
+  while (dirent* e = readdir(d)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    std::string path = rel.empty() ? name : rel + "/" + name;
+    struct stat st;
+    ASSERT_EQ(lstat(JoinPath(root, path).c_str(), &st), 0);
+    if (S_ISDIR(st.st_mode)) {
+      out.push_back(path + "/");
+      ListTree(root, path, out);
+    } else {
+      out.push_back(path);
+    }
+  }
+  closedir(d);
 }
 
-TEST(ExtractionStep, StandardPayloadIsExtracted) {
+Lines Tree(const std::string& root) {
+  Lines out;
+  ListTree(root, "", out);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+TEST(ExtractionRun, ShippedLikePayloadLandsWithItsBytesAndModes) {
   ScratchDir dir;
-  Outcome r = RunInstaller(
-      dir, testing::PackInstaller(dir.path(), testing::StandardPayloadArchive(kProgram)));
-  ASSERT_GE(r.afterExtracting.size(), 5u);
-  EXPECT_EQ(Lines(r.afterExtracting.begin(), r.afterExtracting.begin() + 5),
-            (Lines{Info("amd64/quorvane.so", "quorvane.so"), Info("amd64/quorvane", "quorvane"),
-                   Info("amd64/checksums.txt", "checksums.txt"),
-                   Info("licenses/LICENSE.txt", "licenses/LICENSE.txt"),
-                   Info("licenses/checksums.txt", "licenses/checksums.txt")}));
-  for (const std::string& line : r.afterExtracting) {
-    EXPECT_NE(line, "[ERROR] Cannot extract files to folder");
+  const std::string program = testing::ExitingProgram(testing::kShippedExecutableSize);
+  const Members members = testing::ShippedLikeMembers(program);
+  const std::string installer = testing::PackInstaller(dir.path(), testing::BuildZip(members));
+
+  // What the log shows: the two files and the list of "amd64", then every
+  // member of "licenses" in archive order; 34 lines in all.
+  Lines expectedLines;
+  for (const ZipMember& m : members) {
+    if (m.directory) continue;
+    std::string base = BaseName(m.name);
+    expectedLines.push_back(
+        Info(m.name, StartsWith(m.name, "amd64/") ? base : "licenses/" + base));
+  }
+  ASSERT_EQ(expectedLines.size(), 34u);
+
+  for (mode_t mask : {mode_t{022}, mode_t{077}}) {
+    SCOPED_TRACE(::testing::Message() << "umask 0" << std::oct << mask);
+    Outcome r = RunInstaller(dir, installer, mask, {"--no-delete"});
+    ASSERT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.extraction, expectedLines);
+    EXPECT_EQ(r.next, kRunning + r.installDir + "/quorvane --temp-dir " + r.installDir +
+                          " --debug-dir " + dir.path() + "/debug --no-delete --output-dir " +
+                          dir.path());
+
+    const std::string install = r.installDir;
+    const std::string installName = BaseName(install);
+    const mode_t created = 0440 & ~mask;
+    Lines expectedTree = {"debug/", "debug/Quorvane_i.log", "quorvane-installer", "tmp/",
+                          "tmp/" + installName + "/", "tmp/" + installName + "/licenses/"};
+    for (const ZipMember& m : members) {
+      if (m.directory) continue;
+      std::string base = BaseName(m.name);
+      bool root = StartsWith(m.name, "amd64/");
+      std::string rel = root ? base : "licenses/" + base;
+      expectedTree.push_back("tmp/" + installName + "/" + rel);
+      SCOPED_TRACE(rel);
+      EXPECT_TRUE(ReadFile(JoinPath(install, rel)) == m.content);
+      bool secured = rel == "quorvane" || rel == "quorvane.so";
+      EXPECT_EQ(testing::ModeOf(JoinPath(install, rel)), secured ? 0540u : created);
+    }
+    EXPECT_EQ(testing::ModeOf(install), 0700u);
+    EXPECT_EQ(testing::ModeOf(install + "/licenses"), 0540u & ~mask);
+    std::sort(expectedTree.begin(), expectedTree.end());
+    EXPECT_EQ(Tree(dir.path()), expectedTree);
+
+    testing::RemoveTree(dir / "tmp");
+    testing::RemoveTree(dir / "debug");
   }
 }
 
