@@ -1,0 +1,123 @@
+// Helpers shared by the fuzz targets: property checks that abort loudly, a
+// scratch area under the build tree, and file-tree snapshots.
+#ifndef QUORVANE_TESTS_FUZZ_FUZZ_SUPPORT_H_
+#define QUORVANE_TESTS_FUZZ_FUZZ_SUPPORT_H_
+
+#include <dirent.h>
+#include <errno.h>
+#include <ftw.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace quorvane::fuzz {
+
+// A broken property: tell what broke, then abort so that libFuzzer keeps the input.
+[[noreturn]] inline void Fail(const char* what, const std::string& detail = std::string()) {
+  fprintf(stderr, "broken property: %s %s\n", what, detail.c_str());
+  abort();
+}
+
+inline void Check(bool ok, const char* what, const std::string& detail = std::string()) {
+  if (!ok) Fail(what, detail);
+}
+
+// The words of an input: its bytes split at every NUL byte.
+inline std::vector<std::string> SplitAtNul(const uint8_t* data, size_t size) {
+  std::vector<std::string> words;
+  std::string word;
+  for (size_t i = 0; i < size; ++i) {
+    if (data[i] == 0) {
+      words.push_back(word);
+      word.clear();
+    } else {
+      word += static_cast<char>(data[i]);
+    }
+  }
+  words.push_back(word);
+  return words;
+}
+
+// Removes a tree bottom-up; the entries may be read-only.
+inline void RemoveTree(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return;
+  nftw(
+      path.c_str(),
+      [](const char* p, const struct stat*, int type, struct FTW*) {
+        if (type == FTW_DP || type == FTW_D || type == FTW_DNR) {
+          chmod(p, 0700);
+          rmdir(p);
+        } else {
+          unlink(p);
+        }
+        return 0;
+      },
+      16, FTW_DEPTH | FTW_PHYS);
+}
+
+// Removes everything inside dir, keeping dir itself (it may be the working
+// directory).
+inline void EmptyDir(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (struct dirent* e = readdir(d)) {
+      std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+  }
+  for (const std::string& name : names) RemoveTree(dir + "/" + name);
+}
+
+// A small file that must stay as it is.
+inline void WriteMarker(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "w");
+  if (f == nullptr) Fail("fopen", path);
+  fputs("marker\n", f);
+  fclose(f);
+}
+
+// A per-target directory under the build tree's fuzz scratch area, created
+// on first use and removed at exit. The process id keeps parallel runs of
+// one target apart.
+inline const std::string& ScratchFor(const char* target) {
+  static const std::string dir = [target] {
+    std::string root = QUORVANE_FUZZ_SCRATCH;
+    mkdir(root.c_str(), 0700);
+    std::string d = root + "/" + target + "-" + std::to_string(getpid());
+    RemoveTree(d);
+    if (mkdir(d.c_str(), 0700) != 0) Fail("mkdir", d);
+    return d;
+  }();
+  static const bool cleaned = [] { return atexit([] { RemoveTree(dir); }) == 0; }();
+  (void)cleaned;
+  return dir;
+}
+
+// Every path under root (links not followed) with its type and size.
+using TreeSnapshot = std::map<std::string, std::pair<mode_t, off_t>>;
+
+inline TreeSnapshot Snapshot(const std::string& root) {
+  static TreeSnapshot* out;
+  TreeSnapshot snap;
+  out = &snap;
+  nftw(
+      root.c_str(),
+      [](const char* p, const struct stat* st, int, struct FTW*) {
+        (*out)[p] = {st->st_mode & S_IFMT, S_ISDIR(st->st_mode) ? 0 : st->st_size};
+        return 0;
+      },
+      16, FTW_PHYS);
+  return snap;
+}
+
+}  // namespace quorvane::fuzz
+
+#endif  // QUORVANE_TESTS_FUZZ_FUZZ_SUPPORT_H_
