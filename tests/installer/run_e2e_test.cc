@@ -38,64 +38,7 @@ using Lines = std::vector<std::string>;
 const std::string kClosing = "[INFO ] End, success.";
 const std::string kCleanupStart = "[INFO ] Delete temporary installer directory: ";
 
-// A run of a program, with what the harness measured of it.
-struct Measured {
-  int wait_status = 0;
-  int exit_status = -1;
-  std::string out, err;
-  double seconds = 0;
-  long max_rss_kib = 0;  // of the program, or of its largest waited-for descendant
-};
-
-// Like testing::RunProgram, and also measures the wall time and the peak
-// resident set of the program.
-Measured RunMeasured(const std::string& exe, const Words& argv, const Words& env,
-                     const std::string& cwd) {
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) ADD_FAILURE() << "pipe";
-  std::vector<char*> av, ev;
-  for (const auto& a : argv) av.push_back(const_cast<char*>(a.c_str()));
-  av.push_back(nullptr);
-  for (const auto& e : env) ev.push_back(const_cast<char*>(e.c_str()));
-  ev.push_back(nullptr);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
-    int null = open("/dev/null", O_RDONLY);
-    dup2(null, 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    execve(exe.c_str(), av.data(), ev.data());
-    _exit(127);
-  }
-  close(out[1]);
-  close(err[1]);
-  Measured m;
-  struct pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  int open_count = 2;
-  std::vector<char> buf(1 << 20);
-  while (open_count > 0) {
-    if (poll(fds, 2, -1) < 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      ssize_t n = read(fds[i].fd, buf.data(), buf.size());
-      if (n <= 0) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_count;
-      } else {
-        (i == 0 ? m.out : m.err).append(buf.data(), static_cast<size_t>(n));
-      }
-    }
-  }
-  struct rusage usage {};
-  wait4(pid, &m.wait_status, 0, &usage);
-  m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  m.max_rss_kib = usage.ru_maxrss;
-  if (WIFEXITED(m.wait_status)) m.exit_status = WEXITSTATUS(m.wait_status);
-  return m;
-}
+using Measured = testing::ProcessResult;
 
 // Replaces the placeholders $S (scratch), $H (working directory), $K (the
 // installer's directory), $D (install directory) and $R2 in text.
@@ -163,7 +106,7 @@ class RunE2ETest : public ::testing::Test {
     argv.insert(argv.end(), words.begin(), words.end());
     Words env = {"TMPDIR=" + tmp_, "PWD=" + home_, "QV_PROBE=" + probe_};
     env.insert(env.end(), extra_env.begin(), extra_env.end());
-    return RunMeasured(exe, argv, env, home_);
+    return testing::RunProgram(exe, argv, env, home_);
   }
 
   // The install directory, as the payload saw its working directory.

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -96,6 +98,7 @@ ProcessResult RunProgram(const std::string& exe, const std::vector<std::string>&
   av.push_back(nullptr);
   for (const auto& e : env) ev.push_back(const_cast<char*>(e.c_str()));
   ev.push_back(nullptr);
+  const auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
   if (pid == 0) {
     int null = open("/dev/null", O_RDONLY);
@@ -111,22 +114,25 @@ ProcessResult RunProgram(const std::string& exe, const std::vector<std::string>&
   ProcessResult r;
   struct pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   int open_count = 2;
-  char buf[65536];
+  std::vector<char> buf(1 << 20);
   while (open_count > 0) {
     if (poll(fds, 2, -1) < 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      ssize_t n = read(fds[i].fd, buf.data(), buf.size());
       if (n <= 0) {
         close(fds[i].fd);
         fds[i].fd = -1;
         --open_count;
       } else {
-        (i == 0 ? r.out : r.err).append(buf, n);
+        (i == 0 ? r.out : r.err).append(buf.data(), static_cast<size_t>(n));
       }
     }
   }
-  waitpid(pid, &r.wait_status, 0);
+  struct rusage usage {};
+  wait4(pid, &r.wait_status, 0, &usage);
+  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  r.max_rss_kib = usage.ru_maxrss;
   if (WIFEXITED(r.wait_status)) r.exit_status = WEXITSTATUS(r.wait_status);
   return r;
 }

@@ -50,6 +50,8 @@ struct ProcessResult {
   int exit_status = -1;  // WEXITSTATUS, or -1 when the process did not exit
   std::string out;
   std::string err;
+  double seconds = 0;    // wall time from the start to the end of the wait
+  long max_rss_kib = 0;  // peak resident set of the program or its largest waited-for descendant
 };
 
 // Runs exe with argv (argv[0] included) and exactly env, in cwd, with stdin
