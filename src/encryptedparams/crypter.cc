@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <utility>
 
-#include "encryptedparams/errors.h"
 
 namespace quorvane::encryptedparams {
 
@@ -58,6 +57,11 @@ Result<const crypter*> CryptType::getCrypter() const {
   static const rc4Crypter kRc4;
   if (name_ == "rc4") return static_cast<const crypter*>(&kRc4);
   return errUnsupportedType();
+}
+
+const Error& errUnsupportedType() {
+  static const Error kError("unsupported type");
+  return kError;
 }
 
 }  // namespace quorvane::encryptedparams

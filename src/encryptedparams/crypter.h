@@ -44,6 +44,10 @@ class CryptType {
   std::string name_;
 };
 
+// The record names a cipher that this build does not have: "unsupported
+// type". One value, shared by every call.
+const Error& errUnsupportedType();
+
 // RC4 of data under key (1 to 256 bytes), from a fresh state, with no
 // keystream bytes discarded. Otherwise "crypto/rc4: invalid key size N".
 Result<std::string> doRC4(std::string_view data, std::string_view key);

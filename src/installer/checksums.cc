@@ -69,6 +69,20 @@ struct MdCtxFree {
 
 }  // namespace
 
+ChecksumList::ChecksumList(std::initializer_list<FileChecksum> entries) {
+  for (const FileChecksum& entry : entries) push_back(entry);
+}
+
+void ChecksumList::push_back(FileChecksum entry) {
+  first_.try_emplace(entry.FileName, entries_.size());
+  entries_.push_back(std::move(entry));
+}
+
+FileChecksum* ChecksumList::FindFirst(std::string_view name) {
+  auto it = first_.find(std::string(name));
+  return it == first_.end() ? nullptr : &entries_[it->second];
+}
+
 Result<ChecksumList> parseChecksumsFile(ByteSource& reader) {
   ChecksumList list;
   std::string pending;  // bytes after the last "\n" seen so far
@@ -128,19 +142,17 @@ Status verifyFileChecksumIntegrity(const std::string& path, ChecksumList& list) 
   Result<std::string> digest = computeFileSha256(path);
   if (!digest.ok()) return digest.error();
   std::string name = BaseName(path);
-  for (FileChecksum& entry : list) {
-    if (entry.FileName != name) continue;
-    if (entry.Validated) {
-      return Error("file integrity failed for " + name + " (" + *digest + "), already validated");
-    }
-    if (entry.FileSha256 != *digest) {
-      return Error("file integrity failed for " + name + " (" + *digest + "), expected " +
-                   entry.FileSha256);
-    }
-    entry.Validated = true;
-    return Status::Ok();
+  FileChecksum* entry = list.FindFirst(name);
+  if (entry == nullptr) return Error("file " + name + " not found in checksum list");
+  if (entry->Validated) {
+    return Error("file integrity failed for " + name + " (" + *digest + "), already validated");
   }
-  return Error("file " + name + " not found in checksum list");
+  if (entry->FileSha256 != *digest) {
+    return Error("file integrity failed for " + name + " (" + *digest + "), expected " +
+                 entry->FileSha256);
+  }
+  entry->Validated = true;
+  return Status::Ok();
 }
 
 }  // namespace quorvane

@@ -4,7 +4,10 @@
 #define QUORVANE_INSTALLER_CHECKSUMS_H_
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "common/error.h"
@@ -19,8 +22,32 @@ struct FileChecksum {
   bool Validated = false;  // set once a written file has matched this entry
 };
 
-// The entries in the order of the list's lines; verification marks them in place.
-using ChecksumList = std::vector<FileChecksum>;
+// The entries in the order of the list's lines; verification marks them in
+// place. Each name is indexed once, at its first entry, so that finding the
+// entry of a written file does not search the whole list.
+class ChecksumList {
+ public:
+  ChecksumList() = default;
+  ChecksumList(std::initializer_list<FileChecksum> entries);
+
+  void push_back(FileChecksum entry);
+
+  // The first entry whose FileName is name, or null.
+  FileChecksum* FindFirst(std::string_view name);
+
+  size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+  FileChecksum& operator[](size_t i) { return entries_[i]; }
+  const FileChecksum& operator[](size_t i) const { return entries_[i]; }
+  std::vector<FileChecksum>::iterator begin() { return entries_.begin(); }
+  std::vector<FileChecksum>::iterator end() { return entries_.end(); }
+  std::vector<FileChecksum>::const_iterator begin() const { return entries_.begin(); }
+  std::vector<FileChecksum>::const_iterator end() const { return entries_.end(); }
+
+ private:
+  std::vector<FileChecksum> entries_;
+  std::unordered_map<std::string, size_t> first_;  // name -> index of its first entry
+};
 
 // The longest line, "\r" included, that the list may hold before its "\n".
 inline constexpr size_t kMaxChecksumLineLength = 65535;

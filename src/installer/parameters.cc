@@ -1,6 +1,162 @@
+#include <errno.h>
+#include <sys/stat.h>
+
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/path.h"
+#include "installer/encrypted_params_step.h"
+#include "installer/option_parse.h"
 #include "installer/parameters.h"
 
 namespace quorvane {
+
+namespace {
+
+// An option and the field that it sets: a flag or a text.
+struct OptionRow {
+  OptionDef option;
+  bool Parameters::*flag;
+  std::string Parameters::*text;
+};
+
+// The order of the rows is the order in which the options take their words:
+// a value option takes the next word even when a later row would match it.
+const OptionRow kOptionRows[] = {
+    {{"help", 'h', false}, &Parameters::Help, nullptr},
+    {{"offline", 0, true}, nullptr, &Parameters::Offline},
+    {{"kill", 'k', false}, &Parameters::Kill, nullptr},
+    {{"output-dir", 0, true}, nullptr, &Parameters::OutputDir},
+    {{"temp-dir", 0, true}, nullptr, &Parameters::TempDir},
+    {{"yara-dir", 0, true}, nullptr, &Parameters::YaraDir},
+    {{"no-delete", 0, false}, &Parameters::NoDelete, nullptr},
+    {{"no-admin-check", 0, false}, &Parameters::NoAdminCheck, nullptr},
+    {{"no-check", 0, false}, &Parameters::NoCheck, nullptr},
+    {{"debug-dir", 0, true}, nullptr, &Parameters::DebugDir},
+    {{"encrypted-params", 0, true}, nullptr, &Parameters::EncryptedParamsValue},
+};
+
+std::vector<OptionDef> OptionTable() {
+  std::vector<OptionDef> table;
+  for (const OptionRow& row : kOptionRows) table.push_back(row.option);
+  return table;
+}
+
+// Each field takes its option's value, or its default when the option's scan
+// finished without it. Rows that a failure kept from finishing take no default.
+Parameters RecordFromOptions(const OptionParse& parse, const Parameters& defaults) {
+  Parameters record;
+  for (size_t i = 0; i < std::size(kOptionRows); ++i) {
+    const OptionRow& row = kOptionRows[i];
+    const OptionOutcome& out = parse.options[i];
+    const bool useDefault = !out.given && out.scanned;
+    if (row.flag != nullptr) {
+      record.*row.flag = useDefault ? defaults.*row.flag : out.given;
+    } else {
+      record.*row.text = useDefault ? defaults.*row.text : out.value;
+    }
+  }
+  return record;
+}
+
+// Creates path and its missing parents with mode (reduced by the umask).
+// Walks up to the first existing ancestor, then creates downwards.
+Status MakeDirectories(const std::string& path, mode_t mode) {
+  std::vector<std::string> missing;
+  std::string dir = path;
+  for (;;) {
+    struct stat st;
+    if (stat(dir.c_str(), &st) == 0) {
+      if (!S_ISDIR(st.st_mode)) return SysError("mkdir", dir, ENOTDIR);
+      break;
+    }
+    missing.push_back(dir);
+    std::string parent = DirPart(dir);
+    if (parent == dir) break;
+    dir = std::move(parent);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (mkdir(it->c_str(), mode) == 0) continue;
+    const int err = errno;
+    struct stat st;
+    // Someone else may have made it meanwhile.
+    if (lstat(it->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+    return SysError("mkdir", *it, err);
+  }
+  return Status::Ok();
+}
+
+Status Absolutize(std::string& value, const char* what) {
+  if (value.empty()) return Status::Ok();
+  Result<std::string> abs = MakeAbsolute(value);
+  if (!abs.ok()) {
+    return Error("invalid " + std::string(what) + " \"" + value + "\", error: " + abs.error().text());
+  }
+  value = std::move(abs).value();
+  return Status::Ok();
+}
+
+// The debug directory must be a directory; a missing one is created.
+Status ValidateDebugDir(std::string& value) {
+  if (value.empty()) return Status::Ok();
+  Status s = Absolutize(value, "debug directory");
+  if (!s.ok()) return s;
+  struct stat st;
+  // A NUL byte would cut the path short and name another directory.
+  const bool nul = value.find('\0') != std::string::npos;
+  if (nul || stat(value.c_str(), &st) != 0) {
+    const int err = nul ? EINVAL : errno;
+    if (err == ENOENT) {
+      Status made = MakeDirectories(value, 0640);
+      if (!made.ok()) return Error("couldn't create \"" + value + "\", error: " + made.error().text());
+      return Status::Ok();
+    }
+    return Error("invalid debug directory \"" + value + "\", error: " +
+                 SysError("stat", value, err).text());
+  }
+  if (!S_ISDIR(st.st_mode)) return Error("debug parameter value \"" + value + "\" is not a directory");
+  return Status::Ok();
+}
+
+Status ValidateDirectories(Parameters& p) {
+  Status s = Absolutize(p.Offline, "OS directory");
+  if (s.ok()) s = ValidateDebugDir(p.DebugDir);
+  if (s.ok()) s = Absolutize(p.TempDir, "temporary directory");
+  if (s.ok()) s = Absolutize(p.YaraDir, "yara rule directory");
+  if (s.ok()) s = Absolutize(p.OutputDir, "output directory");
+  return s;
+}
+
+}  // namespace
+
+Result<Parameters> parseArgs(const std::vector<std::string>& args, bool topLevel,
+                             const Parameters& defaults, bool lenient) {
+  std::vector<std::string> words;
+  if (!args.empty()) words.assign(args.begin() + 1, args.end());
+  OptionParse parse = ParseOptions(OptionTable(), std::move(words));
+  // Leftover words are ignored always: the parse was complete.
+  if (!parse.status.ok() && !parse.complete && !lenient) return parse.status.error();
+
+  Parameters record = RecordFromOptions(parse, defaults);
+  if (!record.EncryptedParamsValue.empty()) {
+    Status s = RunEncryptedParamsStep(record, args.empty() ? std::string() : args[0], topLevel, lenient);
+    if (!s.ok()) return s.error();
+  }
+  Status s = ValidateDirectories(record);
+  if (!s.ok()) return s.error();
+  return record;
+}
+
+Result<Parameters> ParseParameters(const std::vector<std::string>& args,
+                                   const std::string& tempDirDefault,
+                                   const std::string& outputDirDefault, bool lenient) {
+  Parameters defaults;
+  defaults.TempDir = tempDirDefault;
+  defaults.OutputDir = outputDirDefault;
+  return parseArgs(args, true, defaults, lenient);
+}
 
 void Parameters::Merge(const Parameters& other) {
   auto flag = [](bool& mine, bool theirs) { mine = mine || theirs; };

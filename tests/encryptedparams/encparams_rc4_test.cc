@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "encryptedparams/crypter.h"
-#include "encryptedparams/errors.h"
 
 namespace quorvane::encryptedparams {
 namespace {
