@@ -26,6 +26,10 @@ Error SysError(std::string_view op, std::string_view path, int errnum) {
   return Error(std::move(msg), errnum);
 }
 
+Error SysError(std::string_view op, int errnum) {
+  return Error(std::string(op) + ": " + ErrnoText(errnum), errnum);
+}
+
 Error ErrnoError(int errnum) { return Error(ErrnoText(errnum), errnum); }
 
 }  // namespace quorvane

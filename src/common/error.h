@@ -24,6 +24,9 @@ std::string ErrnoText(int errnum);
 // "op path: message", keeping the errno.
 Error SysError(std::string_view op, std::string_view path, int errnum);
 
+// "op: message" for a call that names no path, keeping the errno.
+Error SysError(std::string_view op, int errnum);
+
 // The description alone, keeping the errno.
 Error ErrnoError(int errnum);
 
