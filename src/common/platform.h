@@ -35,6 +35,16 @@ Result<FileSystemStats> QueryFileSystem(const std::string& path);
 // description ("wait6: no child processes").
 Result<int> WaitForChild(pid_t pid);
 
+// Puts the process in a sane state before it opens anything: each of the
+// descriptors 0, 1 and 2 that is closed is opened on the null device, so that
+// no file the process opens later takes one of them (a child started with
+// them would otherwise write into it), and SIGCHLD is set back to its default
+// disposition, so that ended children stay to be waited for (an inherited
+// SIG_IGN has them reaped by the system) and a child inherits the default.
+// No handler is installed. Failures leave that descriptor or the signal as
+// they were; the code that hands descriptors to a child guards itself too.
+void SanitizeStartState();
+
 }  // namespace quorvane::platform
 
 #endif  // QUORVANE_COMMON_PLATFORM_H_

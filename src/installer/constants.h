@@ -19,6 +19,8 @@ inline constexpr const char* hostArch = "amd64";  // the architecture the instal
 inline constexpr int exitBadCommandLine = -1;
 inline constexpr int exitBadDirectory = -2;
 inline constexpr int exitInitFailed = -3;
+// An internal fault outside a step that has a failure code of its own.
+inline constexpr int exitInternalFault = -4;
 inline constexpr int exitDiskCheckFailed = -5;
 inline constexpr int exitNoDiskSpace = -6;
 inline constexpr int exitAdminCheckFailed = -7;

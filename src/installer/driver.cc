@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <exception>
+#include <new>
 
 #include "common/path.h"
 #include "common/words.h"
@@ -46,10 +48,12 @@ bool SetUpLog(Run& run) {
 // The run's steps in order; a failing step sets exitCode and returns.
 void RunSteps(Run& run) {
   // The lenient pass: its result and error are not used, only its side effects.
+  run.faultCode = exitInternalFault;
   (void)ParseParameters(run.argv, "", "", true);
 
   run.Collect("[INFO ] Starting %s installer ...", productName);
 
+  run.faultCode = exitInitFailed;
   Result<std::string> dir = getInstallerDir();
   if (!dir.ok()) {
     run.Collect("[ERROR] Cannot generate installer dir. (%s)", dir.error());
@@ -72,6 +76,7 @@ void RunSteps(Run& run) {
 
   if (run.argv.size() > 1) run.Collect("[INFO ] Installer arguments: %s", JoinWords(run.argv, 1));
 
+  run.faultCode = exitBadCommandLine;
   Result<Parameters> params = ParseParameters(run.argv, run.defaultTempDir, run.outputDirDefault, false);
   if (!params.ok()) {
     run.Collect("[ERROR] Parse arguments error. (%s)", params.error());
@@ -80,54 +85,89 @@ void RunSteps(Run& run) {
   }
   run.params = *params;
 
+  run.faultCode = exitBadDirectory;
   if (!PrepareTempDir(run)) return;
   if (!SetUpLog(run)) return;
+  run.faultCode = exitInternalFault;
   LogArchitectureLines(run);
+  run.faultCode = exitDiskCheckFailed;
   if (!CheckFreeSpace(run)) return;
+  run.faultCode = exitAdminCheckFailed;
   if (!CheckAdministratorRights(run)) return;
+  run.faultCode = exitInstallDirFailed;
   if (!MakeInstallDir(run)) return;  // from here on the cleanup end step runs
+  run.faultCode = exitBadDirectory;
   if (buildPayloadArgs(run.log, run.argv, run.params, run.installerDir, run.installDir,
                        &run.payloadArgs) != 0) {
     run.exitCode = exitBadDirectory;
     return;
   }
+  run.faultCode = exitExtractFailed;
   run.log.Logf("[INFO ] Extracting files to: %s", run.installDir);
   if (!dropFiles(run.log, run.installerPath, run.installDir, embeddedArch{}, &run.mainFile)) {
     run.log.Logf("[ERROR] Cannot extract files to folder");
     run.exitCode = exitExtractFailed;
     return;
   }
+  run.faultCode = exitRunFailed;
   int code = runPayload(run.log, run.mainFile, run.payloadArgs, run.installDir, run.params);
   if (code != 0) run.exitCode = code;
 }
 
-// The end steps, in the reverse of the order in which they were armed.
-struct EndSteps {
-  Run& run;
-  ~EndSteps() {
-    if (run.installDirCreated) cleanupInstallDir(run.log, run.params, run.installDir);
-    run.log.FlushPending(run.defaultTempDir, run.pendingLogLines);
-    run.log.Finish();
-    std::exit(run.exitCode);
+// The end steps, in the reverse of the order in which they were armed. A
+// fault in one of them does not keep the next from running.
+void RunEndSteps(Run& run) {
+  run.faultCode = exitInternalFault;
+  if (run.installDirCreated) {
+    RunPart(run, [&] { cleanupInstallDir(run.log, run.params, run.installDir); });
   }
-};
+  RunPart(run, [&] { run.log.FlushPending(run.defaultTempDir, run.pendingLogLines); });
+  RunPart(run, [&] { run.log.Finish(); });
+}
+
+// The text of an exception that escaped a part of the run.
+std::string FaultText() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return ErrnoText(ENOMEM);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown fault";
+  }
+}
 
 }  // namespace
+
+void RunPart(Run& run, const std::function<void()>& part) noexcept {
+  try {
+    part();
+  } catch (...) {
+    if (run.exitCode == 0) run.exitCode = run.faultCode;
+    try {
+      const std::string text = FaultText();
+      if (run.log.exists()) {
+        run.log.Logf("[ERROR] Internal error. (%s)", text);
+      } else {
+        run.Collect("[ERROR] Internal error. (%s)", text);
+      }
+    } catch (...) {
+      // Reporting needs memory too; when even that fails, the exit code tells.
+    }
+  }
+}
 
 void RunInstallerAndExit(std::vector<std::string> argv, std::string defaultTempDir) {
   Run& run = *new Run;  // lives until the process exits
   run.argv = std::move(argv);
   run.defaultTempDir = std::move(defaultTempDir);
-  run.Collect("[INFO ] %s v%s (%s @ %d)", productName, productVersion, releaseChannel, buildTime);
-  {
-    EndSteps end{run};
-    try {
-      RunSteps(run);
-    } catch (...) {
-      // An internal fault ends the run like any other way out, unreported.
-    }
-  }
-  std::abort();  // not reached: the end steps exit
+  RunPart(run, [&] {
+    run.Collect("[INFO ] %s v%s (%s @ %d)", productName, productVersion, releaseChannel, buildTime);
+    RunSteps(run);
+  });
+  RunEndSteps(run);
+  std::exit(run.exitCode);
 }
 
 }  // namespace quorvane

@@ -2,9 +2,11 @@
 #ifndef QUORVANE_INSTALLER_DRIVER_H_
 #define QUORVANE_INSTALLER_DRIVER_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "installer/constants.h"
 #include "installer/log.h"
 #include "installer/parameters.h"
 
@@ -15,6 +17,9 @@ struct Run {
   std::vector<std::string> argv;  // the process's argument vector
   std::string defaultTempDir;     // fixed at start-up
   int exitCode = 0;
+  // The code that an internal fault ends the run with: that of the step now
+  // running, or exitInternalFault where the step has none of its own.
+  int faultCode = exitInternalFault;
   std::vector<std::string> pendingLogLines;
   InstallerLog log;
   std::string installerDir;
@@ -31,6 +36,12 @@ struct Run {
     pendingLogLines.push_back(FormatLog(format, args...));
   }
 };
+
+// Runs one part of the run. An exception that escapes it is an internal
+// fault: it is logged (collected before the log exists) as "[ERROR] Internal
+// error. (TEXT)" and, unless a step already set the exit code, the exit code
+// becomes run.faultCode. Nothing escapes.
+void RunPart(Run& run, const std::function<void()>& part) noexcept;
 
 // Runs the installer and ends the process with the run's exit code.
 [[noreturn]] void RunInstallerAndExit(std::vector<std::string> argv, std::string defaultTempDir);

@@ -212,6 +212,15 @@ CommandOutcome RunCommand(const ExecCommand& cmd, const std::vector<std::string>
     struct stat st;
     if (stat(cmd.dir.c_str(), &st) != 0) return Failed(SysError("chdir", cmd.dir, errno));
   }
+  // Everything that allocates is done before the child exists: once it
+  // runs, nothing here may throw before it has been waited for.
+  std::optional<StderrCopier> copier;
+  if (cmd.stderrCapture != nullptr) {
+    std::string sink_name =
+        cmd.stderrFd == STDERR_FILENO ? "/dev/stderr" : "fd " + std::to_string(cmd.stderrFd);
+    copier.emplace(streams.stderrRead, cmd.stderrFd, std::move(sink_name), cmd.stderrCapture);
+    streams.stderrRead = -1;
+  }
   Result<pid_t> pid = Spawn(cmd, env, streams);
   if (!pid.ok()) return Failed(pid.error());
 
@@ -219,14 +228,7 @@ CommandOutcome RunCommand(const ExecCommand& cmd, const std::vector<std::string>
   // process that inherited its standard error) has closed them.
   CloseFd(streams.stdinFd);
   CloseFd(streams.stderrWrite);
-  std::optional<StderrCopier> copier;
-  if (cmd.stderrCapture != nullptr) {
-    std::string sink_name =
-        cmd.stderrFd == STDERR_FILENO ? "/dev/stderr" : "fd " + std::to_string(cmd.stderrFd);
-    copier.emplace(streams.stderrRead, cmd.stderrFd, sink_name, cmd.stderrCapture);
-    streams.stderrRead = -1;
-    copier->Start();
-  }
+  if (copier) copier->Start();
 
   Result<int> status = platform::WaitForChild(*pid);
   std::optional<Error> copy_error;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "installer/stderr_capture.h"
 
 namespace quorvane {
 
@@ -21,7 +22,7 @@ struct ExecCommand {
   int stderrFd = STDERR_FILENO;   // the destination of the child's standard error
   // When set, the child's standard error goes through a pipe: every piece
   // read is written to stderrFd first and then appended here.
-  std::string* stderrCapture = nullptr;
+  StderrCapture* stderrCapture = nullptr;
 };
 
 // The command for the program at path with the argument vector path + args,

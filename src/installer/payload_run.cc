@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string_view>
 #include <unordered_set>
 
@@ -13,6 +14,7 @@
 #include "installer/constants.h"
 #include "installer/exit_codes.h"
 #include "installer/payload_process.h"
+#include "installer/stderr_capture.h"
 
 extern char** environ;
 
@@ -37,29 +39,42 @@ std::string DumpFileName() {
   return name + ".dmp";
 }
 
-// Creates the file with 0640 or empties the one that is there (its mode and
-// owner stay). What was written before a failure stays in the file.
-Status WriteDump(const std::string& path, const std::string& data) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
-  if (fd < 0) return SysError("open", path, errno);
+// Writes all of data; the errno of a failed write, or 0 for a short one.
+std::optional<int> WriteAll(int fd, std::string_view data) {
   size_t done = 0;
   while (done < data.size()) {
     ssize_t n = write(fd, data.data() + done, data.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      Error err = n < 0 ? SysError("write", path, errno) : Error("write " + path + ": short write");
-      close(fd);
-      return err;
-    }
+    if (n <= 0) return n < 0 ? errno : 0;
     done += static_cast<size_t>(n);
+  }
+  return std::nullopt;
+}
+
+// Creates the file with 0640 or empties the one that is there (its mode and
+// owner stay). What was written before a failure stays in the file.
+Status WriteDump(const std::string& path, const StderrCapture& data) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
+  if (fd < 0) return SysError("open", path, errno);
+  std::optional<int> failed;
+  data.ForEachPiece([&](std::string_view piece) {
+    failed = WriteAll(fd, piece);
+    return !failed;
+  });
+  if (failed) {
+    close(fd);
+    return *failed != 0 ? SysError("write", path, *failed) : Error("write " + path + ": short write");
   }
   if (close(fd) != 0) return SysError("close", path, errno);
   return Status::Ok();
 }
 
-int ReportCrash(InstallerLog& log, const std::string& output, const std::string& mainFile,
+// The longest prefix that decides the crash reason is "runtime: out of memory: ".
+constexpr size_t kReasonPrefixSize = 24;
+
+int ReportCrash(InstallerLog& log, const StderrCapture& output, const std::string& mainFile,
                 const std::string& debugDir) {
-  std::string reason = crashReason(output, mainFile);
+  std::string reason = crashReason(output.Head(kReasonPrefixSize), mainFile);
   std::string dumpPath;
   if (!debugDir.empty()) {
     dumpPath = JoinPath(debugDir, DumpFileName());
@@ -76,7 +91,7 @@ int ReportCrash(InstallerLog& log, const std::string& output, const std::string&
   return exitPayloadCrashed;
 }
 
-int Classify(InstallerLog& log, const CommandOutcome& outcome, const std::string& capture,
+int Classify(InstallerLog& log, const CommandOutcome& outcome, const StderrCapture& capture,
              const std::string& mainFile, const std::string& debugDir) {
   switch (outcome.kind) {
     case CommandOutcome::Kind::kSuccess:
@@ -99,7 +114,6 @@ int Classify(InstallerLog& log, const CommandOutcome& outcome, const std::string
            payloadExecutableName, code);
   return code + payloadExitOffset;
 }
-
 
 }  // namespace
 
@@ -151,9 +165,15 @@ int runPayload(InstallerLog& log, const std::string& mainFile,
   ExecCommand cmd = initExecCommand(mainFile, payloadArgs);
   log.Logf("[INFO ] Running: %s", JoinWords(cmd.argv));
   cmd.dir = installDir;
-  std::string stderrCapture;
+  StderrCapture stderrCapture;
   cmd.stderrCapture = &stderrCapture;
   CommandOutcome outcome = RunCommand(cmd, payloadEnvironment(CurrentEnvironment(), installDir));
+  // Memory ran out for the copy: the payload's standard error still reached
+  // the console, and the outcome rests on the part that was kept.
+  if (stderrCapture.stopped()) {
+    log.Logf("[ERROR] Cannot keep the standard error of %s beyond %d bytes. (%s)",
+             payloadExecutableName, stderrCapture.size(), ErrnoText(ENOMEM));
+  }
   return Classify(log, outcome, stderrCapture, mainFile, params.DebugDir);
 }
 

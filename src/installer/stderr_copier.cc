@@ -6,7 +6,8 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <system_error>
+#include <algorithm>
+#include <string_view>
 #include <utility>
 
 namespace quorvane {
@@ -48,45 +49,57 @@ class SigpipeBlock {
 
 }  // namespace
 
-StderrCopier::StderrCopier(int source, int sink, std::string sink_name, std::string* capture)
+StderrCopier::StderrCopier(int source, int sink, std::string sink_name,
+                           StderrCapture* capture) noexcept
     : source_(source), sink_(sink), sink_name_(std::move(sink_name)), capture_(capture) {}
 
 StderrCopier::~StderrCopier() {
-  (void)Wait();
+  if (thread_.joinable()) thread_.join();
   if (source_ >= 0) close(source_);  // never started
 }
 
-void StderrCopier::Start() {
+void StderrCopier::Start() noexcept {
   try {
     thread_ = std::thread([this] { Copy(); });
-  } catch (const std::system_error&) {
+  } catch (...) {
     Copy();  // the child's pipe still has to be drained, or the child stalls
   }
 }
 
 std::optional<Error> StderrCopier::Wait() {
   if (thread_.joinable()) thread_.join();
-  return error_;
+  if (!failure_) return std::nullopt;
+  if (failure_->errnum == 0) return Error("write " + sink_name_ + ": short write");
+  const std::string what = failure_->op == std::string_view("read") ? "stderr pipe" : sink_name_;
+  return SysError(failure_->op, what, failure_->errnum);
 }
 
-void StderrCopier::Copy() {
+// Each piece is read straight into the capture's free room when there is
+// some, so that keeping it costs no copy; otherwise into a buffer here.
+void StderrCopier::Copy() noexcept {
   SigpipeBlock block;
-  char piece[kPieceSize];
+  char buffer[kPieceSize];
   for (;;) {
-    ssize_t n = read(source_, piece, sizeof piece);
+    size_t room = 0;
+    char* piece = capture_->Room(&room);
+    if (piece == nullptr) {
+      piece = buffer;
+      room = sizeof buffer;
+    }
+    ssize_t n = read(source_, piece, std::min(room, kPieceSize));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      error_ = SysError("read", "stderr pipe", errno);
+      failure_ = Failure{"read", errno};
       break;
     }
     if (n == 0) break;
-    Status passed = PassOn(piece, static_cast<size_t>(n));
-    if (!passed.ok()) {
-      if (passed.error().errnum == EPIPE) block.NoteRaised();
-      error_ = passed.error();
+    std::optional<Failure> failed = PassOn(piece, static_cast<size_t>(n));
+    if (failed) {
+      if (failed->errnum == EPIPE) block.NoteRaised();
+      failure_ = failed;
       break;
     }
-    capture_->append(piece, static_cast<size_t>(n));
+    if (piece != buffer) capture_->Commit(static_cast<size_t>(n));
   }
   close(source_);
   source_ = -1;
@@ -94,7 +107,7 @@ void StderrCopier::Copy() {
 
 // Writes the whole piece; a sink that takes part of it is written again with
 // the rest, and a non-blocking sink that is full is waited for.
-Status StderrCopier::PassOn(const char* data, size_t size) {
+std::optional<StderrCopier::Failure> StderrCopier::PassOn(const char* data, size_t size) noexcept {
   size_t done = 0;
   while (done < size) {
     ssize_t n = write(sink_, data + done, size - done);
@@ -102,15 +115,15 @@ Status StderrCopier::PassOn(const char* data, size_t size) {
       done += static_cast<size_t>(n);
       continue;
     }
-    if (n == 0) return Error("write " + sink_name_ + ": short write");
+    if (n == 0) return Failure{"write", 0};
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
       struct pollfd p = {sink_, POLLOUT, 0};
       if (poll(&p, 1, -1) >= 0 || errno == EINTR) continue;
     }
-    return SysError("write", sink_name_, errno);
+    return Failure{"write", errno};
   }
-  return Status::Ok();
+  return std::nullopt;
 }
 
 }  // namespace quorvane

@@ -1,0 +1,293 @@
+// Whole runs of the real installer started the way careless parents start
+// it: standard streams closed, SIGCHLD ignored, an address-space limit, a
+// standard error that does not take data as fast as the payload writes it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/payload_fixture.h"
+#include "support/test_support.h"
+
+namespace quorvane {
+namespace {
+
+using testing::Exists;
+using testing::LogLines;
+using testing::ReadFile;
+using testing::ScratchDir;
+
+using Lines = std::vector<std::string>;
+
+const std::string kClosing = "[INFO ] End, success.";
+
+// How the test starts the installer.
+struct Start {
+  bool close_stdout = false;
+  bool close_stderr = false;
+  bool ignore_sigchld = false;
+  rlim_t address_space = 0;    // RLIMIT_AS in bytes; 0: none
+  bool slow_stderr = false;    // a non-blocking pipe that is drained late and slowly
+};
+
+struct Ended {
+  int wait_status = 0;
+  int exit_status = -1;  // -1 when the installer did not exit
+  std::string out;
+  std::string err_head;  // the first 64 KiB of the standard error
+  size_t err_bytes = 0;
+};
+
+// Reads a pipe to its end: everything, or only the first 64 KiB and a count.
+void Drain(int fd, std::string& keep, size_t* count, bool slowly) {
+  std::vector<char> buf(slowly ? 4096 : 1 << 20);
+  for (;;) {
+    ssize_t n = read(fd, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    if (keep.size() < 65536) keep.append(buf.data(), std::min<size_t>(n, 65536 - keep.size()));
+    if (count != nullptr) *count += static_cast<size_t>(n);
+    if (slowly) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  close(fd);
+}
+
+Ended RunInstaller(const std::string& exe, const std::vector<std::string>& argv,
+                   const std::vector<std::string>& env, const std::string& cwd, const Start& how) {
+  int out[2], err[2];
+  EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+  EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
+  std::vector<char*> av, ev;
+  for (const auto& a : argv) av.push_back(const_cast<char*>(a.c_str()));
+  av.push_back(nullptr);
+  for (const auto& e : env) ev.push_back(const_cast<char*>(e.c_str()));
+  ev.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null = open("/dev/null", O_RDONLY);
+    dup2(null, 0);
+    close(null);
+    how.close_stdout ? close(1) : dup2(out[1], 1);
+    how.close_stderr ? close(2) : dup2(err[1], 2);
+    if (how.slow_stderr) fcntl(2, F_SETFL, fcntl(2, F_GETFL) | O_NONBLOCK);
+    if (how.ignore_sigchld) signal(SIGCHLD, SIG_IGN);
+    if (how.address_space != 0) {
+      struct rlimit lim = {how.address_space, how.address_space};
+      if (setrlimit(RLIMIT_AS, &lim) != 0) _exit(125);
+    }
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    execve(exe.c_str(), av.data(), ev.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  Ended r;
+  std::thread out_reader([&] { Drain(out[0], r.out, nullptr, false); });
+  if (how.slow_stderr) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Drain(err[0], r.err_head, &r.err_bytes, how.slow_stderr);
+  out_reader.join();
+  waitpid(pid, &r.wait_status, 0);
+  if (WIFEXITED(r.wait_status)) r.exit_status = WEXITSTATUS(r.wait_status);
+  return r;
+}
+
+bool Contains(const Lines& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// A scratch tree: $S/bin (the installer), $S/home (working directory),
+// $S/tmp (TMPDIR), $S/dbg (debug directory), $S/probe (the payload's notes).
+class HostileStartTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "the run's administrator check needs the superuser";
+    for (const char* d : {"bin", "home", "tmp", "dbg", "probe"}) {
+      ASSERT_EQ(mkdir((s_ / d).c_str(), 0755), 0) << d;
+    }
+  }
+
+  // The payload notes its working directory (the install directory), then runs body.
+  std::string Pack(const std::string& body) {
+    const std::string program = "#!/bin/sh\np=\"$QV_PROBE\"\n/bin/pwd -P > \"$p/cwd\"\n" + body;
+    return testing::PackInstaller(s_ / "bin", testing::StandardPayloadArchive(program));
+  }
+
+  Ended Run(const std::string& exe, const std::vector<std::string>& words, const Start& how) {
+    std::vector<std::string> argv = {exe};
+    argv.insert(argv.end(), words.begin(), words.end());
+    return RunInstaller(exe, argv, {"TMPDIR=" + tmp_, "PWD=" + home_, "QV_PROBE=" + probe_},
+                        home_, how);
+  }
+
+  std::string Probe(const std::string& name) const { return ReadFile(probe_ + "/" + name); }
+
+  std::string InstallDir() const {
+    std::string cwd = Probe("cwd");
+    if (!cwd.empty() && cwd.back() == '\n') cwd.pop_back();
+    return cwd;
+  }
+
+  Lines InstallDirsIn(const std::string& dir) const {
+    Lines found;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+      if (e.path().filename().string().rfind("quorvane_", 0) == 0) found.push_back(e.path());
+    }
+    return found;
+  }
+
+  ScratchDir s_;
+  std::string home_ = s_ / "home";
+  std::string tmp_ = s_ / "tmp";
+  std::string dbg_ = s_ / "dbg";
+  std::string probe_ = s_ / "probe";
+};
+
+// The installer's own files never take a closed standard descriptor: the
+// payload's output does not land in the log, and the log is not among the
+// payload's open descriptors.
+TEST_F(HostileStartTest, ClosedStandardStreams) {
+  const std::string exe = Pack(
+      "fds=$(for f in /proc/$$/fd/*; do readlink \"$f\"; done)\n"
+      "fd1=$(readlink /proc/$$/fd/1)\n"
+      "printf '%s\\n' \"$fds\" > \"$p/fds\"\nprintf '%s\\n' \"$fd1\" > \"$p/fd1\"\n"
+      "printf 'to-stdout\\n'\nprintf 'to-stderr\\n' >&2\nexit 0\n");
+  const std::string log_path = dbg_ + "/Quorvane_i.log";
+  const std::regex stamped(R"(^\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2} \[(INFO |ERROR|FATAL)\] .*)");
+  struct Case {
+    bool close_stdout, close_stderr;
+  };
+  for (const Case c : {Case{true, false}, Case{false, true}, Case{true, true}}) {
+    SCOPED_TRACE(std::to_string(c.close_stdout) + std::to_string(c.close_stderr));
+    std::remove(log_path.c_str());
+    Start how;
+    how.close_stdout = c.close_stdout;
+    how.close_stderr = c.close_stderr;
+    Ended e = Run(exe, {"--debug-dir", dbg_}, how);
+    EXPECT_EQ(e.exit_status, 0);
+    EXPECT_EQ(e.out, c.close_stdout ? "" : "to-stdout\n");
+    EXPECT_EQ(e.err_head, c.close_stderr ? "" : "to-stderr\n");
+    if (c.close_stdout) {
+      EXPECT_EQ(Probe("fd1"), "/dev/null\n");
+    }
+
+    // Every line of the log is one of its own: stamped, or one of the three
+    // empty lines after the closing line.
+    std::istringstream log(ReadFile(log_path));
+    std::string line;
+    Lines foreign;
+    size_t empty = 0;
+    while (std::getline(log, line)) {
+      if (line.empty()) {
+        ++empty;
+      } else if (!std::regex_match(line, stamped)) {
+        foreign.push_back(line);
+      }
+    }
+    EXPECT_EQ(foreign, Lines{});
+    EXPECT_EQ(empty, 3u);
+    EXPECT_EQ(LogLines(ReadFile(log_path)).end()[-4], kClosing);
+
+    std::string fds = Probe("fds");
+    EXPECT_EQ(fds.find("Quorvane_i.log"), std::string::npos) << fds;
+    EXPECT_EQ(InstallDirsIn(tmp_), Lines{});
+  }
+}
+
+// Started with SIGCHLD ignored, the installer still learns how the payload
+// ended, and the payload finds SIGCHLD at its default.
+TEST_F(HostileStartTest, IgnoredSigchldIsReset) {
+  const std::string exe =
+      Pack("grep '^SigIgn:' /proc/$$/status > \"$p/sigign\"\nprintf 'text' >&2\nexit 3\n");
+  Start how;
+  how.ignore_sigchld = true;
+  Ended e = Run(exe, {"--debug-dir", dbg_}, how);
+  EXPECT_EQ(e.exit_status, 1003 & 0xff);
+  EXPECT_EQ(e.err_head, "text");
+  Lines log = LogLines(ReadFile(dbg_ + "/Quorvane_i.log"));
+  EXPECT_TRUE(Contains(log, "[ERROR] A warning occurred while running quorvane. (warning code: 3)"))
+      << ::testing::PrintToString(log);
+
+  std::string sigign = Probe("sigign");
+  ASSERT_EQ(sigign.rfind("SigIgn:", 0), 0u) << sigign;
+  const unsigned long long mask = std::stoull(sigign.substr(7), nullptr, 16);
+  EXPECT_EQ(mask & (1ull << (SIGCHLD - 1)), 0u) << sigign;
+}
+
+// An installer's standard error that is a non-blocking pipe, full most of
+// the time: the copy waits for room instead of failing, and every byte
+// passes.
+TEST_F(HostileStartTest, NonBlockingStandardErrorThatIsFull) {
+  const size_t size = size_t{1} << 20;
+  const std::string exe =
+      Pack("head -c " + std::to_string(size) + " /dev/zero | tr '\\0' e >&2\nexit 0\n");
+  Start how;
+  how.slow_stderr = true;
+  Ended e = Run(exe, {"--debug-dir", dbg_}, how);
+  EXPECT_EQ(e.exit_status, 0);
+  EXPECT_EQ(e.err_bytes, size);
+  EXPECT_EQ(e.err_head, std::string(65536, 'e'));
+  Lines log = LogLines(ReadFile(dbg_ + "/Quorvane_i.log"));
+  auto failed = std::find_if(log.begin(), log.end(),
+                             [](const std::string& l) { return l.rfind("[ERROR]", 0) == 0; });
+  EXPECT_EQ(failed, log.end()) << *failed;
+}
+
+// A 300 MB flood of standard error under an address-space limit that the
+// capture cannot fit: the installer keeps what it can, passes everything on,
+// classifies the crash on what it kept, and ends through its end steps.
+TEST_F(HostileStartTest, StandardErrorFloodUnderAnAddressSpaceLimit) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "an address-space limit cannot be combined with the address sanitizer";
+#endif
+  const size_t flood = 300'000'000;
+  const std::string prefix = "runtime: out of memory: ";
+  const std::string exe = Pack("printf '" + prefix + "' >&2\nhead -c " + std::to_string(flood) +
+                               " /dev/zero >&2\nexit 2\n");
+  Start how;
+  how.address_space = rlim_t{200} << 20;
+  // --no-delete puts the log in the temporary directory; --kill still has the
+  // install directory, and the dump in it, deleted.
+  Ended e = Run(exe, {"--no-delete", "--kill"}, how);
+  ASSERT_TRUE(WIFEXITED(e.wait_status)) << "ended by signal " << WTERMSIG(e.wait_status);
+  EXPECT_EQ(e.exit_status, 240);
+  EXPECT_EQ(e.err_bytes, prefix.size() + flood);
+  EXPECT_EQ(e.err_head.substr(0, prefix.size()), prefix);
+
+  const std::string d = InstallDir();
+  Lines log = LogLines(ReadFile(tmp_ + "/Quorvane_i.log"));
+  const std::string fatal =
+      "[FATAL] Quorvane unexpectedly terminated. Reason: out of memory. Stacktrace dump saved "
+      "to: " + d + "/quorvane.dmp";
+  auto at = std::find(log.begin(), log.end(), fatal);
+  ASSERT_NE(at, log.end()) << ::testing::PrintToString(log);
+  ASSERT_NE(at, log.begin());
+  // The line before it tells how much was kept.
+  const std::regex kept(
+      R"(\[ERROR\] Cannot keep the standard error of quorvane beyond (\d+) bytes\. \(cannot allocate memory\))");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(at[-1], m, kept)) << at[-1];
+  const size_t captured = std::stoull(m[1]);
+  EXPECT_GT(captured, prefix.size());
+  EXPECT_LT(captured, flood);
+  EXPECT_EQ(at[1], "[INFO ] Delete temporary installer directory: " + d);
+  EXPECT_EQ(Lines(log.end() - 4, log.end()), (Lines{kClosing, "", "", ""}));
+  EXPECT_FALSE(Exists(d));
+  EXPECT_EQ(InstallDirsIn(tmp_), Lines{});
+}
+
+}  // namespace
+}  // namespace quorvane
