@@ -91,12 +91,14 @@ void RunSteps(Run& run) {
     run.exitCode = exitBadDirectory;
     return;
   }
+  if (!InstallDirUnchanged(run, InstallDirUse::kExtract)) return;
   run.log.Logf("[INFO ] Extracting files to: %s", run.installDir);
   if (!dropFiles(run.log, run.installerPath, run.installDir, embeddedArch{}, &run.mainFile)) {
     run.log.Logf("[ERROR] Cannot extract files to folder");
     run.exitCode = exitExtractFailed;
     return;
   }
+  if (!InstallDirUnchanged(run, InstallDirUse::kRunPayload)) return;
   int code = runPayload(run.log, run.mainFile, run.payloadArgs, run.installDir, run.params);
   if (code != 0) run.exitCode = code;
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "common/fixed_name_file.h"
 #include "common/path.h"
 #include "common/words.h"
 #include "installer/constants.h"
@@ -40,8 +41,9 @@ std::string DumpFileName() {
 // Creates the file with 0640 or empties the one that is there (its mode and
 // owner stay). What was written before a failure stays in the file.
 Status WriteDump(const std::string& path, const std::string& data) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
-  if (fd < 0) return SysError("open", path, errno);
+  Result<int> opened = OpenFixedNameFile(path, O_WRONLY);
+  if (!opened.ok()) return opened.error();
+  const int fd = *opened;
   size_t done = 0;
   while (done < data.size()) {
     ssize_t n = write(fd, data.data() + done, data.size() - done);

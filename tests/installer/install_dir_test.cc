@@ -151,8 +151,8 @@ TEST_F(InstallDirTest, OrdinaryUserCannotCreateInANewTemporaryDirectory) {
   ASSERT_EQ(chmod(s_.path().c_str(), 0755), 0);
   testing::MakeReachable(s_.path());
   const std::string open = s_ / "open";
-  ASSERT_EQ(mkdir(open.c_str(), 0777), 0);
-  ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+  ASSERT_EQ(mkdir(open.c_str(), 01777), 0);
+  ASSERT_EQ(chmod(open.c_str(), 01777), 0);
   const std::string bin = testing::InstallerBinary();
   const int status = testing::RunAsUser(
       testing::kNobodyUid, testing::kNobodyUid, testing::kNobodyGid, bin,
