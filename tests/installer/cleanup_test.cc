@@ -280,6 +280,34 @@ TEST_F(CleanupTest, DirectorySwappedForLinkDuringDeletionCannotReachOutside) {
   EXPECT_EQ(ReadFile(D("a.moved/precious")), "ours");
 }
 
+// A directory exchanged for another one after its status was read is not
+// entered: what the other one holds stays.
+TEST_F(CleanupTest, DirectorySwappedForAnotherDirectoryIsNotEntered) {
+  MakeDir(D());
+  MakeDir(D("a"));
+  MakeDir(D("other"));
+  WriteFile(D("other/kept"), "kept");
+  ops_.beforeOpenDir = [&](const std::string& dir) {
+    if (dir != D("a")) return;
+    ASSERT_EQ(rename(D("a").c_str(), (tmp_ + "/a.moved").c_str()), 0);
+    ASSERT_EQ(rename(D("other").c_str(), D("a").c_str()), 0);
+  };
+  Status st = deleteAll(Ctx(), D(), D(), 0, 0);
+  ASSERT_FALSE(st.ok());
+  const std::string replaced = "open " + D("a") + ": directory replaced during deletion";
+  EXPECT_EQ(st.error().text(), replaced);
+  const std::string notEmpty = NotEmpty(D("a"));
+  EXPECT_EQ(Logged(), (Lines{
+                          "[ERROR] Failed to delete all files and subdirectories from directory " +
+                              D("a") + ". (" + replaced + ")",
+                          "[ERROR] Failed to delete directory " + D("a") + ". (" + notEmpty + ")",
+                          "[ERROR] Can't delete " + D("other") + ", error: " +
+                              SysError("lstat", D("other"), ENOENT).text(),
+                          "[ERROR] Failed to delete directory " + D() + ". (" + NotEmpty(D()) + ")",
+                      }));
+  EXPECT_EQ(ReadFile(D("a/kept")), "kept");
+}
+
 TEST_F(CleanupTest, TopLevelSwappedForLinkAfterItsStatusWasRead) {
   MakeDir(D());
   ops_.beforeOpenDir = [&](const std::string& dir) {
