@@ -308,6 +308,27 @@ TEST_F(CleanupTest, DirectorySwappedForAnotherDirectoryIsNotEntered) {
   EXPECT_EQ(ReadFile(D("a/kept")), "kept");
 }
 
+// A directory moved away while a subdirectory of it is deleted: the way
+// back up leads elsewhere, so the walk stops there.
+TEST_F(CleanupTest, WalkStopsWhereTheWayBackLeadsElsewhere) {
+  MakeDir(D());
+  MakeDir(D("a"));
+  MakeDir(D("a/b"));
+  WriteFile(D("z"), "z");
+  ops_.beforeOpenDir = [&](const std::string& dir) {
+    if (dir == D("a/b")) {
+      ASSERT_EQ(rename(D("a").c_str(), (tmp_ + "/moved").c_str()), 0);
+    }
+  };
+  Status st = deleteAll(Ctx(), D(), D(), 0, 0);
+  ASSERT_FALSE(st.ok());
+  EXPECT_EQ(st.error().text(), "open " + D("a") + "/..: directory replaced during deletion");
+  EXPECT_EQ(Logged(), (Lines{"[INFO ] Deleted directory " + D("a/b"),
+                             "[INFO ] Deleted directory " + D("a/b")}));
+  EXPECT_EQ(ReadFile(D("z")), "z");
+  EXPECT_TRUE(Exists(tmp_ + "/moved"));
+}
+
 TEST_F(CleanupTest, TopLevelSwappedForLinkAfterItsStatusWasRead) {
   MakeDir(D());
   ops_.beforeOpenDir = [&](const std::string& dir) {
