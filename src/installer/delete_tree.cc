@@ -80,33 +80,73 @@ Error UnknownMode(mode_t mode) { return Error("unknown mode: " + FileModeText(mo
 // An open directory, closed when it goes out of scope.
 class OpenDir {
  public:
+  OpenDir() = default;
   explicit OpenDir(DIR* d) : dir_(d) {}
   OpenDir(const OpenDir&) = delete;
   OpenDir& operator=(const OpenDir&) = delete;
-  ~OpenDir() {
-    if (dir_ != nullptr) closedir(dir_);
+  OpenDir(OpenDir&& other) noexcept : dir_(other.dir_) { other.dir_ = nullptr; }
+  OpenDir& operator=(OpenDir&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      dir_ = other.dir_;
+      other.dir_ = nullptr;
+    }
+    return *this;
   }
+  ~OpenDir() { Reset(); }
   DIR* get() const { return dir_; }
   int fd() const { return dirfd(dir_); }
+  void Reset() {
+    if (dir_ != nullptr) closedir(dir_);
+    dir_ = nullptr;
+  }
 
  private:
-  DIR* dir_;
+  DIR* dir_ = nullptr;
 };
 
-// Opens name in parentfd as a directory, refusing a symbolic link.
-Result<DIR*> OpenDirectoryAt(int parentfd, const std::string& name, const std::string& dir) {
+int OpenAt(int parentfd, const char* name) {
   int fd;
   do {
-    fd = openat(parentfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    fd = openat(parentfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// A directory opened for the walk, with its identity.
+struct Opened {
+  OpenDir dir;
+  dev_t dev = 0;
+  ino_t ino = 0;
+};
+
+// Opens name in parentfd as a directory, refusing a symbolic link, and, when
+// expected is given, anything but the directory whose status was read.
+Result<Opened> OpenDirectoryAt(int parentfd, const std::string& name, const std::string& dir,
+                               const struct stat* expected) {
+  const int fd = OpenAt(parentfd, name.c_str());
   if (fd < 0) return SysError("open", dir, errno);
-  DIR* d = fdopendir(fd);
-  if (d == nullptr) {
-    int err = errno;
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    const int err = errno;
     close(fd);
     return SysError("open", dir, err);
   }
-  return d;
+  if (expected != nullptr && (st.st_dev != expected->st_dev || st.st_ino != expected->st_ino)) {
+    close(fd);
+    return Error("open " + dir + ": directory replaced during deletion");
+  }
+  DIR* d = fdopendir(fd);
+  if (d == nullptr) {
+    const int err = errno;
+    close(fd);
+    return SysError("open", dir, err);
+  }
+  Opened out;
+  out.dir = OpenDir(d);
+  out.dev = st.st_dev;
+  out.ino = st.st_ino;
+  return out;
 }
 
 // All names but "." and "..", in ascending byte order.
@@ -142,8 +182,6 @@ struct Walk {
   int64_t delay;
 };
 
-Status DeleteTreeAt(const Walk& w, int parentfd, const std::string& name, const std::string& dir);
-
 // Removes a directory or file entry once its content is handled; the outcome
 // is logged with the given texts.
 void RemoveEntry(const Walk& w, int dirfd, const std::string& name, const std::string& p,
@@ -157,19 +195,8 @@ void RemoveEntry(const Walk& w, int dirfd, const std::string& name, const std::s
   }
 }
 
-void DeleteSubdirectory(const Walk& w, int dirfd, const std::string& name, const std::string& p,
-                        FirstError& first) {
-  if (Status safe = isSafeToDelete(p, w.safeDir); !safe.ok()) {
-    first.Remember(safe.error());
-    w.ctx.log.Logf("[ERROR] Can't delete directory %s. (%s)", p, safe.error());
-    return;
-  }
-  Status tree = DeleteTreeAt(w, dirfd, name, p);
-  if (!tree.ok() && !IsNotFoundError(tree.error())) {
-    first.Remember(tree.error());
-    w.ctx.log.Logf("[ERROR] Failed to delete all files and subdirectories from directory %s. (%s)",
-                   p, tree.error());
-  }
+void RemoveDirectoryEntry(const Walk& w, int dirfd, const std::string& name, const std::string& p,
+                          FirstError& first) {
   RemoveEntry(w, dirfd, name, p, "[ERROR] Failed to delete directory %s. (%s)",
               "[INFO ] Deleted directory %s", first);
 }
@@ -185,60 +212,195 @@ void DeleteFile(const Walk& w, int dirfd, const std::string& name, const std::st
               "[INFO ] Deleted file %s", first);
 }
 
-void DeleteEntry(const Walk& w, int dirfd, const std::string& name, const std::string& p,
-                 FirstError& first) {
-  struct stat st;
-  if (fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    w.ctx.log.Logf("[ERROR] Can't delete %s, error: %s", p, SysError("lstat", p, errno));
-    return;
+// The deletion of one directory tree, depth first, without recursion and
+// with at most two directories open at a time: a directory's names are read
+// whole when it is entered, its parent is closed then, and the parent is
+// opened again through ".." when the directory is done, checked to be the
+// same directory as before. Memory per level is its remaining names.
+class TreeDeletion {
+ public:
+  TreeDeletion(const Walk& w, const std::string& top) : w_(w), top_(top) {}
+
+  Status Run() {
+    if (Status safe = isSafeToDelete(top_, w_.safeDir); !safe.ok()) {
+      w_.ctx.log.Logf("[ERROR] Can't delete directory %s. (%s)", top_, safe.error());
+      return safe;
+    }
+    Result<Level> top = Enter(AT_FDCWD, TopLevelName(top_), top_, nullptr);
+    if (!top.ok()) return top.error();
+    rootDev_ = top->dev;
+    levels_.push_back(std::move(*top));
+    path_ = top_;
+    for (;;) {
+      Level& level = levels_.back();
+      if (level.next < level.names.size()) {
+        const std::string name = std::move(level.names[level.next++]);
+        DeleteEntry(name, ChildPath(name));
+        continue;
+      }
+      if (levels_.size() == 1) break;
+      if (Status back = Leave(); !back.ok()) return back;
+    }
+    cur_.Reset();
+    FirstError& first = levels_.front().first;
+    RemoveDirectoryEntry(w_, AT_FDCWD, TopLevelName(top_), top_, first);
+    return first.ToStatus();
   }
-  switch (KindOf(st.st_mode)) {
-    case Kind::kDirectory:
-      DeleteSubdirectory(w, dirfd, name, p, first);
-      break;
-    case Kind::kRegular:
-      DeleteFile(w, dirfd, name, p, first);
-      break;
-    case Kind::kOther: {
-      Error e = UnknownMode(st.st_mode);
-      first.Remember(e);
-      w.ctx.log.Logf("[ERROR] Failed to delete %s. (%s)", p, e);
-      break;
+
+ private:
+  struct Level {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::string name;  // in the parent
+    std::vector<std::string> names;
+    size_t next = 0;
+    FirstError first;
+  };
+
+  // The name under which the system is handed a top-level path. Trailing
+  // "/" would make the system follow a final symbolic link.
+  static std::string TopLevelName(const std::string& path) {
+    size_t end = path.find_last_not_of('/');
+    return end == std::string::npos ? path.substr(0, 1) : path.substr(0, end + 1);
+  }
+
+  std::string ChildPath(const std::string& name) const {
+    return levels_.size() == 1 ? JoinPath(top_, name) : path_ + "/" + name;
+  }
+
+  // Opens and lists the directory name in parentfd; it becomes the current
+  // directory.
+  Result<Level> Enter(int parentfd, const std::string& name, const std::string& dir,
+                      const struct stat* expected) {
+    if (w_.ctx.ops.beforeOpenDir) w_.ctx.ops.beforeOpenDir(dir);
+    Result<Opened> opened = OpenDirectoryAt(parentfd, name, dir, expected);
+    if (!opened.ok()) return opened.error();
+    Opened& o = opened.value();
+    Result<std::vector<std::string>> names = ReadNames(o.dir.get(), dir);
+    if (!names.ok()) return names.error();
+    Level level;
+    level.dev = o.dev;
+    level.ino = o.ino;
+    level.name = name;
+    level.names = std::move(names.value());
+    cur_ = std::move(o.dir);
+    return level;
+  }
+
+  void DeleteEntry(const std::string& name, const std::string& p) {
+    FirstError& first = levels_.back().first;
+    struct stat st;
+    if (fstatat(cur_.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      w_.ctx.log.Logf("[ERROR] Can't delete %s, error: %s", p, SysError("lstat", p, errno));
+      return;
+    }
+    switch (KindOf(st.st_mode)) {
+      case Kind::kDirectory:
+        DeleteSubdirectory(name, p, st);
+        break;
+      case Kind::kRegular:
+        DeleteFile(w_, cur_.fd(), name, p, first);
+        break;
+      case Kind::kOther: {
+        Error e = UnknownMode(st.st_mode);
+        first.Remember(e);
+        w_.ctx.log.Logf("[ERROR] Failed to delete %s. (%s)", p, e);
+        break;
+      }
     }
   }
-}
 
-// Deletes the tree of the directory name in parentfd, whose path text is
-// dir, and then the directory itself.
-Status DeleteTreeAt(const Walk& w, int parentfd, const std::string& name, const std::string& dir) {
-  if (Status safe = isSafeToDelete(dir, w.safeDir); !safe.ok()) {
-    w.ctx.log.Logf("[ERROR] Can't delete directory %s. (%s)", dir, safe.error());
-    return safe;
+  void DeleteSubdirectory(const std::string& name, const std::string& p, const struct stat& st) {
+    FirstError& first = levels_.back().first;
+    if (Status safe = isSafeToDelete(p, w_.safeDir); !safe.ok()) {
+      first.Remember(safe.error());
+      w_.ctx.log.Logf("[ERROR] Can't delete directory %s. (%s)", p, safe.error());
+      return;
+    }
+    // A mount point inside the tree is not entered: only its removal is
+    // tried, and fails.
+    if (st.st_dev != rootDev_) {
+      RemoveDirectoryEntry(w_, cur_.fd(), name, p, first);
+      return;
+    }
+    if (Status safe = isSafeToDelete(p, w_.safeDir); !safe.ok()) {
+      w_.ctx.log.Logf("[ERROR] Can't delete directory %s. (%s)", p, safe.error());
+      FinishSubdirectory(name, p, safe);
+      return;
+    }
+    const int parentfd = cur_.fd();
+    OpenDir parent = std::move(cur_);
+    Result<Level> child = Enter(parentfd, name, p, &st);
+    if (!child.ok()) {
+      cur_ = std::move(parent);
+      FinishSubdirectory(name, p, child.error());
+      return;
+    }
+    parent.Reset();
+    levels_.push_back(std::move(*child));
+    path_ = p;
   }
-  FirstError first;
-  {
-    if (w.ctx.ops.beforeOpenDir) w.ctx.ops.beforeOpenDir(dir);
-    Result<DIR*> opened = OpenDirectoryAt(parentfd, name, dir);
-    if (!opened.ok()) return opened.error();
-    OpenDir d(*opened);
-    Result<std::vector<std::string>> names = ReadNames(d.get(), dir);
-    if (!names.ok()) return names.error();
-    for (const std::string& entry : *names)
-      DeleteEntry(w, d.fd(), entry, JoinPath(dir, entry), first);
-  }
-  RemoveEntry(w, parentfd, name, dir, "[ERROR] Failed to delete directory %s. (%s)",
-              "[INFO ] Deleted directory %s", first);
-  return first.ToStatus();
-}
 
-// The name under which the system is handed a top-level path. Trailing "/"
-// would make the system follow a final symbolic link, so they are dropped.
-std::string TopLevelName(const std::string& path) {
-  size_t end = path.find_last_not_of('/');
-  return end == std::string::npos ? path.substr(0, 1) : path.substr(0, end + 1);
-}
+  // After a subdirectory's tree: the outcome of the tree, then the removal.
+  void FinishSubdirectory(const std::string& name, const std::string& p, const Status& tree) {
+    FirstError& first = levels_.back().first;
+    if (!tree.ok() && !IsNotFoundError(tree.error())) {
+      first.Remember(tree.error());
+      w_.ctx.log.Logf(
+          "[ERROR] Failed to delete all files and subdirectories from directory %s. (%s)", p,
+          tree.error());
+    }
+    RemoveDirectoryEntry(w_, cur_.fd(), name, p, first);
+  }
+
+  // Back to the parent of the current level, which is then removed. A
+  // parent that is no longer the directory left ends the whole walk.
+  Status Leave() {
+    Level done = std::move(levels_.back());
+    levels_.pop_back();
+    const std::string p = path_;
+    path_ = levels_.size() == 1 ? top_ : path_.substr(0, path_.rfind('/'));
+    Result<OpenDir> parent = OpenParent(p, levels_.back());
+    cur_.Reset();
+    if (!parent.ok()) {
+      FirstError& first = levels_.front().first;
+      first.Remember(parent.error());
+      return first.ToStatus();
+    }
+    cur_ = std::move(*parent);
+    RemoveDirectoryEntry(w_, cur_.fd(), done.name, p, done.first);
+    FinishSubdirectory(done.name, p, done.first.ToStatus());
+    return Status::Ok();
+  }
+
+  Result<OpenDir> OpenParent(const std::string& child, const Level& parent) {
+    const std::string dotdot = child + "/..";
+    const int fd = OpenAt(cur_.fd(), "..");
+    if (fd < 0) return SysError("open", dotdot, errno);
+    struct stat st;
+    if (fstat(fd, &st) != 0 || st.st_dev != parent.dev || st.st_ino != parent.ino) {
+      close(fd);
+      return Error("open " + dotdot + ": directory replaced during deletion");
+    }
+    DIR* d = fdopendir(fd);
+    if (d == nullptr) {
+      const int err = errno;
+      close(fd);
+      return SysError("open", dotdot, err);
+    }
+    return OpenDir(d);
+  }
+
+  const Walk& w_;
+  const std::string& top_;
+  std::vector<Level> levels_;
+  std::string path_;  // of the current level
+  OpenDir cur_;       // the current level, open
+  dev_t rootDev_ = 0;
+};
 
 }  // namespace
+
 
 Status removeWithRetry(const DeleteContext& ctx, const std::string& path, int64_t retries,
                        int64_t delay) {
@@ -247,7 +409,7 @@ Status removeWithRetry(const DeleteContext& ctx, const std::string& path, int64_
 
 Status deleteDirRec(const DeleteContext& ctx, const std::string& dir, const std::string& safeDir,
                     int64_t retries, int64_t delay) {
-  return DeleteTreeAt(Walk{ctx, safeDir, retries, delay}, AT_FDCWD, TopLevelName(dir), dir);
+  return TreeDeletion(Walk{ctx, safeDir, retries, delay}, dir).Run();
 }
 
 Status deleteAll(const DeleteContext& ctx, const std::string& path, const std::string& safeDir,

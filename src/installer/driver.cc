@@ -102,6 +102,7 @@ void RunSteps(Run& run) {
     run.exitCode = exitBadDirectory;
     return;
   }
+  if (!InstallDirUnchanged(run, InstallDirUse::kExtract)) return;
   run.faultCode = exitExtractFailed;
   run.log.Logf("[INFO ] Extracting files to: %s", run.installDir);
   if (!dropFiles(run.log, run.installerPath, run.installDir, embeddedArch{}, &run.mainFile)) {
@@ -109,6 +110,7 @@ void RunSteps(Run& run) {
     run.exitCode = exitExtractFailed;
     return;
   }
+  if (!InstallDirUnchanged(run, InstallDirUse::kRunPayload)) return;
   run.faultCode = exitRunFailed;
   int code = runPayload(run.log, run.mainFile, run.payloadArgs, run.installDir, run.params);
   if (code != 0) run.exitCode = code;

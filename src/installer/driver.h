@@ -28,6 +28,7 @@ struct Run {
   Parameters params;
   bool installDirCreated = false;
   std::string installDir;
+  int installDirFd = -1;  // the install directory as created, open until the exit
   std::vector<std::string> payloadArgs;
   std::string mainFile;
 

@@ -1,8 +1,10 @@
 #include "installer/install_dir.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "installer/constants.h"
 
@@ -52,7 +54,45 @@ bool MakeInstallDir(Run& run) {
   }
   run.installDir = *made;
   run.installDirCreated = true;
+  // Kept open, so that a directory put in its place later is recognised.
+  run.installDirFd = open(run.installDir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (run.installDirFd < 0) {
+    run.log.Logf("[ERROR] Cannot create temporary folder. (%s)",
+                 SysError("open", run.installDir, errno));
+    run.exitCode = exitInstallDirFailed;
+    return false;
+  }
   return true;
+}
+
+namespace {
+
+Status CheckInstallDir(const Run& run) {
+  struct stat held, named;
+  if (fstat(run.installDirFd, &held) != 0) return SysError("fstat", run.installDir, errno);
+  if (lstat(run.installDir.c_str(), &named) != 0) return SysError("lstat", run.installDir, errno);
+  if (held.st_dev != named.st_dev || held.st_ino != named.st_ino) {
+    return Error("verify " + run.installDir + ": no longer the directory created for this run");
+  }
+  if (held.st_uid != geteuid() || (held.st_mode & 077) != 0) {
+    return Error("verify " + run.installDir + ": owner or mode changed");
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+bool InstallDirUnchanged(Run& run, InstallDirUse use) {
+  Status same = CheckInstallDir(run);
+  if (same.ok()) return true;
+  if (use == InstallDirUse::kExtract) {
+    run.log.Logf("[ERROR] Cannot create temporary folder. (%s)", same.error());
+    run.exitCode = exitInstallDirFailed;
+  } else {
+    run.log.Logf("[ERROR] Cannot run %s. (%s)", payloadExecutableName, same.error());
+    run.exitCode = exitRunFailed;
+  }
+  return false;
 }
 
 }  // namespace quorvane

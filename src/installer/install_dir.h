@@ -26,9 +26,19 @@ Result<std::string> createInstallDir(const std::string& dir, const std::string& 
                                      const std::string& defaultTempDir,
                                      const RandomSource& random = SystemRandom);
 
-// The install-directory step: sets run.installDir and run.installDirCreated,
-// or logs the failure and sets run.exitCode to exitInstallDirFailed.
+// The install-directory step: sets run.installDir, run.installDirFd and
+// run.installDirCreated, or logs the failure and sets run.exitCode to exitInstallDirFailed.
 bool MakeInstallDir(Run& run);
+
+// The use that the install directory is about to be put to.
+enum class InstallDirUse { kExtract, kRunPayload };
+
+// Whether run.installDir still names the directory that MakeInstallDir
+// created (same device and inode, a directory of this process's user that
+// no one else may enter). Otherwise the failure is logged as a failure of
+// the install directory (before extraction) or of the payload's start, and
+// run.exitCode set accordingly.
+bool InstallDirUnchanged(Run& run, InstallDirUse use);
 
 }  // namespace quorvane
 

@@ -7,7 +7,9 @@
 
 #include <cstdio>
 
+#include "common/fixed_name_file.h"
 #include "common/path.h"
+#include "common/path_safety.h"
 #include "common/utf8.h"
 #include "installer/constants.h"
 
@@ -77,12 +79,13 @@ void InstallerLog::Init(const std::string& path, bool to_file,
     state_ = State::kDiscarding;
     return;
   }
-  fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
-  if (fd_ < 0) {
-    open_error_ = SysError("open", path, errno);
+  Result<int> opened = OpenFixedNameFile(path, O_RDWR);
+  if (!opened.ok()) {
+    open_error_ = opened.error();
     state_ = State::kDiscarding;
     return;
   }
+  fd_ = *opened;
   state_ = State::kFile;
   for (const std::string& line : lines) WriteLine(line, true);
 }
@@ -90,6 +93,15 @@ void InstallerLog::Init(const std::string& path, bool to_file,
 void InstallerLog::FlushPending(const std::string& default_temp_dir,
                                 const std::vector<std::string>& pending) {
   if (exists()) return;
+  // A directory that another user could change is no place for root's log:
+  // the file could be made to appear elsewhere.
+  Result<std::string> dir = MakeAbsolute(default_temp_dir);
+  Status safe = dir.ok() ? CheckPathSafeFor(*dir, geteuid()) : Status(dir.error());
+  if (!safe.ok()) {
+    open_error_ = safe.error();
+    state_ = State::kDiscarding;
+    return;
+  }
   Init(LogFilePath(default_temp_dir), true, pending);
 }
 

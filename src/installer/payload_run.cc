@@ -9,8 +9,11 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "common/fixed_name_file.h"
+#include "common/owned.h"
 #include "common/path.h"
 #include "common/words.h"
+#include "common/write_all.h"
 #include "installer/constants.h"
 #include "installer/exit_codes.h"
 #include "installer/payload_process.h"
@@ -39,33 +42,19 @@ std::string DumpFileName() {
   return name + ".dmp";
 }
 
-// Writes all of data; the errno of a failed write, or 0 for a short one.
-std::optional<int> WriteAll(int fd, std::string_view data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? errno : 0;
-    done += static_cast<size_t>(n);
-  }
-  return std::nullopt;
-}
-
 // Creates the file with 0640 or empties the one that is there (its mode and
 // owner stay). What was written before a failure stays in the file.
 Status WriteDump(const std::string& path, const StderrCapture& data) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
-  if (fd < 0) return SysError("open", path, errno);
-  std::optional<int> failed;
+  Result<int> opened = OpenFixedNameFile(path, O_WRONLY);
+  if (!opened.ok()) return opened.error();
+  UniqueFd fd(*opened);
+  Status written;
   data.ForEachPiece([&](std::string_view piece) {
-    failed = WriteAll(fd, piece);
-    return !failed;
+    written = WriteAll(fd.get(), piece, path);
+    return written.ok();
   });
-  if (failed) {
-    close(fd);
-    return *failed != 0 ? SysError("write", path, *failed) : Error("write " + path + ": short write");
-  }
-  if (close(fd) != 0) return SysError("close", path, errno);
+  if (!written.ok()) return written;
+  if (close(fd.release()) != 0) return SysError("close", path, errno);
   return Status::Ok();
 }
 

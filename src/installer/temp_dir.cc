@@ -2,8 +2,10 @@
 
 #include <errno.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/path.h"
+#include "common/path_safety.h"
 #include "installer/constants.h"
 
 namespace quorvane {
@@ -59,6 +61,12 @@ bool PrepareTempDir(Run& run) {
   run.params.TempDir = *abs;
   const std::string& dir = run.params.TempDir;
 
+  // Root works in this directory: no other user may be able to change what
+  // its path names, or the install directory could be exchanged under it.
+  if (Status safe = CheckPathSafeFor(dir, geteuid()); !safe.ok()) {
+    run.Collect("[ERROR] Invalid temporary directory %s. (%s)", dir, safe.error());
+    return Fail(run);
+  }
   struct stat st;
   // A NUL byte would cut the path short and name another directory.
   const bool nul = dir.find('\0') != std::string::npos;

@@ -280,6 +280,55 @@ TEST_F(CleanupTest, DirectorySwappedForLinkDuringDeletionCannotReachOutside) {
   EXPECT_EQ(ReadFile(D("a.moved/precious")), "ours");
 }
 
+// A directory exchanged for another one after its status was read is not
+// entered: what the other one holds stays.
+TEST_F(CleanupTest, DirectorySwappedForAnotherDirectoryIsNotEntered) {
+  MakeDir(D());
+  MakeDir(D("a"));
+  MakeDir(D("other"));
+  WriteFile(D("other/kept"), "kept");
+  ops_.beforeOpenDir = [&](const std::string& dir) {
+    if (dir != D("a")) return;
+    ASSERT_EQ(rename(D("a").c_str(), (tmp_ + "/a.moved").c_str()), 0);
+    ASSERT_EQ(rename(D("other").c_str(), D("a").c_str()), 0);
+  };
+  Status st = deleteAll(Ctx(), D(), D(), 0, 0);
+  ASSERT_FALSE(st.ok());
+  const std::string replaced = "open " + D("a") + ": directory replaced during deletion";
+  EXPECT_EQ(st.error().text(), replaced);
+  const std::string notEmpty = NotEmpty(D("a"));
+  EXPECT_EQ(Logged(), (Lines{
+                          "[ERROR] Failed to delete all files and subdirectories from directory " +
+                              D("a") + ". (" + replaced + ")",
+                          "[ERROR] Failed to delete directory " + D("a") + ". (" + notEmpty + ")",
+                          "[ERROR] Can't delete " + D("other") + ", error: " +
+                              SysError("lstat", D("other"), ENOENT).text(),
+                          "[ERROR] Failed to delete directory " + D() + ". (" + NotEmpty(D()) + ")",
+                      }));
+  EXPECT_EQ(ReadFile(D("a/kept")), "kept");
+}
+
+// A directory moved away while a subdirectory of it is deleted: the way
+// back up leads elsewhere, so the walk stops there.
+TEST_F(CleanupTest, WalkStopsWhereTheWayBackLeadsElsewhere) {
+  MakeDir(D());
+  MakeDir(D("a"));
+  MakeDir(D("a/b"));
+  WriteFile(D("z"), "z");
+  ops_.beforeOpenDir = [&](const std::string& dir) {
+    if (dir == D("a/b")) {
+      ASSERT_EQ(rename(D("a").c_str(), (tmp_ + "/moved").c_str()), 0);
+    }
+  };
+  Status st = deleteAll(Ctx(), D(), D(), 0, 0);
+  ASSERT_FALSE(st.ok());
+  EXPECT_EQ(st.error().text(), "open " + D("a") + "/..: directory replaced during deletion");
+  EXPECT_EQ(Logged(), (Lines{"[INFO ] Deleted directory " + D("a/b"),
+                             "[INFO ] Deleted directory " + D("a/b")}));
+  EXPECT_EQ(ReadFile(D("z")), "z");
+  EXPECT_TRUE(Exists(tmp_ + "/moved"));
+}
+
 TEST_F(CleanupTest, TopLevelSwappedForLinkAfterItsStatusWasRead) {
   MakeDir(D());
   ops_.beforeOpenDir = [&](const std::string& dir) {

@@ -145,14 +145,47 @@ TEST_F(InstallDirTest, StepSetsTheRunsInstallDirOrLogs) {
                                      s_ / "missing" + ": no such file or directory)"});
 }
 
+// The install directory is held open: a directory put at its path later, or
+// a change of its mode, stops the run before extraction or before the start.
+TEST_F(InstallDirTest, ReplacedOrOpenedInstallDirectoryIsRefused) {
+  for (InstallDirUse use : {InstallDirUse::kExtract, InstallDirUse::kRunPayload}) {
+    for (bool replace : {true, false}) {
+      quorvane::Run run;
+      const std::string log = s_ / "log-check";
+      unlink(log.c_str());
+      run.log.Init(log, true, {});
+      run.params.TempDir = s_.path();
+      ASSERT_TRUE(MakeInstallDir(run));
+      ASSERT_TRUE(InstallDirUnchanged(run, use));
+      const std::string d = run.installDir;
+      std::string why;
+      if (replace) {
+        ASSERT_EQ(rename(d.c_str(), (d + ".old").c_str()), 0);
+        ASSERT_EQ(mkdir(d.c_str(), 0700), 0);
+        why = "verify " + d + ": no longer the directory created for this run";
+      } else {
+        ASSERT_EQ(chmod(d.c_str(), 0755), 0);
+        why = "verify " + d + ": owner or mode changed";
+      }
+      EXPECT_FALSE(InstallDirUnchanged(run, use));
+      const bool extract = use == InstallDirUse::kExtract;
+      EXPECT_EQ(run.exitCode, extract ? exitInstallDirFailed : exitRunFailed);
+      EXPECT_EQ(LogLines(ReadFile(log)),
+                std::vector<std::string>{(extract ? "[ERROR] Cannot create temporary folder. ("
+                                                  : "[ERROR] Cannot run quorvane. (") +
+                                         why + ")"});
+    }
+  }
+}
+
 // An ordinary user, administrator check off, one missing level: the level
 // is made with mode 0640, so nothing can be created inside it.
 TEST_F(InstallDirTest, OrdinaryUserCannotCreateInANewTemporaryDirectory) {
   ASSERT_EQ(chmod(s_.path().c_str(), 0755), 0);
   testing::MakeReachable(s_.path());
   const std::string open = s_ / "open";
-  ASSERT_EQ(mkdir(open.c_str(), 0777), 0);
-  ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+  ASSERT_EQ(mkdir(open.c_str(), 01777), 0);
+  ASSERT_EQ(chmod(open.c_str(), 01777), 0);
   const std::string bin = testing::InstallerBinary();
   const int status = testing::RunAsUser(
       testing::kNobodyUid, testing::kNobodyUid, testing::kNobodyGid, bin,

@@ -236,8 +236,8 @@ class PreflightRunTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(chmod(s_.path().c_str(), 0755), 0);
     testing::MakeReachable(s_.path());
-    ASSERT_EQ(mkdir(logs_.c_str(), 0777), 0);
-    ASSERT_EQ(chmod(logs_.c_str(), 0777), 0);
+    ASSERT_EQ(mkdir(logs_.c_str(), 01777), 0);
+    ASSERT_EQ(chmod(logs_.c_str(), 01777), 0);
   }
 
   int InstallAs(uid_t ruid, uid_t euid, std::vector<std::string> args) {

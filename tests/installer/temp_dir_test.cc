@@ -186,8 +186,8 @@ class TempDirRunTest : public UmaskTest {
  protected:
   void SetUp() override {
     UmaskTest::SetUp();
-    ASSERT_EQ(mkdir(logs_.c_str(), 0777), 0);
-    ASSERT_EQ(chmod(logs_.c_str(), 0777), 0);
+    ASSERT_EQ(mkdir(logs_.c_str(), 01777), 0);
+    ASSERT_EQ(chmod(logs_.c_str(), 01777), 0);
   }
 
   testing::ProcessResult Install(std::vector<std::string> args, const std::string& tmpdir) {
@@ -297,8 +297,8 @@ TEST_F(TempDirAsUserTest, UnreadablePath) {
 }
 
 TEST_F(TempDirAsUserTest, SecondMissingLevelCannotBeCreatedInTheFirst) {
-  ASSERT_EQ(mkdir((s_ / "open").c_str(), 0777), 0);
-  ASSERT_EQ(chmod((s_ / "open").c_str(), 0777), 0);
+  ASSERT_EQ(mkdir((s_ / "open").c_str(), 01777), 0);
+  ASSERT_EQ(chmod((s_ / "open").c_str(), 01777), 0);
   const std::string path = s_ / "open/a/b";
   EXPECT_EQ(InstallAsNobody(path), 254);
   EXPECT_EQ(LateLogTail(logs_),

@@ -1,0 +1,367 @@
+// Whole runs of the real installer, as the superuser, in directories that
+// another user can write to: planted files at the log's and the dump's
+// names, temporary directories that another user could change, and what a
+// payload may leave in the install directory (a mount, a deep tree).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/payload_fixture.h"
+#include "support/run_as_user.h"
+#include "support/test_support.h"
+
+namespace quorvane {
+namespace {
+
+using testing::Exists;
+using testing::LogLines;
+using testing::ReadFile;
+using testing::ScratchDir;
+using testing::WriteFile;
+
+using Words = std::vector<std::string>;
+using Lines = std::vector<std::string>;
+
+constexpr uid_t kOther = testing::kNobodyUid;
+
+bool Contains(const Lines& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// $S/bin the installer, $S/home the working directory, $S/tmp a safe TMPDIR,
+// $S/shared a sticky directory that anyone may write to (like /tmp),
+// $S/secret a file only the superuser may read, $S/probe for the payload.
+class SafetyE2ETest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "these runs need the superuser";
+    for (const char* d : {"bin", "home", "tmp", "shared", "probe"}) {
+      ASSERT_EQ(mkdir((s_ / d).c_str(), 0755), 0) << d;
+    }
+    ASSERT_EQ(chmod(shared_.c_str(), 01777), 0);
+    WriteFile(secret_, "root only\n", 0600);
+  }
+
+  // A payload that notes that it ran, then runs body.
+  std::string Pack(const std::string& body) {
+    return testing::PackInstaller(
+        s_ / "bin", testing::StandardPayloadArchive("#!/bin/sh\n: > \"$QV_PROBE/ran\"\n" + body));
+  }
+
+  testing::ProcessResult Run(const std::string& exe, const Words& words, const std::string& tmpdir,
+                             const Words& extra_env = {}) {
+    Words argv = {exe};
+    argv.insert(argv.end(), words.begin(), words.end());
+    Words env = {"TMPDIR=" + tmpdir, "PWD=" + (s_ / "home"), "QV_PROBE=" + (s_ / "probe")};
+    env.insert(env.end(), extra_env.begin(), extra_env.end());
+    return testing::RunProgram(exe, argv, env, s_ / "home");
+  }
+
+  bool PayloadRan() const { return Exists(s_ / "probe/ran"); }
+
+  Words Entries(const std::string& dir) const {
+    Words out;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) out.push_back(e.path().filename());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  void ExpectSecretUntouched() const {
+    EXPECT_EQ(ReadFile(secret_), "root only\n");
+    EXPECT_EQ(testing::ModeOf(secret_), 0600u);
+  }
+
+  ScratchDir s_;
+  const std::string shared_ = s_ / "shared";
+  const std::string secret_ = s_ / "secret";
+};
+
+// What can be planted at a fixed name in the shared directory.
+enum class Plant { kLink, kFifo, kOthersFile, kHardLink, kOwnFile };
+
+struct Planted {
+  Plant plant;
+  const char* label;
+};
+
+const Planted kPlants[] = {{Plant::kLink, "link"},
+                           {Plant::kFifo, "fifo"},
+                           {Plant::kOthersFile, "another user's file"},
+                           {Plant::kHardLink, "hard link"},
+                           {Plant::kOwnFile, "own file"}};
+
+void PlantAt(Plant plant, const std::string& path, const std::string& secret) {
+  switch (plant) {
+    case Plant::kLink:
+      ASSERT_EQ(symlink(secret.c_str(), path.c_str()), 0);
+      ASSERT_EQ(lchown(path.c_str(), kOther, kOther), 0);
+      break;
+    case Plant::kFifo:
+      ASSERT_EQ(mkfifo(path.c_str(), 0666), 0);
+      ASSERT_EQ(chown(path.c_str(), kOther, kOther), 0);
+      break;
+    case Plant::kOthersFile:
+      WriteFile(path, "theirs\n", 0666);
+      ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+      ASSERT_EQ(chown(path.c_str(), kOther, kOther), 0);
+      break;
+    case Plant::kHardLink:
+      ASSERT_EQ(link(secret.c_str(), path.c_str()), 0);
+      break;
+    case Plant::kOwnFile:
+      WriteFile(path, std::string(4096, 'x'), 0604);
+      ASSERT_EQ(chmod(path.c_str(), 0604), 0);
+      break;
+  }
+}
+
+// What stands at the name after the run: untouched, except the superuser's
+// own file, which holds the log and keeps its mode.
+void ExpectAfterRun(Plant plant, const std::string& path, const std::string& secret) {
+  struct stat st;
+  ASSERT_EQ(lstat(path.c_str(), &st), 0);
+  switch (plant) {
+    case Plant::kLink:
+      EXPECT_TRUE(S_ISLNK(st.st_mode));
+      break;
+    case Plant::kFifo:
+      EXPECT_TRUE(S_ISFIFO(st.st_mode));
+      break;
+    case Plant::kOthersFile:
+      EXPECT_EQ(ReadFile(path), "theirs\n");
+      EXPECT_EQ(st.st_uid, kOther);
+      break;
+    case Plant::kHardLink:
+      EXPECT_EQ(ReadFile(path), "root only\n");
+      break;
+    case Plant::kOwnFile:
+      EXPECT_EQ(st.st_mode & 07777, 0604u);
+      EXPECT_EQ(st.st_uid, 0u);
+      EXPECT_EQ(ReadFile(path).find(std::string(16, 'x')), std::string::npos);
+      break;
+  }
+  EXPECT_EQ(ReadFile(secret), "root only\n");
+}
+
+// The late log of a failed command line and the kept log of --no-delete,
+// both in the shared TMPDIR.
+TEST_F(SafetyE2ETest, LogIsNeverWrittenThroughWhatOthersPlantedAtItsName) {
+  const std::string exe = Pack("exit 0\n");
+  const std::string log = shared_ + "/Quorvane_i.log";
+  struct Way {
+    Words words;
+    int status;
+  };
+  const Way ways[] = {{{"--output-dir"}, 255}, {{"--no-delete"}, 0}};
+  for (const Way& way : ways) {
+    for (const Planted& p : kPlants) {
+      SCOPED_TRACE(std::string(p.label) + " " + way.words[0]);
+      unlink(log.c_str());
+      PlantAt(p.plant, log, secret_);
+      testing::ProcessResult r = Run(exe, way.words, shared_);
+      EXPECT_EQ(r.exit_status, way.status);
+      ExpectAfterRun(p.plant, log, secret_);
+      if (p.plant == Plant::kOwnFile) {
+        EXPECT_TRUE(Contains(LogLines(ReadFile(log)), "[INFO ] End, success."));
+      }
+    }
+  }
+  ExpectSecretUntouched();
+}
+
+// A crash with the shared directory as the debug directory: what stands at
+// the dump's name is not written, the run ends with the dump error (-15),
+// and a named pipe does not stop it.
+TEST_F(SafetyE2ETest, DumpIsNeverWrittenThroughWhatOthersPlantedAtItsName) {
+  const std::string exe = Pack("printf 'boom' >&2\nexit 2\n");
+  const std::string dump = shared_ + "/quorvane.dmp";
+  for (const Planted& p : kPlants) {
+    SCOPED_TRACE(p.label);
+    unlink(dump.c_str());
+    PlantAt(p.plant, dump, secret_);
+    testing::ProcessResult r = Run(exe, {"--debug-dir", shared_}, s_ / "tmp");
+    ExpectAfterRun(p.plant, dump, secret_);
+    Lines log = LogLines(ReadFile(shared_ + "/Quorvane_i.log"));
+    if (p.plant == Plant::kOwnFile) {
+      EXPECT_EQ(r.exit_status, 256 - 16);
+      EXPECT_EQ(ReadFile(dump), "boom");
+      continue;
+    }
+    EXPECT_EQ(r.exit_status, 256 - 15);
+    const std::string prefix = "[ERROR] Cannot write stack trace dump file: " + dump + ". (open " + dump + ": ";
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }),
+              1)
+        << ::testing::PrintToString(log);
+    EXPECT_EQ(Entries(s_ / "tmp"), Words{});
+  }
+  ExpectSecretUntouched();
+}
+
+// Temporary directories that another user could change are refused before
+// anything is created in them, and the payload never starts.
+TEST_F(SafetyE2ETest, TemporaryDirectoryThatAnotherUserCouldChangeIsRefused) {
+  const std::string exe = Pack("exit 0\n");
+  // A directory owned by another user above the temporary directory.
+  ASSERT_EQ(mkdir((s_ / "theirs").c_str(), 0755), 0);
+  ASSERT_EQ(chown((s_ / "theirs").c_str(), kOther, kOther), 0);
+  ASSERT_EQ(mkdir((s_ / "theirs/tmp").c_str(), 0755), 0);
+  // A link owned by another user in the shared directory, to a good one.
+  ASSERT_EQ(mkdir((s_ / "real").c_str(), 0755), 0);
+  const std::string link = shared_ + "/tmp";
+  ASSERT_EQ(symlink((s_ / "real").c_str(), link.c_str()), 0);
+  ASSERT_EQ(lchown(link.c_str(), kOther, kOther), 0);
+  // A directory that anyone may write to, without the sticky bit.
+  ASSERT_EQ(mkdir((s_ / "open").c_str(), 0777), 0);
+  ASSERT_EQ(chmod((s_ / "open").c_str(), 0777), 0);
+  ASSERT_EQ(mkdir((s_ / "open/tmp").c_str(), 0755), 0);
+
+  struct Case {
+    std::string temp_dir;  // empty: TMPDIR itself
+    std::string tmpdir;
+    std::string unsafe;
+    std::string reason;
+    std::string stays_empty;
+  };
+  const std::string owned = "owned by user 65534";
+  const Case cases[] = {
+      {s_ / "theirs/tmp", s_ / "tmp", s_ / "theirs", owned, s_ / "theirs/tmp"},
+      {link, s_ / "tmp", link, owned, s_ / "real"},
+      {s_ / "open/tmp", s_ / "tmp", s_ / "open", "writable by others without the sticky bit",
+       s_ / "open/tmp"},
+      {s_ / "open/tmp/new", s_ / "tmp", s_ / "open", "writable by others without the sticky bit",
+       s_ / "open/tmp"},
+      // TMPDIR itself: the late log is not written there either.
+      {"", link, link, owned, s_ / "real"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.temp_dir + " TMPDIR=" + c.tmpdir);
+    unlink((s_ / "tmp/Quorvane_i.log").c_str());
+    Words words = {"--no-delete"};
+    if (!c.temp_dir.empty()) words.insert(words.end(), {"--temp-dir", c.temp_dir});
+    testing::ProcessResult r = Run(exe, words, c.tmpdir);
+    EXPECT_EQ(r.exit_status, 254);
+    EXPECT_FALSE(PayloadRan());
+    EXPECT_EQ(Entries(c.stays_empty), Words{});
+    if (c.temp_dir.empty()) {
+      EXPECT_FALSE(Exists(s_ / "tmp/Quorvane_i.log"));
+      continue;
+    }
+    const std::string dir = c.temp_dir;
+    Lines log = LogLines(ReadFile(s_ / "tmp/Quorvane_i.log"));
+    EXPECT_TRUE(Contains(log, "[ERROR] Invalid temporary directory " + dir + ". (unsafe path " +
+                                  c.unsafe + ": " + c.reason + ")"))
+        << ::testing::PrintToString(log);
+  }
+}
+
+// A sticky directory of the superuser that anyone may write to, like /tmp,
+// is a good temporary directory, also reached through a link of the
+// superuser.
+TEST_F(SafetyE2ETest, StickyDirectoryOfTheSuperuserIsFine) {
+  const std::string exe = Pack("exit 0\n");
+  ASSERT_EQ(symlink(shared_.c_str(), (s_ / "tmp/link").c_str()), 0);
+  for (const std::string& dir : {shared_, s_ / "tmp/link"}) {
+    unlink((s_ / "probe/ran").c_str());
+    testing::ProcessResult r = Run(exe, {"--temp-dir", dir}, s_ / "tmp");
+    EXPECT_EQ(r.exit_status, 0) << dir;
+    EXPECT_TRUE(PayloadRan()) << dir;
+    EXPECT_EQ(Entries(shared_), Words{}) << dir;
+  }
+}
+
+// A payload that leaves a mount inside the install directory: the deletion
+// does not enter it, its removal fails with the usual retries and lines, and
+// what it shows survives. Runs in a mount namespace of this test's own.
+TEST_F(SafetyE2ETest, MountLeftInTheInstallDirectoryIsNotEntered) {
+  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    GTEST_SKIP() << "no mount namespace of its own here: " << strerror(errno);
+  }
+  const std::string precious = s_ / "precious";
+  ASSERT_EQ(mkdir(precious.c_str(), 0755), 0);
+  if (mount("tmpfs", precious.c_str(), "tmpfs", 0, "size=1m") != 0) {
+    GTEST_SKIP() << "cannot mount a file system here: " << strerror(errno);
+  }
+  WriteFile(precious + "/keep", "precious\n");
+  ASSERT_EQ(mkdir((precious + "/deeper").c_str(), 0755), 0);
+  WriteFile(precious + "/deeper/too", "also\n");
+
+  const std::string exe = Pack(
+      "mkdir sub && mount --bind \"$QV_PRECIOUS\" sub || exit 9\n"
+      "pwd -P > \"$QV_PROBE/cwd\"\n"
+      "exit 0\n");
+  testing::ProcessResult r =
+      Run(exe, {"--debug-dir", s_ / "tmp"}, s_ / "tmp", {"QV_PRECIOUS=" + precious});
+  std::string d = ReadFile(s_ / "probe/cwd");
+  if (!d.empty()) d.pop_back();
+  ASSERT_FALSE(d.empty()) << r.err;
+  umount2((d + "/sub").c_str(), MNT_DETACH);
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(ReadFile(precious + "/keep"), "precious\n");
+  EXPECT_EQ(ReadFile(precious + "/deeper/too"), "also\n");
+
+  Lines log = LogLines(ReadFile(s_ / "tmp/Quorvane_i.log"));
+  auto at = std::find(log.begin(), log.end(), "[INFO ] Delete temporary installer directory: " + d);
+  ASSERT_NE(at, log.end());
+  const std::string sub = d + "/sub";
+  Lines want;
+  auto add = [&](const std::string& path, const std::string& error) {
+    for (int i = 0; i < 10; ++i) want.push_back("[DEBUG] Retry delete: " + path);
+    want.push_back("[ERROR] Failed to delete directory " + path + ". (remove " + path + ": " +
+                   error + ")");
+  };
+  add(sub, "device or resource busy");
+  add(d, "directory not empty");
+  want.push_back("[ERROR] Failed to delete temporary installer directory \"" + d + "\". (remove " +
+                 sub + ": device or resource busy)");
+  Lines got(at + 1, log.end());
+  // Only the deletion of the mount point and its parent: the extracted
+  // files come first.
+  auto first = std::find(got.begin(), got.end(), "[DEBUG] Retry delete: " + sub);
+  ASSERT_NE(first, got.end()) << ::testing::PrintToString(got);
+  for (auto it = got.begin(); it != first; ++it) {
+    EXPECT_EQ(it->find(sub), std::string::npos) << *it;
+  }
+  got.erase(got.begin(), first);
+  ASSERT_GE(got.size(), 4u);
+  got.resize(got.size() - 4);  // the closing line and three empty lines
+  EXPECT_EQ(got, want);
+  umount2(precious.c_str(), MNT_DETACH);
+}
+
+// A payload that leaves 300 nested directories, deleted by an installer
+// that may open only 64 files.
+TEST_F(SafetyE2ETest, DeepTreeIsDeletedWithFewDescriptors) {
+  const std::string exe = Pack(
+      "i=0\n"
+      "while [ $i -lt 300 ]; do mkdir d && cd d || exit 9; i=$((i+1)); done\n"
+      ": > leaf\n"
+      "exit 0\n");
+  struct rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  struct rlimit low = {64, old.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  testing::ProcessResult r = Run(exe, {"--debug-dir", s_ / "tmp"}, s_ / "tmp");
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &old), 0);
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_TRUE(PayloadRan());
+  EXPECT_EQ(Entries(s_ / "tmp"), Words{"Quorvane_i.log"});
+  Lines log = LogLines(ReadFile(s_ / "tmp/Quorvane_i.log"));
+  for (const std::string& l : log) EXPECT_EQ(l.rfind("[ERROR]", 0), std::string::npos) << l;
+  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& l) {
+    return l.size() > 600 && l.rfind("[INFO ] Deleted file ", 0) == 0 &&
+           l.compare(l.size() - 5, 5, "/leaf") == 0;
+  }));
+}
+
+}  // namespace
+}  // namespace quorvane
