@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <new>
 #include <optional>
 
 #include "common/path.h"
@@ -48,7 +49,8 @@ Status WriteAll(int fd, const std::string& path, const char* data, size_t length
 
 // Streams the member's data into the file in pieces.
 Status CopyMember(MemberReader& member, int fd, const std::string& path) {
-  std::unique_ptr<char[]> buf(new char[kCopyPiece]);
+  std::unique_ptr<char[]> buf(new (std::nothrow) char[kCopyPiece]);
+  if (buf == nullptr) return ErrnoError(ENOMEM);
   for (;;) {
     Result<size_t> n = member.Read(buf.get(), kCopyPiece);
     if (!n.ok()) return n.error();
@@ -201,7 +203,14 @@ bool extractPrefix(InstallerLog& log, PayloadArchive& archive, const std::string
 bool dropFiles(InstallerLog& log, const std::string& installerPath, const std::string& installDir,
                const embeddedArch& arch, std::string* mainFile) {
   Result<std::string> payload = getPayloadData(installerPath);
-  if (!payload.ok()) return false;
+  if (!payload.ok()) {
+    // An archive too large for the memory left is the archive reader's
+    // failure; any other failure to read the section has no line.
+    if (payload.error().errnum == ENOMEM) {
+      log.Logf("[ERROR] Cannot create zip object. (%s)", payload.error());
+    }
+    return false;
+  }
   if (payload->empty()) {
     log.Logf("[ERROR] Payload size is zero.");
     return false;
