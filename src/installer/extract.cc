@@ -77,6 +77,16 @@ struct PassList {
   ChecksumList entries;
 };
 
+// The list's entries; memory that runs out while they are read is the
+// parse's failure.
+Result<ChecksumList> ParseList(MemberReader& member) {
+  try {
+    return parseChecksumsFile(member);
+  } catch (const std::bad_alloc&) {
+    return ErrnoError(ENOMEM);
+  }
+}
+
 // Finds, opens and parses listName; nullopt when the pass must fail.
 std::optional<PassList> LoadList(InstallerLog& log, PayloadArchive& archive,
                                  const std::string& listName) {
@@ -88,7 +98,7 @@ std::optional<PassList> LoadList(InstallerLog& log, PayloadArchive& archive,
       log.Logf("[ERROR] Cannot open zip file: %s. (%s)", entries[i].name, member.error());
       return std::nullopt;
     }
-    Result<ChecksumList> list = parseChecksumsFile(**member);
+    Result<ChecksumList> list = ParseList(**member);
     if (!list.ok()) {
       log.Logf("[ERROR] Cannot parse %s. (%s)", entries[i].name, list.error());
       return std::nullopt;
@@ -124,7 +134,7 @@ struct Pass {
 };
 
 // Writes, secures and verifies one file member.
-bool ExtractMember(Pass& pass, size_t index) {
+bool WriteMember(Pass& pass, size_t index) {
   const ZipEntry& entry = pass.archive.entries()[index];
   std::string base = MemberBaseName(entry.name);
   Result<std::unique_ptr<MemberReader>> member = pass.archive.OpenMember(index);
@@ -164,6 +174,23 @@ bool ExtractMember(Pass& pass, size_t index) {
     return false;
   }
   return true;
+}
+
+// Memory that runs out while a member is written, secured or verified is
+// the failure to write it.
+bool ExtractMember(Pass& pass, size_t index) {
+  try {
+    return WriteMember(pass, index);
+  } catch (const std::bad_alloc&) {
+    try {
+      const std::string& name = pass.archive.entries()[index].name;
+      std::string target = JoinPath(pass.destination, MemberBaseName(name));
+      pass.log.Logf("[ERROR] Cannot write file: %s. (%s)", target, ErrnoError(ENOMEM));
+    } catch (const std::bad_alloc&) {
+      // Not even the line could be made; the driver's line still follows.
+    }
+    return false;
+  }
 }
 
 }  // namespace
