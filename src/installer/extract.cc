@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <new>
 #include <optional>
 
 #include "common/path.h"
@@ -48,7 +49,8 @@ Status WriteAll(int fd, const std::string& path, const char* data, size_t length
 
 // Streams the member's data into the file in pieces.
 Status CopyMember(MemberReader& member, int fd, const std::string& path) {
-  std::unique_ptr<char[]> buf(new char[kCopyPiece]);
+  std::unique_ptr<char[]> buf(new (std::nothrow) char[kCopyPiece]);
+  if (buf == nullptr) return ErrnoError(ENOMEM);
   for (;;) {
     Result<size_t> n = member.Read(buf.get(), kCopyPiece);
     if (!n.ok()) return n.error();
@@ -75,6 +77,16 @@ struct PassList {
   ChecksumList entries;
 };
 
+// The list's entries; memory that runs out while they are read is the
+// parse's failure.
+Result<ChecksumList> ParseList(MemberReader& member) {
+  try {
+    return parseChecksumsFile(member);
+  } catch (const std::bad_alloc&) {
+    return ErrnoError(ENOMEM);
+  }
+}
+
 // Finds, opens and parses listName; nullopt when the pass must fail.
 std::optional<PassList> LoadList(InstallerLog& log, PayloadArchive& archive,
                                  const std::string& listName) {
@@ -86,7 +98,7 @@ std::optional<PassList> LoadList(InstallerLog& log, PayloadArchive& archive,
       log.Logf("[ERROR] Cannot open zip file: %s. (%s)", entries[i].name, member.error());
       return std::nullopt;
     }
-    Result<ChecksumList> list = parseChecksumsFile(**member);
+    Result<ChecksumList> list = ParseList(**member);
     if (!list.ok()) {
       log.Logf("[ERROR] Cannot parse %s. (%s)", entries[i].name, list.error());
       return std::nullopt;
@@ -122,7 +134,7 @@ struct Pass {
 };
 
 // Writes, secures and verifies one file member.
-bool ExtractMember(Pass& pass, size_t index) {
+bool WriteMember(Pass& pass, size_t index) {
   const ZipEntry& entry = pass.archive.entries()[index];
   std::string base = MemberBaseName(entry.name);
   Result<std::unique_ptr<MemberReader>> member = pass.archive.OpenMember(index);
@@ -164,6 +176,23 @@ bool ExtractMember(Pass& pass, size_t index) {
   return true;
 }
 
+// Memory that runs out while a member is written, secured or verified is
+// the failure to write it.
+bool ExtractMember(Pass& pass, size_t index) {
+  try {
+    return WriteMember(pass, index);
+  } catch (const std::bad_alloc&) {
+    try {
+      const std::string& name = pass.archive.entries()[index].name;
+      std::string target = JoinPath(pass.destination, MemberBaseName(name));
+      pass.log.Logf("[ERROR] Cannot write file: %s. (%s)", target, ErrnoError(ENOMEM));
+    } catch (const std::bad_alloc&) {
+      // Not even the line could be made; the driver's line still follows.
+    }
+    return false;
+  }
+}
+
 }  // namespace
 
 Status secureFile(const std::string& path) {
@@ -201,7 +230,14 @@ bool extractPrefix(InstallerLog& log, PayloadArchive& archive, const std::string
 bool dropFiles(InstallerLog& log, const std::string& installerPath, const std::string& installDir,
                const embeddedArch& arch, std::string* mainFile) {
   Result<std::string> payload = getPayloadData(installerPath);
-  if (!payload.ok()) return false;
+  if (!payload.ok()) {
+    // An archive too large for the memory left is the archive reader's
+    // failure; any other failure to read the section has no line.
+    if (payload.error().errnum == ENOMEM) {
+      log.Logf("[ERROR] Cannot create zip object. (%s)", payload.error());
+    }
+    return false;
+  }
   if (payload->empty()) {
     log.Logf("[ERROR] Payload size is zero.");
     return false;

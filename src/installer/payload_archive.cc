@@ -1,9 +1,11 @@
 #include "installer/payload_archive.h"
 
-#include <zip.h>
+#include <errno.h>
 
-#include <cctype>
+#include <algorithm>
+#include <climits>
 #include <cstring>
+#include <new>
 
 namespace quorvane {
 namespace {
@@ -11,112 +13,123 @@ namespace {
 constexpr uint16_t kMethodStore = 0;
 constexpr uint16_t kMethodDeflate = 8;
 
-// The archive reader's texts for libzip's error codes.
-Error ZipError(const zip_error_t* error) {
-  switch (zip_error_code_zip(error)) {
-    case ZIP_ER_CRC:
-      return Error(kZipChecksumError);
-    case ZIP_ER_NOZIP:
-    case ZIP_ER_INCONS:
-      return Error(kZipNotValid);
-    case ZIP_ER_COMPNOTSUPP:
-      return Error(kZipUnsupportedMethod);
-    case ZIP_ER_EOF:
-      return Error(kUnexpectedEof);
-    default: {
-      zip_error_t copy;
-      zip_error_init_with_code(&copy, zip_error_code_zip(error));
-      std::string text = std::string("zip: ") + zip_error_strerror(&copy);
-      zip_error_fini(&copy);
-      for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      return Error(text);
-    }
-  }
-}
+Error OutOfMemory() { return ErrnoError(ENOMEM); }
 
-// Errors that mean the member's data ended; short of the recorded size they
-// are a truncated member.
-bool EndsTheData(const zip_error_t* error) {
-  int code = zip_error_code_zip(error);
-  return code == ZIP_ER_CRC || code == ZIP_ER_INCONS || code == ZIP_ER_EOF;
-}
-
-// libzip must have found the same members, in the same order, as our walk.
-// libzip's names end at a NUL byte, so the comparison does too.
-bool SameMembers(zip_t* archive, const std::vector<ZipEntry>& entries) {
-  zip_int64_t count = zip_get_num_entries(archive, 0);
-  if (count < 0 || static_cast<uint64_t>(count) != entries.size()) return false;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const char* name = zip_get_name(archive, i, ZIP_FL_ENC_RAW);
-    const std::string& ours = entries[i].name;
-    if (name == nullptr || ours.substr(0, ours.find('\0')) != name) return false;
-  }
-  return true;
+// The decoder's own text for a stream it cannot decode.
+Error DecoderError(const z_stream& stream) {
+  return Error(std::string("zip: ") +
+               (stream.msg != nullptr ? stream.msg : "invalid compressed data"));
 }
 
 }  // namespace
 
-MemberReader::~MemberReader() { zip_fclose(file_); }
+MemberReader::MemberReader(std::string_view data, const ZipEntry& entry)
+    : data_(data),
+      deflate_(entry.method == kMethodDeflate),
+      size_(entry.size),
+      crc32_(entry.crc32),
+      crc_(crc32(0, nullptr, 0)) {}
+
+std::unique_ptr<MemberReader> MemberReader::Create(std::string_view data, const ZipEntry& entry) {
+  std::unique_ptr<MemberReader> reader(new (std::nothrow) MemberReader(data, entry));
+  if (reader == nullptr || !reader->deflate_) return reader;
+  // Raw DEFLATE: the archive holds no zlib header or trailer.
+  if (inflateInit2(&reader->stream_, -MAX_WBITS) != Z_OK) return nullptr;
+  reader->streamReady_ = true;
+  return reader;
+}
+
+MemberReader::~MemberReader() {
+  if (streamReady_) inflateEnd(&stream_);
+}
 
 Result<size_t> MemberReader::Read(char* buf, size_t n) {
-  if (n == 0) return size_t{0};
-  zip_int64_t got = zip_fread(file_, buf, n);
-  if (got < 0) {
-    const zip_error_t* error = zip_file_get_error(file_);
-    if (read_ < size_ && EndsTheData(error)) return Error(kUnexpectedEof);
-    return ZipError(error);
+  if (n == 0 || done_) return size_t{0};
+  uint64_t left = size_ - read_;
+  if (left == 0) {
+    Status end = AtEnd();
+    if (!end.ok()) return end.error();
+    done_ = true;
+    return size_t{0};
   }
-  read_ += static_cast<uint64_t>(got);
-  if (read_ > size_) return Error(kZipNotValid);
-  if (got == 0 && read_ < size_) return Error(kUnexpectedEof);
-  return static_cast<size_t>(got);
+  Result<size_t> got = Next(buf, static_cast<size_t>(std::min<uint64_t>(n, left)));
+  if (!got.ok()) return got;
+  if (*got == 0) return Error(kUnexpectedEof);
+  read_ += *got;
+  crc_ = crc32(crc_, reinterpret_cast<const Bytef*>(buf), static_cast<uInt>(*got));
+  return got;
+}
+
+// Up to n bytes of the member's data; 0 at the end of its stored data.
+Result<size_t> MemberReader::Next(char* buf, size_t n) {
+  if (deflate_) return Inflate(buf, n);
+  size_t count = std::min(n, data_.size());
+  memcpy(buf, data_.data(), count);
+  data_.remove_prefix(count);
+  return count;
+}
+
+// Decodes until at least one byte comes out, the stream ends, or the stored
+// data runs out.
+Result<size_t> MemberReader::Inflate(char* buf, size_t n) {
+  if (streamEnded_) return size_t{0};
+  n = std::min<size_t>(n, UINT_MAX);
+  stream_.next_out = reinterpret_cast<Bytef*>(buf);
+  stream_.avail_out = static_cast<uInt>(n);
+  while (stream_.avail_out == n) {
+    uInt input = static_cast<uInt>(std::min<size_t>(data_.size(), UINT_MAX));
+    stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data_.data()));
+    stream_.avail_in = input;
+    int rc = inflate(&stream_, Z_NO_FLUSH);
+    data_.remove_prefix(input - stream_.avail_in);
+    if (rc == Z_STREAM_END) {
+      streamEnded_ = true;
+      break;
+    }
+    if (rc == Z_MEM_ERROR) return OutOfMemory();
+    if (rc == Z_DATA_ERROR || rc == Z_NEED_DICT) return DecoderError(stream_);
+    if (rc == Z_BUF_ERROR) return Error(kUnexpectedEof);  // the stored data ran out
+    if (rc != Z_OK) return DecoderError(stream_);
+  }
+  return n - stream_.avail_out;
+}
+
+// At the recorded size the member's data must end, and its CRC-32 agree.
+Status MemberReader::AtEnd() {
+  if (deflate_) {
+    char extra;
+    Result<size_t> more = Inflate(&extra, 1);
+    if (!more.ok()) return more.error();
+    if (*more != 0) return Error(kZipNotValid);
+  } else if (!data_.empty()) {
+    return Error(kZipNotValid);
+  }
+  if (crc_ != crc32_) return Error(kZipChecksumError);
+  return Status::Ok();
 }
 
 Result<std::unique_ptr<PayloadArchive>> PayloadArchive::Open(std::string bytes) {
-  std::unique_ptr<PayloadArchive> archive(new PayloadArchive);
+  std::unique_ptr<PayloadArchive> archive(new (std::nothrow) PayloadArchive);
+  if (archive == nullptr) return OutOfMemory();
   archive->bytes_ = std::move(bytes);
-  const std::string& data = archive->bytes_;
-
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* source = zip_source_buffer_create(data.data(), data.size(), 0, &error);
-  if (source == nullptr) {
-    Error e = ZipError(&error);
-    zip_error_fini(&error);
-    return e;
-  }
-  archive->zip_ = zip_open_from_source(source, ZIP_RDONLY, &error);
-  if (archive->zip_ == nullptr) {
-    zip_source_free(source);
-    bool memory = zip_error_code_zip(&error) == ZIP_ER_MEMORY;
-    Error e = memory ? ZipError(&error) : Error(kZipNotValid);
-    zip_error_fini(&error);
-    return e;
-  }
-  zip_error_fini(&error);
-
-  zip_t* z = archive->zip_;
-  Result<std::vector<ZipEntry>> entries = ReadCentralDirectory(
-      data, [z](const std::vector<ZipEntry>& found) { return SameMembers(z, found); });
+  Result<std::vector<ZipEntry>> entries = ReadCentralDirectory(archive->bytes_);
   if (!entries.ok()) return entries.error();
   archive->entries_ = std::move(*entries);
   return archive;
 }
 
-PayloadArchive::~PayloadArchive() {
-  if (zip_ != nullptr) zip_discard(zip_);
-}
-
 Result<std::unique_ptr<MemberReader>> PayloadArchive::OpenMember(size_t index) {
-  const ZipEntry& entry = entries_.at(index);
-  Status header = CheckLocalHeader(bytes_, entry);
-  if (!header.ok()) return header.error();
+  const ZipEntry& entry = entries_[index];
+  Result<uint64_t> data = CheckLocalHeader(bytes_, entry);
+  if (!data.ok()) return data.error();
   if (entry.method != kMethodStore && entry.method != kMethodDeflate) {
     return Error(kZipUnsupportedMethod);
   }
-  zip_file_t* file = zip_fopen_index(zip_, index, 0);
-  if (file == nullptr) return ZipError(zip_get_error(zip_));
-  return std::make_unique<MemberReader>(file, entry.size);
+  // Stored data that runs past the archive ends where the archive does.
+  std::string_view stored = std::string_view(bytes_).substr(*data, entry.compressedSize);
+  std::unique_ptr<MemberReader> reader = MemberReader::Create(stored, entry);
+  if (reader == nullptr) return OutOfMemory();
+  return reader;
 }
 
 }  // namespace quorvane

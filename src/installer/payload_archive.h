@@ -2,47 +2,61 @@
 #ifndef QUORVANE_INSTALLER_PAYLOAD_ARCHIVE_H_
 #define QUORVANE_INSTALLER_PAYLOAD_ARCHIVE_H_
 
+#include <zlib.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/error.h"
 #include "installer/byte_source.h"
 #include "installer/zip_directory.h"
 
-struct zip;
-struct zip_file;
-
 namespace quorvane {
 
 // The data of one member, decompressed as it is read. The reader checks what
 // the archive records: more data than the recorded size is "zip: not a valid
 // zip file" and is never handed out, less is "unexpected EOF", and a CRC-32
-// that differs at the end is "zip: checksum error".
+// that differs at the end is "zip: checksum error". A DEFLATE stream that
+// cannot be decoded gives the decoder's own text.
 class MemberReader : public ByteSource {
  public:
-  MemberReader(zip_file* file, uint64_t size) : file_(file), size_(size) {}
   ~MemberReader() override;
   MemberReader(const MemberReader&) = delete;
   MemberReader& operator=(const MemberReader&) = delete;
 
+  // A reader of the member whose stored data is `data` (as much of it as the
+  // archive holds); nullptr when its state cannot be allocated.
+  static std::unique_ptr<MemberReader> Create(std::string_view data, const ZipEntry& entry);
+
   Result<size_t> Read(char* buf, size_t n) override;
 
  private:
-  zip_file* file_;
+  MemberReader(std::string_view data, const ZipEntry& entry);
+  Result<size_t> Next(char* buf, size_t n);
+  Result<size_t> Inflate(char* buf, size_t n);
+  Status AtEnd();
+
+  std::string_view data_;  // the stored data not yet consumed
+  bool deflate_;
+  z_stream stream_{};
+  bool streamReady_ = false;
+  bool streamEnded_ = false;
   uint64_t size_;      // the recorded uncompressed size
+  uint32_t crc32_;     // the recorded CRC-32
   uint64_t read_ = 0;  // bytes handed out so far
+  uLong crc_ = 0;      // CRC-32 of those bytes
+  bool done_ = false;
 };
 
 class PayloadArchive {
  public:
   // Reads the end record and the central directory of the archive in bytes,
-  // which the archive keeps. Failures are "zip: not a valid zip file".
+  // which the archive keeps. Failures are "zip: not a valid zip file", or
+  // "cannot allocate memory" when the directory cannot be held.
   static Result<std::unique_ptr<PayloadArchive>> Open(std::string bytes);
-  ~PayloadArchive();
-  PayloadArchive(const PayloadArchive&) = delete;
-  PayloadArchive& operator=(const PayloadArchive&) = delete;
 
   // The members in central-directory order.
   const std::vector<ZipEntry>& entries() const { return entries_; }
@@ -55,7 +69,6 @@ class PayloadArchive {
   PayloadArchive() = default;
 
   std::string bytes_;
-  zip* zip_ = nullptr;
   std::vector<ZipEntry> entries_;
 };
 

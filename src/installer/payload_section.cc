@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <new>
 #include <optional>
+#include <stdexcept>
 
 namespace quorvane {
 namespace {
@@ -33,8 +35,16 @@ Result<std::optional<GElf_Shdr>> FindSection(Elf* elf, const std::string& path,
 }
 
 // Reads length bytes at offset, which the caller has checked to lie in the file.
+// Memory for the contents that cannot be had is "cannot allocate memory".
 Result<std::string> ReadAt(int fd, const std::string& path, uint64_t offset, uint64_t length) {
-  std::string data(length, '\0');
+  std::string data;
+  try {
+    data.resize(length);
+  } catch (const std::bad_alloc&) {
+    return ErrnoError(ENOMEM);
+  } catch (const std::length_error&) {
+    return ErrnoError(ENOMEM);
+  }
   uint64_t done = 0;
   while (done < length) {
     ssize_t n = pread(fd, data.data() + done, length - done, static_cast<off_t>(offset + done));

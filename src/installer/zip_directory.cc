@@ -1,5 +1,8 @@
 #include "installer/zip_directory.h"
 
+#include <errno.h>
+
+#include <new>
 #include <optional>
 
 namespace quorvane {
@@ -109,20 +112,33 @@ std::optional<DirectoryLocation> LocateDirectory(const Bytes& b, uint64_t end) {
   return DirectoryLocation{b.U64(zip64End + 48), b.U64(zip64End + 32)};
 }
 
-std::optional<std::vector<ZipEntry>> ReadDirectoryAt(const Bytes& b, uint64_t end) {
+// The directory of the end record at `end`; nullopt when it does not read
+// whole, an error when it cannot be held.
+Result<std::optional<std::vector<ZipEntry>>> ReadDirectoryAt(const Bytes& b, uint64_t end) {
+  using Found = std::optional<std::vector<ZipEntry>>;
   std::optional<DirectoryLocation> loc = LocateDirectory(b, end);
-  if (!loc) return std::nullopt;
+  if (!loc) return Found();
   // Every entry takes at least its fixed header; a larger count cannot be true.
-  if (loc->count > b.size() / kCentralHeaderSize) return std::nullopt;
-  std::vector<ZipEntry> entries;
-  entries.reserve(loc->count);
-  uint64_t at = loc->offset;
-  for (uint64_t i = 0; i < loc->count; ++i) {
-    std::optional<ZipEntry> e = ReadEntry(b, &at);
-    if (!e) return std::nullopt;
-    entries.push_back(std::move(*e));
+  if (loc->count > b.size() / kCentralHeaderSize) return Found();
+  try {
+    std::vector<ZipEntry> entries;
+    entries.reserve(loc->count);
+    uint64_t at = loc->offset;
+    for (uint64_t i = 0; i < loc->count; ++i) {
+      std::optional<ZipEntry> e = ReadEntry(b, &at);
+      if (!e) return Found();
+      entries.push_back(std::move(*e));
+    }
+    return Found(std::move(entries));
+  } catch (const std::bad_alloc&) {
+    return ErrnoError(ENOMEM);
   }
-  return entries;
+}
+
+// The record at `end` with its comment must reach exactly to the archive's
+// end; a false record inside the comment of the true one does not.
+bool EndsTheArchive(const Bytes& b, uint64_t end) {
+  return end + kEndSize + b.U16(end + 20) == b.size();
 }
 
 // Each local field must equal the directory's; with a data descriptor it may
@@ -150,21 +166,21 @@ bool IsDirectoryMember(const ZipEntry& entry) {
   }
 }
 
-Result<std::vector<ZipEntry>> ReadCentralDirectory(std::string_view archive,
-                                                   const DirectoryCheck& accept) {
+Result<std::vector<ZipEntry>> ReadCentralDirectory(std::string_view archive) {
   Bytes b(archive);
   if (archive.size() < kEndSize) return Error(kZipNotValid);
   uint64_t last = archive.size() - kEndSize;
   uint64_t first = last > kMaxCommentSize ? last - kMaxCommentSize : 0;
   for (uint64_t end = last + 1; end-- > first;) {
-    if (b.U32(end) != kEndSignature) continue;
-    std::optional<std::vector<ZipEntry>> entries = ReadDirectoryAt(b, end);
-    if (entries && accept(*entries)) return std::move(*entries);
+    if (b.U32(end) != kEndSignature || !EndsTheArchive(b, end)) continue;
+    Result<std::optional<std::vector<ZipEntry>>> entries = ReadDirectoryAt(b, end);
+    if (!entries.ok()) return entries.error();
+    if (entries->has_value()) return std::move(**entries);
   }
   return Error(kZipNotValid);
 }
 
-Status CheckLocalHeader(std::string_view archive, const ZipEntry& entry) {
+Result<uint64_t> CheckLocalHeader(std::string_view archive, const ZipEntry& entry) {
   Bytes b(archive);
   uint64_t p = entry.localHeaderOffset;
   if (!b.Has(p, kLocalHeaderSize) || b.U32(p) != kLocalHeaderSignature) return Error(kZipNotValid);
@@ -178,7 +194,7 @@ Status CheckLocalHeader(std::string_view archive, const ZipEntry& entry) {
                 LocalFieldAgrees(b.U32(p + 18), entry.compressedSize, descriptor, true) &&
                 LocalFieldAgrees(b.U32(p + 22), entry.size, descriptor, true);
   if (!agrees) return Error(kZipNotValid);
-  return Status::Ok();
+  return p + kLocalHeaderSize + nameLength + extraLength;
 }
 
 }  // namespace quorvane

@@ -4,7 +4,6 @@
 #define QUORVANE_INSTALLER_ZIP_DIRECTORY_H_
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,20 +29,19 @@ struct ZipEntry {
 // attributes say so for the host systems whose attributes we know.
 bool IsDirectoryMember(const ZipEntry& entry);
 
-// Decides whether a central directory read from a candidate end record is
-// the one the archive reader uses.
-using DirectoryCheck = std::function<bool(const std::vector<ZipEntry>&)>;
-
 // The entries of the central directory. The end record is searched from the
-// end of the archive backwards (a comment may hold its signature), and the
-// first candidate whose directory reads whole and passes `accept` is taken.
-// Otherwise the error is "zip: not a valid zip file".
-Result<std::vector<ZipEntry>> ReadCentralDirectory(std::string_view archive,
-                                                   const DirectoryCheck& accept);
+// end of the archive backwards, and the first candidate that, with its
+// comment, ends the archive and whose directory reads whole is taken: a
+// comment may hold the signature, even a whole false record. The disk
+// numbers and the count of entries on this disk are not read. Errors:
+// "zip: not a valid zip file"; "cannot allocate memory" (ENOMEM) when the
+// entries cannot be held.
+Result<std::vector<ZipEntry>> ReadCentralDirectory(std::string_view archive);
 
 // The member's local header must be there, carry its signature and agree
 // with the directory entry (a data descriptor's zero fields excepted).
-Status CheckLocalHeader(std::string_view archive, const ZipEntry& entry);
+// Returns the offset of the member's stored data.
+Result<uint64_t> CheckLocalHeader(std::string_view archive, const ZipEntry& entry);
 
 // The texts of the archive reader's errors.
 inline constexpr const char* kZipNotValid = "zip: not a valid zip file";

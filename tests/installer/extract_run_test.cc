@@ -2,8 +2,10 @@
 // fail, and a payload shaped like the shipped one with its modes and bytes.
 #include <dirent.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -49,15 +51,18 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 }
 
 // Runs the installer with its temporary and debug directories in dir, under
-// the file-creation mask given, and splits its log around the extraction.
+// the file-creation mask given and, when addressSpaceKiB is not 0, that limit
+// of its address space, and splits its log around the extraction.
 Outcome RunInstaller(const ScratchDir& dir, const std::string& installer, mode_t mask = 022,
-                     Lines extra = {}) {
+                     Lines extra = {}, Lines* all = nullptr, long addressSpaceKiB = 0) {
   const std::string tmp = dir / "tmp";
   const std::string debug = dir / "debug";
   mkdir(tmp.c_str(), 0700);
   mkdir(debug.c_str(), 0700);
-  char script[64];
-  snprintf(script, sizeof script, "umask %03o; exec \"$0\" \"$@\"", static_cast<unsigned>(mask));
+  char script[96];
+  snprintf(script, sizeof script, "%s%ld; umask %03o; exec \"$0\" \"$@\"",
+           addressSpaceKiB != 0 ? "ulimit -v " : ": ", addressSpaceKiB,
+           static_cast<unsigned>(mask));
   Lines argv = {"sh", "-c", script, installer, "--temp-dir", tmp, "--debug-dir", debug};
   argv.insert(argv.end(), extra.begin(), extra.end());
   testing::ProcessResult r =
@@ -66,6 +71,7 @@ Outcome RunInstaller(const ScratchDir& dir, const std::string& installer, mode_t
   Outcome out;
   out.exitStatus = r.exit_status;
   Lines lines = testing::LogLines(ReadFile(LogFilePath(debug)));
+  if (all != nullptr) *all = lines;
   auto it = std::find_if(lines.begin(), lines.end(),
                          [](const std::string& l) { return StartsWith(l, kExtracting); });
   if (it == lines.end()) {
@@ -193,6 +199,25 @@ std::vector<FailureRow> FailureRows() {
        }),
        Fixed(Plus(Amd64Lines(1), {"[ERROR] Cannot open zip file: amd64/quorvane. (zip: "
                                   "unsupported compression algorithm)"}))},
+      {"prefix member with an unknown method, after members were written",
+       [] {
+         Members m = Standard();
+         m.insert(m.begin() + 4, FileMember("amd64x/z", "z"));
+         std::string a = testing::BuildZip(m);
+         testing::SetZipField(a, "amd64x/z", ZipField::kMethod, 99);
+         return std::optional<std::string>(a);
+       },
+       Fixed(Plus(Amd64Lines(2), {"[ERROR] Cannot open zip file: amd64x/z. (zip: unsupported "
+                                  "compression algorithm)"}))},
+      {"corrupt DEFLATE stream",
+       Patched([](std::string& a) {
+         // A final block of the reserved type 3.
+         a[testing::MemberDataOffset(a, "amd64/quorvane")] = 0x07;
+       }),
+       [](const std::string& d) {
+         return Plus(Amd64Lines(2), {"[ERROR] Cannot write file: " + d +
+                                     "/quorvane. (zip: invalid block type)"});
+       }},
       {"truncated licence member",
        Patched([](std::string& a) {
          const char* name = "licenses/LICENSE.txt";
@@ -228,6 +253,148 @@ TEST(ExtractionRun, EveryFailureLogsItsLinesAndEndsWithMinus13) {
     EXPECT_EQ(r.next, kDeleting + r.installDir);
     EXPECT_FALSE(testing::Exists(r.installDir));
   }
+}
+
+// The end record: the last 22 bytes before a comment of commentSize bytes.
+size_t EndRecord(const std::string& archive, size_t commentSize = 0) {
+  return archive.size() - commentSize - 22;
+}
+
+void Put16(std::string& a, size_t at, uint16_t v) {
+  a[at] = static_cast<char>(v & 0xff);
+  a[at + 1] = static_cast<char>(v >> 8);
+}
+
+// An archive comment that holds a whole end record of its own, naming the
+// first two entries of the true directory, then more text.
+std::string ArchiveWithFalseEndRecord() {
+  const std::string plain = testing::BuildZip(Standard());
+  std::string falseRecord = plain.substr(EndRecord(plain));
+  Put16(falseRecord, 8, 2);
+  Put16(falseRecord, 10, 2);
+  const std::string comment = "packed by the release build\n" + falseRecord + "\nend\n";
+  return testing::BuildZip(Standard(), comment);
+}
+
+// Archives that the reader must accept: extraction succeeds and the payload
+// runs. Members outside both prefixes are never opened, names are the stored
+// bytes whatever the flags and extra fields say, and the end record's disk
+// fields are not read.
+TEST(ExtractionRun, AcceptedArchivesRunThePayload) {
+  struct Row {
+    const char* what;
+    std::function<std::string()> archive;
+    Lines expected;
+  };
+  const std::string latin1Name = "amd64/caf\xe9.txt";  // not UTF-8
+  std::string unicodePath = "\x01" + std::string(4, '\0') + "amd64/evil";
+  uLong nameCrc = crc32(0, reinterpret_cast<const Bytef*>("amd64/quorvane"), 14);
+  for (int i = 0; i < 4; ++i) unicodePath[1 + i] = static_cast<char>((nameCrc >> (8 * i)) & 0xff);
+  std::string unicodeExtra = "\x75\x70";
+  unicodeExtra += static_cast<char>(unicodePath.size());
+  unicodeExtra += '\0';
+  unicodeExtra += unicodePath;
+
+  const std::vector<Row> rows = {
+      {"member outside both prefixes with an unknown method",
+       [] {
+         Members m = Standard();
+         m.push_back(FileMember("other/data.bin", "opaque"));
+         std::string a = testing::BuildZip(m);
+         testing::SetZipField(a, "other/data.bin", ZipField::kMethod, 99);
+         return a;
+       },
+       Plus(Amd64Lines(3), {})},
+      {"UTF-8 flag on a name that is not UTF-8",
+       [=] {
+         Members m = Standard();
+         ZipMember odd = FileMember(latin1Name, "latin");
+         odd.flags = 0x0800;
+         m.insert(m.begin() + 4, odd);
+         m[5].content += "\n" + testing::ChecksumList({{BaseName(latin1Name), "latin"}});
+         return testing::BuildZip(m);
+       },
+       Plus(Amd64Lines(2), {Info(latin1Name, BaseName(latin1Name)),
+                            Info("amd64/checksums.txt", "checksums.txt")})},
+      {"Info-ZIP Unicode Path extra field naming another file",
+       [=] {
+         Members m = Standard();
+         m[3].extra = unicodeExtra;
+         return testing::BuildZip(m);
+       },
+       Amd64Lines(3)},
+      {"encryption flag",
+       [] {
+         Members m = Standard();
+         m[3].flags = 0x0001;
+         return testing::BuildZip(m);
+       },
+       Amd64Lines(3)},
+      {"end record on disk 1 of 1",
+       [] {
+         std::string a = testing::BuildZip(Standard());
+         Put16(a, EndRecord(a) + 4, 1);
+         Put16(a, EndRecord(a) + 6, 1);
+         return a;
+       },
+       Amd64Lines(3)},
+      {"entries on this disk differ from the total",
+       [] {
+         std::string a = testing::BuildZip(Standard());
+         Put16(a, EndRecord(a) + 8, 3);
+         return a;
+       },
+       Amd64Lines(3)},
+      {"false end record in the archive comment", ArchiveWithFalseEndRecord, Amd64Lines(3)},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ScratchDir dir;
+    Outcome r = RunInstaller(dir, testing::PackInstaller(dir.path(), row.archive()));
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.extraction,
+              Plus(row.expected, {Info("licenses/LICENSE.txt", "licenses/LICENSE.txt"),
+                                  Info("licenses/checksums.txt", "licenses/checksums.txt")}));
+    EXPECT_TRUE(StartsWith(r.next, kRunning + r.installDir + "/quorvane ")) << r.next;
+  }
+}
+
+// An archive larger than the address space left cannot be held: that is the
+// archive reader's failure, with its line and -13, and the run still ends
+// through its end steps. Under the address sanitizer an address-space limit
+// cannot work (its shadow memory alone is far beyond it).
+TEST(ExtractionRun, ArchiveBeyondTheAddressSpaceLimit) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "an address-space limit cannot be combined with the address sanitizer";
+#else
+  ScratchDir dir;
+  Members m = Standard();
+  ZipMember blob = FileMember("amd64/blob.bin", "");
+  std::string& bytes = blob.content;
+  bytes.resize(96u << 20);
+  uint64_t state = 0x9e3779b97f4a7c15ull;
+  for (size_t i = 0; i + 8 <= bytes.size(); i += 8) {  // incompressible
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    memcpy(&bytes[i], &state, 8);
+  }
+  blob.deflate = false;
+  m.insert(m.begin() + 2, std::move(blob));
+  const std::string installer = testing::PackInstaller(dir.path(), testing::BuildZip(m));
+  m.clear();
+
+  Lines all;
+  Outcome r = RunInstaller(dir, installer, 022, {}, &all, 64 * 1024);
+  EXPECT_EQ(r.exitStatus, 243);
+  EXPECT_EQ(r.extraction, (Lines{"[ERROR] Cannot create zip object. (cannot allocate memory)",
+                                 kCannotExtract}));
+  EXPECT_EQ(r.next, kDeleting + r.installDir);
+  EXPECT_FALSE(testing::Exists(r.installDir));
+  while (!all.empty() && all.back().empty()) all.pop_back();
+  ASSERT_FALSE(all.empty());
+  EXPECT_EQ(all.back(), "[INFO ] End, success.");
+#endif
 }
 
 TEST(ExtractionRun, ChecksumErrorInTheExecutable) {

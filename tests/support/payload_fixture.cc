@@ -5,80 +5,70 @@
 #include <libelf.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zip.h>
+#include <zlib.h>
 
 #include <openssl/evp.h>
 
 #include <cstdlib>
-#include <ctime>
-#include <list>
 #include <stdexcept>
 
+#include "installer/payload_archive.h"
 #include "support/test_support.h"
 
 namespace quorvane::testing {
 namespace {
 
-// 2026-01-01 00:00 UTC: a fixed member time keeps archives reproducible.
-constexpr time_t kMemberTime = 1767225600;
+// 2026-01-01 00:00 in MS-DOS date and time: a fixed member time keeps
+// archives reproducible.
+constexpr uint16_t kMemberDate = (2026 - 1980) << 9 | 1 << 5 | 1;
+constexpr uint16_t kMemberTime = 0;
+constexpr uint16_t kVersion = 20;  // 2.0: DEFLATE, directories
 
-[[noreturn]] void Fail(const std::string& what, zip_error_t* error) {
-  std::string text = what + ": " + zip_error_strerror(error);
-  zip_error_fini(error);
-  throw std::runtime_error(text);
+void Put16(std::string& out, uint32_t v) {
+  out += static_cast<char>(v & 0xff);
+  out += static_cast<char>((v >> 8) & 0xff);
 }
 
-[[noreturn]] void Fail(const std::string& what, zip_t* archive) {
-  std::string text = what + ": " + zip_strerror(archive);
-  zip_discard(archive);
-  throw std::runtime_error(text);
+void Put32(std::string& out, uint32_t v) {
+  Put16(out, v & 0xffff);
+  Put16(out, v >> 16);
 }
 
-// Adds one member; its data must stay alive until the archive is closed.
-void AddMember(zip_t* archive, const ZipMember& member, const std::string& data) {
-  zip_source_t* source = zip_source_buffer(archive, data.data(), data.size(), 0);
-  if (source == nullptr) Fail("zip_source_buffer " + member.name, archive);
-  zip_int64_t index = zip_file_add(archive, member.name.c_str(), source, ZIP_FL_ENC_RAW);
-  if (index < 0) {
-    zip_source_free(source);
-    Fail("zip_file_add " + member.name, archive);
+// Raw DEFLATE data, as the archive stores it.
+std::string Deflate(const std::string& data) {
+  z_stream z{};
+  if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) !=
+      Z_OK) {
+    throw std::runtime_error("deflateInit2 failed");
   }
-  auto i = static_cast<zip_uint64_t>(index);
-  bool deflate = member.deflate && !member.directory;
-  if (zip_set_file_compression(archive, i, deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE, 0) != 0 ||
-      zip_file_set_external_attributes(archive, i, 0, member.made_by_host,
-                                       member.external_attributes) != 0 ||
-      zip_file_set_mtime(archive, i, kMemberTime, 0) != 0) {
-    Fail("attributes of " + member.name, archive);
-  }
+  std::string out(deflateBound(&z, data.size()), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  int rc = deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  if (rc != Z_STREAM_END) throw std::runtime_error("deflate failed");
+  return out;
 }
 
-// The whole contents of a libzip source.
-std::string SourceBytes(zip_source_t* source) {
-  zip_stat_t st;
-  zip_stat_init(&st);
-  if (zip_source_stat(source, &st) != 0 || zip_source_open(source) != 0) {
-    throw std::runtime_error("cannot read back the archive");
-  }
-  std::string bytes(st.size, '\0');
-  zip_int64_t n = zip_source_read(source, bytes.data(), bytes.size());
-  zip_source_close(source);
-  if (n < 0 || static_cast<zip_uint64_t>(n) != st.size) {
-    throw std::runtime_error("short read of the archive");
-  }
-  return bytes;
-}
-
-std::string ReadMemberData(zip_t* archive, zip_uint64_t index) {
-  zip_file_t* file = zip_fopen_index(archive, index, 0);
-  if (file == nullptr) Fail("zip_fopen_index", archive);
-  std::string data;
-  char buf[65536];
-  zip_int64_t n;
-  while ((n = zip_fread(file, buf, sizeof buf)) > 0) data.append(buf, static_cast<size_t>(n));
-  zip_fclose(file);
-  if (n < 0) Fail("zip_fread", archive);
-  return data;
+// The fields that the local header and the directory entry share, from
+// "version needed" to the extra field's length.
+std::string SharedFields(const ZipMember& m, uint16_t method, uint32_t crc, size_t stored,
+                         size_t size) {
+  std::string out;
+  Put16(out, kVersion);
+  Put16(out, m.flags);
+  Put16(out, method);
+  Put16(out, kMemberTime);
+  Put16(out, kMemberDate);
+  Put32(out, crc);
+  Put32(out, static_cast<uint32_t>(stored));
+  Put32(out, static_cast<uint32_t>(size));
+  Put16(out, static_cast<uint32_t>(m.name.size()));
+  Put16(out, static_cast<uint32_t>(m.extra.size()));
+  return out;
 }
 
 }  // namespace
@@ -100,70 +90,65 @@ ZipMember DirectoryMember(const std::string& name) {
   return m;
 }
 
-std::string BuildZip(const std::vector<ZipMember>& members) {
-  if (members.empty()) {
-    // libzip writes nothing at all for an empty archive; an archive without
-    // members is just its end-of-central-directory record.
-    return std::string("PK\x05\x06", 4) + std::string(18, '\0');
+std::string BuildZip(const std::vector<ZipMember>& members, const std::string& comment) {
+  std::string archive, directory;
+  for (const ZipMember& m : members) {
+    const std::string data = m.directory ? std::string() : m.content;
+    const bool deflate = m.deflate && !m.directory;
+    const std::string stored = deflate ? Deflate(data) : data;
+    const uint32_t crc = static_cast<uint32_t>(
+        crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(data.data()),
+              static_cast<uInt>(data.size())));
+    const std::string shared = SharedFields(m, deflate ? 8 : 0, crc, stored.size(), data.size());
+    const uint32_t offset = static_cast<uint32_t>(archive.size());
+    Put32(archive, 0x04034b50);
+    archive += shared + m.name + m.extra + stored;
+
+    Put32(directory, 0x02014b50);
+    Put16(directory, static_cast<uint32_t>(m.made_by_host) << 8 | kVersion);
+    directory += shared;
+    Put16(directory, 0);  // comment length
+    Put16(directory, 0);  // disk number
+    Put16(directory, 0);  // internal attributes
+    Put32(directory, m.external_attributes);
+    Put32(directory, offset);
+    directory += m.name + m.extra;
   }
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
-  if (buffer == nullptr) Fail("zip_source_buffer_create", &error);
-  zip_t* archive = zip_open_from_source(buffer, ZIP_TRUNCATE, &error);
-  if (archive == nullptr) {
-    zip_source_free(buffer);
-    Fail("zip_open_from_source", &error);
-  }
-  zip_error_fini(&error);
-  zip_source_keep(buffer);  // survives zip_close so that its bytes can be read
-  std::list<std::string> data;  // stable storage until zip_close
-  try {
-    for (const ZipMember& m : members) {
-      data.push_back(m.directory ? std::string() : m.content);
-      AddMember(archive, m, data.back());
-    }
-  } catch (...) {
-    zip_source_free(buffer);
-    throw;
-  }
-  if (zip_close(archive) != 0) {
-    zip_source_free(buffer);
-    Fail("zip_close", archive);
-  }
-  std::string bytes = SourceBytes(buffer);
-  zip_source_free(buffer);
-  return bytes;
+  const uint32_t directoryOffset = static_cast<uint32_t>(archive.size());
+  archive += directory;
+  Put32(archive, 0x06054b50);
+  Put16(archive, 0);  // this disk
+  Put16(archive, 0);  // the directory's disk
+  Put16(archive, static_cast<uint32_t>(members.size()));
+  Put16(archive, static_cast<uint32_t>(members.size()));
+  Put32(archive, static_cast<uint32_t>(directory.size()));
+  Put32(archive, directoryOffset);
+  Put16(archive, static_cast<uint32_t>(comment.size()));
+  return archive + comment;
 }
 
 std::vector<ReadMember> ReadZip(const std::string& archive_bytes) {
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* source =
-      zip_source_buffer_create(archive_bytes.data(), archive_bytes.size(), 0, &error);
-  if (source == nullptr) Fail("zip_source_buffer_create", &error);
-  zip_t* archive = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
-  if (archive == nullptr) {
-    zip_source_free(source);
-    Fail("zip_open_from_source", &error);
-  }
-  zip_error_fini(&error);
+  Result<std::unique_ptr<PayloadArchive>> archive = PayloadArchive::Open(archive_bytes);
+  if (!archive.ok()) throw std::runtime_error("ReadZip: " + archive.error().text());
   std::vector<ReadMember> members;
-  zip_int64_t count = zip_get_num_entries(archive, 0);
-  for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
+  const std::vector<ZipEntry>& entries = archive.value()->entries();
+  for (size_t i = 0; i < entries.size(); ++i) {
     ReadMember m;
-    zip_stat_t st;
-    if (zip_stat_index(archive, i, ZIP_FL_ENC_RAW, &st) != 0) Fail("zip_stat_index", archive);
-    m.name = st.name;
-    m.method = st.comp_method;
-    if (zip_file_get_external_attributes(archive, i, 0, &m.made_by_host,
-                                         &m.external_attributes) != 0) {
-      Fail("zip_file_get_external_attributes", archive);
+    m.name = entries[i].name;
+    m.method = entries[i].method;
+    m.made_by_host = entries[i].madeByHost;
+    m.external_attributes = entries[i].externalAttributes;
+    Result<std::unique_ptr<MemberReader>> reader = archive.value()->OpenMember(i);
+    if (!reader.ok()) throw std::runtime_error("ReadZip " + m.name + ": " + reader.error().text());
+    char buf[65536];
+    for (;;) {
+      Result<size_t> n = reader.value()->Read(buf, sizeof buf);
+      if (!n.ok()) throw std::runtime_error("ReadZip " + m.name + ": " + n.error().text());
+      if (*n == 0) break;
+      m.content.append(buf, *n);
     }
-    m.content = ReadMemberData(archive, i);
     members.push_back(m);
   }
-  zip_discard(archive);
   return members;
 }
 

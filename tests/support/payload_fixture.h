@@ -19,6 +19,8 @@ struct ZipMember {
   // external attributes; for Unix the mode is in the high 16 bits.
   uint8_t made_by_host = 3;
   uint32_t external_attributes = 0100644u << 16;
+  uint16_t flags = 0;   // general-purpose bit flags, written as given
+  std::string extra;    // extra field, in both headers
 };
 
 // External attributes of the members that the packaging writes: a regular
@@ -31,14 +33,15 @@ inline constexpr uint32_t kDirectoryAttributes = (040777u << 16) | 0x10u;
 ZipMember FileMember(const std::string& name, const std::string& content);
 ZipMember DirectoryMember(const std::string& name);
 
-// A ZIP archive made with libzip's writer. Names are stored exactly as given
-// ("../x" included); every member gets the same fixed time, so equal inputs
-// give equal bytes. Throws std::runtime_error when libzip refuses a member
-// (libzip rejects two members with the same full name).
-std::string BuildZip(const std::vector<ZipMember>& members);
+// A ZIP archive, written here with zlib's DEFLATE. Names are stored exactly
+// as given ("../x" and repeated names included); every member gets the same
+// fixed time, so equal inputs give equal bytes. The end record carries
+// comment as the archive comment.
+std::string BuildZip(const std::vector<ZipMember>& members, const std::string& comment = "");
 
-// The members of an archive, read back with libzip, in central-directory
-// order: name, data (empty for a directory), method, host and attributes.
+// The members of an archive, read back with the installer's archive reader
+// (throws std::runtime_error when it fails), in central-directory order:
+// name, data (empty for a directory), method, host and attributes.
 struct ReadMember {
   std::string name;
   std::string content;
