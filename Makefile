@@ -34,7 +34,8 @@ test-asan: build-asan
 test: test-normal test-asan
 
 # Runs every fuzz target for FUZZ_SECONDS seconds each (default 180).
-fuzz: deps
+fuzz:
+	./scripts/install-deps fuzz
 	./scripts/fuzz
 
 # Packs the sample payload and runs the installer once, as root, in a fresh
