@@ -68,12 +68,14 @@ Words RecordedArgs(const std::string& content) {
 
 // Leaves the calling process without the host's locales: a private mount
 // namespace with an empty file system over the locale directory. Returns 0,
-// or the errno of the step that failed.
+// or the step that failed (1 to 3) times 1000 plus its errno. Nothing is
+// mounted unless the namespace is private first, so that the host never
+// sees the mount ("/" of a chroot is no mount point and cannot be).
 int HideLocales() {
-  if (unshare(CLONE_NEWNS) != 0) return errno;
-  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return errno;
+  if (unshare(CLONE_NEWNS) != 0) return 1000 + errno;
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 2000 + errno;
   if (mount("none", "/usr/lib/locale", "tmpfs", MS_NOSUID | MS_NODEV, "size=64k") != 0) {
-    return errno;
+    return 3000 + errno;
   }
   return 0;
 }
@@ -81,17 +83,27 @@ int HideLocales() {
 // Whether a child can hide the locales so that no UTF-8 locale opens; the
 // reason when it cannot.
 std::string CannotHideLocales() {
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return "pipe failed";
   pid_t pid = fork();
   if (pid == 0) {
-    if (int err = HideLocales(); err != 0) _exit(err);
-    _exit(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0)) == nullptr ? 0 : 255);
+    int result = HideLocales();
+    if (result == 0 && newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0)) != nullptr) {
+      result = -1;
+    }
+    (void)!write(pipe_fds[1], &result, sizeof result);
+    _exit(0);
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (!WIFEXITED(status)) return "the probe did not exit";
-  if (WEXITSTATUS(status) == 255) return "C.UTF-8 still opens with /usr/lib/locale empty";
-  if (WEXITSTATUS(status) != 0) return std::strerror(WEXITSTATUS(status));
-  return "";
+  close(pipe_fds[1]);
+  int result = -2;
+  (void)!read(pipe_fds[0], &result, sizeof result);
+  close(pipe_fds[0]);
+  waitpid(pid, nullptr, 0);
+  if (result == 0) return "";
+  if (result == -1) return "C.UTF-8 still opens with /usr/lib/locale empty";
+  if (result < 0) return "the probe did not report";
+  const char* steps[] = {"", "unshare", "make / private", "mount tmpfs"};
+  return std::string(steps[result / 1000 % 4]) + ": " + std::strerror(result % 1000);
 }
 
 bool Contains(const Lines& lines, const std::string& line) {
