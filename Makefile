@@ -1,20 +1,28 @@
 # Build and test entry points; see README.md.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-asan test test-normal test-asan demo fuzz clean
+.PHONY: all deps build build-asan build-release test test-normal test-asan demo fuzz clean
 
 all: build
 
 deps:
 	./scripts/install-deps
 
+# The project's own builds treat warnings as errors.
+CMAKE_FLAGS = -G Ninja -DQUORVANE_WERROR=ON
+
 build: deps
-	cmake -S . -B build -G Ninja
+	cmake -S . -B build $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS)
 
 build-asan: deps
-	cmake -S . -B build-asan -G Ninja -DQUORVANE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+	cmake -S . -B build-asan $(CMAKE_FLAGS) -DQUORVANE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 	cmake --build build-asan -j $(JOBS)
+
+# The optimised configuration a packager would use, tests included.
+build-release: deps
+	cmake -S . -B build-release $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-release -j $(JOBS)
 
 test-normal: build
 	cd build && ctest --output-on-failure -j $(JOBS)
@@ -26,7 +34,8 @@ test-asan: build-asan
 test: test-normal test-asan
 
 # Runs every fuzz target for FUZZ_SECONDS seconds each (default 180).
-fuzz: deps
+fuzz:
+	./scripts/install-deps fuzz
 	./scripts/fuzz
 
 # Packs the sample payload and runs the installer once, as root, in a fresh
@@ -46,4 +55,4 @@ demo: build
 	  exit $$status
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-release build-fuzz

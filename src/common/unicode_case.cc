@@ -1,36 +1,20 @@
 #include "common/unicode_case.h"
 
-#include <locale.h>
-#include <wctype.h>
+#include <utf8proc.h>
 
 #include "common/utf8.h"
 
 namespace quorvane {
 namespace {
 
-locale_t Utf8Locale() {
-  static locale_t loc = [] {
-    for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
-      locale_t l = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(0));
-      if (l != static_cast<locale_t>(0)) return l;
-    }
-    return static_cast<locale_t>(0);
-  }();
-  return loc;
-}
-
+// The tables are utf8proc's, linked in, so the mapping does not depend on
+// which locales the host has installed.
 char32_t Lower(char32_t r) {
-  if (r < 0x80) return (r >= 'A' && r <= 'Z') ? r + ('a' - 'A') : r;
-  locale_t loc = Utf8Locale();
-  if (loc == static_cast<locale_t>(0)) return r;
-  return static_cast<char32_t>(towlower_l(static_cast<wint_t>(r), loc));
+  return static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(r)));
 }
 
 char32_t Upper(char32_t r) {
-  if (r < 0x80) return (r >= 'a' && r <= 'z') ? r - ('a' - 'A') : r;
-  locale_t loc = Utf8Locale();
-  if (loc == static_cast<locale_t>(0)) return r;
-  return static_cast<char32_t>(towupper_l(static_cast<wint_t>(r), loc));
+  return static_cast<char32_t>(utf8proc_toupper(static_cast<utf8proc_int32_t>(r)));
 }
 
 // A representative of r's simple case-folding class. The dotted capital I

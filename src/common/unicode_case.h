@@ -1,5 +1,5 @@
-// Unicode simple case mapping, taken from the C library's wide-character
-// functions under a UTF-8 locale.
+// Unicode simple case mapping from utf8proc's tables (Unicode 15), the
+// same on every host whatever locales it has.
 #ifndef QUORVANE_COMMON_UNICODE_CASE_H_
 #define QUORVANE_COMMON_UNICODE_CASE_H_
 

@@ -67,7 +67,7 @@ TEST(ParseChecksumsFile, LinesToEntriesOrError) {
       {"final cr without newline", kHashA + " a\r", a, ""},
       {"empty", "", "", ""},
       {"upper-case digest kept", upper + " x", "[" + upper + "|x]", ""},
-      {"not hex but 64 bytes", std::string(64, 'z') + " x", "[" + std::string(64, 'z') + "|x]", ""},
+      {"not hex but 64 bytes", std::string(64, 'z') + " x", std::string("[").append(64, 'z') + "|x]", ""},
       {"second blank starts the name", kHashA + "  a", "[" + kHashA + "| a]", ""},
       {"tab is not a line end", kHashA + " a\tb\n", "[" + kHashA + "|a\tb]", ""},
       {"only one cr removed", kHashA + " a\r\r\n", "[" + kHashA + "|a\r]", ""},

@@ -3,13 +3,18 @@
 // payloads that misbehave.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <locale.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -59,6 +64,46 @@ Words RecordedArgs(const std::string& content) {
   while (std::getline(in, line)) words.push_back(line);
   EXPECT_EQ(words.size(), count) << content;
   return words;
+}
+
+// Leaves the calling process without the host's locales: a private mount
+// namespace with an empty file system over the locale directory. Returns 0,
+// or the step that failed (1 to 3) times 1000 plus its errno. Nothing is
+// mounted unless the namespace is private first, so that the host never
+// sees the mount ("/" of a chroot is no mount point and cannot be).
+int HideLocales() {
+  if (unshare(CLONE_NEWNS) != 0) return 1000 + errno;
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 2000 + errno;
+  if (mount("none", "/usr/lib/locale", "tmpfs", MS_NOSUID | MS_NODEV, "size=64k") != 0) {
+    return 3000 + errno;
+  }
+  return 0;
+}
+
+// Whether a child can hide the locales so that no UTF-8 locale opens; the
+// reason when it cannot.
+std::string CannotHideLocales() {
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return "pipe failed";
+  pid_t pid = fork();
+  if (pid == 0) {
+    int result = HideLocales();
+    if (result == 0 && newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0)) != nullptr) {
+      result = -1;
+    }
+    (void)!write(pipe_fds[1], &result, sizeof result);
+    _exit(0);
+  }
+  close(pipe_fds[1]);
+  int result = -2;
+  (void)!read(pipe_fds[0], &result, sizeof result);
+  close(pipe_fds[0]);
+  waitpid(pid, nullptr, 0);
+  if (result == 0) return "";
+  if (result == -1) return "C.UTF-8 still opens with /usr/lib/locale empty";
+  if (result < 0) return "the probe did not report";
+  const char* steps[] = {"", "unshare", "make / private", "mount tmpfs"};
+  return std::string(steps[result / 1000 % 4]) + ": " + std::strerror(result % 1000);
 }
 
 bool Contains(const Lines& lines, const std::string& line) {
@@ -319,6 +364,30 @@ TEST_F(RunE2ETest, PayloadReceivesTheRewrittenArgumentList) {
   auto opened = record->Decrypt();
   ASSERT_TRUE(opened.ok());
   EXPECT_EQ(opened->Data, new_text);
+}
+
+// The letter case of option words comes with the installer: on a host without
+// any locale files the dotted capital I still lowers to "i", so the word is
+// --output-dir and its value is made absolute.
+TEST_F(RunE2ETest, OptionCaseWithoutLocales) {
+  if (std::string why = CannotHideLocales(); !why.empty()) {
+    GTEST_SKIP() << "cannot hide the locales (private mount namespace, tmpfs over "
+                    "/usr/lib/locale): "
+                 << why;
+  }
+  const std::string exe = Pack(Program("exit 0\n"));
+  Measured m = testing::RunProgram(
+      exe, {exe, "--output-d\xc4\xb0r", "out", "--debug-dir", dbg_},
+      {"TMPDIR=" + tmp_, "PWD=" + home_, "QV_PROBE=" + probe_}, home_, [] {
+        if (HideLocales() != 0) _exit(125);
+      });
+  ASSERT_EQ(m.exit_status, 0) << m.err;
+  const std::string d = InstallDir();
+  const Words want = {"--output-d\xc4\xb0r", home_ + "/out", "--debug-dir", dbg_, "--temp-dir", d};
+  EXPECT_EQ(RecordedArgs(ReadFile(probe_ + "/args")), want);
+  std::string joined;
+  for (const std::string& w : want) joined += " " + w;
+  EXPECT_TRUE(Contains(LogIn(dbg_), "[INFO ] quorvane args:" + joined));
 }
 
 // Outcomes that the unit tests of the payload run reach only with stand-ins:

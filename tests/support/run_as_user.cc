@@ -37,6 +37,7 @@ int RunAsUser(uid_t ruid, uid_t euid, gid_t gid, const std::string& exe,
 }
 
 void MakeReachable(const std::string& dir) {
+  // The root directory too: a freshly made root (a chroot) may lack o+x.
   std::string path = dir;
   while (!path.empty()) {
     struct stat st;
@@ -44,8 +45,8 @@ void MakeReachable(const std::string& dir) {
       chmod(path.c_str(), (st.st_mode & 07777) | 0111);
     }
     size_t slash = path.rfind('/');
-    if (slash == std::string::npos || slash == 0) break;
-    path.resize(slash);
+    if (path == "/" || slash == std::string::npos) break;
+    path.resize(slash == 0 ? 1 : slash);
   }
 }
 

@@ -90,7 +90,8 @@ mode_t ModeOf(const std::string& path) {
 }
 
 ProcessResult RunProgram(const std::string& exe, const std::vector<std::string>& argv,
-                         const std::vector<std::string>& env, const std::string& cwd) {
+                         const std::vector<std::string>& env, const std::string& cwd,
+                         const std::function<void()>& before_exec) {
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   std::vector<char*> av, ev;
@@ -106,6 +107,7 @@ ProcessResult RunProgram(const std::string& exe, const std::vector<std::string>&
     dup2(out[1], 1);
     dup2(err[1], 2);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    if (before_exec) before_exec();
     execve(exe.c_str(), av.data(), ev.data());
     _exit(127);
   }

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,9 +56,11 @@ struct ProcessResult {
 };
 
 // Runs exe with argv (argv[0] included) and exactly env, in cwd, with stdin
-// from /dev/null; collects stdout and stderr.
+// from /dev/null; collects stdout and stderr. before_exec, when given, runs
+// in the child just before the program is started.
 ProcessResult RunProgram(const std::string& exe, const std::vector<std::string>& argv,
-                         const std::vector<std::string>& env, const std::string& cwd);
+                         const std::vector<std::string>& env, const std::string& cwd,
+                         const std::function<void()>& before_exec = nullptr);
 
 // The installer without a payload section.
 std::string InstallerBinary();
