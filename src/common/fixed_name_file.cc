@@ -5,21 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/owned.h"
+#include "common/path.h"
+
 namespace quorvane {
 namespace {
-
-// The directory part of path as the system is to be handed it.
-std::string DirectoryOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 int OpenRetrying(int dirfd, const char* name, int flags, mode_t mode) {
   int fd;
@@ -49,43 +39,30 @@ std::string Refusal(const struct stat& dir, const struct stat& file) {
 
 Result<int> OpenFixedNameFile(const std::string& path, int access) {
   if (path.find('\0') != std::string::npos) return SysError("open", path, EINVAL);
-  const std::string dir = DirectoryOf(path);
-  const int dirfd = OpenRetrying(AT_FDCWD, dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-  if (dirfd < 0) return SysError("open", path, errno);
+  UniqueFd dirfd(OpenRetrying(AT_FDCWD, DirPart(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+  if (!dirfd.valid()) return SysError("open", path, errno);
   struct stat dirSt;
-  if (fstat(dirfd, &dirSt) != 0) {
-    const int err = errno;
-    close(dirfd);
-    return SysError("open", path, err);
-  }
-  const int fd = OpenRetrying(dirfd, NameOf(path).c_str(),
-                              access | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0640);
-  const int openErr = errno;
-  close(dirfd);
-  if (fd < 0) return SysError("open", path, openErr);
+  if (fstat(dirfd.get(), &dirSt) != 0) return SysError("open", path, errno);
+  UniqueFd fd(OpenRetrying(dirfd.get(), BaseName(path).c_str(),
+                           access | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0640));
+  if (!fd.valid()) return SysError("open", path, errno);
+  dirfd.reset();
   struct stat st;
   std::string refusal;
   int err = EACCES;
-  if (fstat(fd, &st) != 0) {
+  if (fstat(fd.get(), &st) != 0) {
     err = errno;
     refusal = ErrnoText(err);
   } else {
     refusal = Refusal(dirSt, st);
     if (!S_ISREG(st.st_mode)) err = EINVAL;
   }
-  if (refusal.empty() && ftruncate(fd, 0) != 0) {
-    err = errno;
-    close(fd);
-    return SysError("truncate", path, err);
-  }
-  if (!refusal.empty()) {
-    close(fd);
-    return Error("open " + path + ": " + refusal, err);
-  }
+  if (!refusal.empty()) return Error("open " + path + ": " + refusal, err);
+  if (ftruncate(fd.get(), 0) != 0) return SysError("truncate", path, errno);
   // Writes to the file should block as usual from here on.
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0) (void)fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  return fd;
+  const int flags = fcntl(fd.get(), F_GETFL);
+  if (flags >= 0) (void)fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+  return fd.release();
 }
 
 }  // namespace quorvane

@@ -70,7 +70,7 @@ Result<std::string> WorkingDirectory() {
   std::vector<char> buf(4096);
   for (;;) {
     if (getcwd(buf.data(), buf.size()) != nullptr) return std::string(buf.data());
-    if (errno != ERANGE) return Error("getwd: " + ErrnoText(errno), errno);
+    if (errno != ERANGE) return SysError("getwd", errno);
     buf.resize(buf.size() * 2);
   }
 }

@@ -8,10 +8,6 @@
 namespace quorvane::platform {
 namespace {
 
-Error WaitError(const char* call, int errnum) {
-  return Error(std::string(call) + ": " + ErrnoText(errnum), errnum);
-}
-
 // Blocks until the child has ended, leaving it to be reaped.
 #ifdef __NetBSD__
 
@@ -20,7 +16,7 @@ Status BlockUntilWaitable(pid_t pid) {
     if (wait6(P_PID, static_cast<id_t>(pid), nullptr, WEXITED | WNOWAIT, nullptr, nullptr) >= 0) {
       return Status::Ok();
     }
-    if (errno != EINTR) return WaitError("wait6", errno);
+    if (errno != EINTR) return SysError("wait6", errno);
   }
 }
 
@@ -30,7 +26,7 @@ Status BlockUntilWaitable(pid_t pid) {
   for (;;) {
     siginfo_t info;
     if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) == 0) return Status::Ok();
-    if (errno != EINTR) return WaitError("waitid", errno);
+    if (errno != EINTR) return SysError("waitid", errno);
   }
 }
 
@@ -46,7 +42,7 @@ Result<int> WaitForChild(pid_t pid) {
     pid_t got = wait4(pid, &status, 0, nullptr);
     if (got == pid) return status;
     if (got < 0 && errno == EINTR) continue;
-    return WaitError("wait", got < 0 ? errno : ECHILD);
+    return SysError("wait", got < 0 ? errno : ECHILD);
   }
 }
 

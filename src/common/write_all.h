@@ -2,11 +2,17 @@
 #ifndef QUORVANE_COMMON_WRITE_ALL_H_
 #define QUORVANE_COMMON_WRITE_ALL_H_
 
+#include <optional>
 #include <string_view>
 
 #include "common/error.h"
 
 namespace quorvane {
+
+// The loop behind WriteAll, for a caller that must not allocate: nullopt
+// when every byte was written, else the errno of the write that failed, or
+// 0 for a write that took nothing.
+std::optional<int> WriteAllBytes(int fd, std::string_view data) noexcept;
 
 // Writes every byte of data to fd. A write that a signal interrupts is
 // repeated; on a non-blocking descriptor that is full the call waits until

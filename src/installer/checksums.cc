@@ -10,6 +10,7 @@
 
 #include <openssl/evp.h>
 
+#include "common/owned.h"
 #include "common/path.h"
 
 namespace quorvane {
@@ -58,11 +59,6 @@ std::string HexDigest(const unsigned char* digest, unsigned int len) {
   return out;
 }
 
-struct FdCloser {
-  int fd;
-  ~FdCloser() { close(fd); }
-};
-
 struct MdCtxFree {
   void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
 };
@@ -110,9 +106,8 @@ Result<ChecksumList> parseChecksumsFile(ByteSource& reader) {
 }
 
 Result<std::string> computeFileSha256(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return SysError("open", path, errno);
-  FdCloser closer{fd};
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return SysError("open", path, errno);
 
   std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
   if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) {
@@ -120,7 +115,7 @@ Result<std::string> computeFileSha256(const std::string& path) {
   }
   std::unique_ptr<char[]> buf(new char[kReadPiece]);
   for (;;) {
-    ssize_t n = read(fd, buf.get(), kReadPiece);
+    ssize_t n = read(fd.get(), buf.get(), kReadPiece);
     if (n < 0) {
       if (errno == EINTR) continue;
       return SysError("read", path, errno);

@@ -9,7 +9,9 @@
 #include <new>
 #include <optional>
 
+#include "common/owned.h"
 #include "common/path.h"
+#include "common/write_all.h"
 #include "installer/checksums.h"
 #include "installer/constants.h"
 #include "installer/payload_section.h"
@@ -19,32 +21,10 @@ namespace {
 
 constexpr size_t kCopyPiece = 64 * 1024;
 
-bool HasPrefix(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-bool HasSuffix(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 // The part of a member's name after its last "/".
 std::string MemberBaseName(const std::string& name) {
   size_t slash = name.rfind('/');
   return slash == std::string::npos ? name : name.substr(slash + 1);
-}
-
-Status WriteAll(int fd, const std::string& path, const char* data, size_t length) {
-  while (length > 0) {
-    ssize_t n = write(fd, data, length);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return SysError("write", path, errno);
-    }
-    data += n;
-    length -= static_cast<size_t>(n);
-  }
-  return Status::Ok();
 }
 
 // Streams the member's data into the file in pieces.
@@ -55,7 +35,7 @@ Status CopyMember(MemberReader& member, int fd, const std::string& path) {
     Result<size_t> n = member.Read(buf.get(), kCopyPiece);
     if (!n.ok()) return n.error();
     if (*n == 0) return Status::Ok();
-    Status written = WriteAll(fd, path, buf.get(), *n);
+    Status written = WriteAll(fd, std::string_view(buf.get(), *n), path);
     if (!written.ok()) return written;
   }
 }
@@ -146,15 +126,15 @@ bool WriteMember(Pass& pass, size_t index) {
                 pass.toRoot ? base : JoinPath(pass.prefix, base));
 
   std::string target = JoinPath(pass.destination, base);
-  int fd = CreateTarget(target);
-  if (fd < 0) {
+  UniqueFd fd(CreateTarget(target));
+  if (!fd.valid()) {
     Error error = SysError("open", target, errno);
     member.value().reset();
     pass.log.Logf("[ERROR] Cannot create file: %s. (%s)", target, error);
     return false;
   }
-  Status copied = CopyMember(**member, fd, target);
-  close(fd);
+  Status copied = CopyMember(**member, fd.get(), target);
+  fd.reset();
   member.value().reset();
   if (!copied.ok()) {
     pass.log.Logf("[ERROR] Cannot write file: %s. (%s)", target, copied.error());
@@ -196,7 +176,7 @@ bool ExtractMember(Pass& pass, size_t index) {
 }  // namespace
 
 Status secureFile(const std::string& path) {
-  if (!HasSuffix(path, ".so")) return Status::Ok();
+  if (!path.ends_with(".so")) return Status::Ok();
   if (chmod(path.c_str(), kSecuredFileMode) != 0) return SysError("chmod", path, errno);
   return Status::Ok();
 }
@@ -216,7 +196,7 @@ bool extractPrefix(InstallerLog& log, PayloadArchive& archive, const std::string
   Pass pass{log, archive, installDir, prefix, toRoot, listName, *destination, list->entries};
   const std::vector<ZipEntry>& entries = archive.entries();
   for (size_t i = 0; i < entries.size(); ++i) {
-    if (!HasPrefix(entries[i].name, prefix) || IsDirectoryMember(entries[i])) continue;
+    if (!entries[i].name.starts_with(prefix) || IsDirectoryMember(entries[i])) continue;
     if (!ExtractMember(pass, i)) return false;
   }
   for (const FileChecksum& entry : list->entries) {

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/make_directories.h"
 #include "common/path.h"
 #include "installer/encrypted_params_step.h"
 #include "installer/option_parse.h"
@@ -61,33 +62,6 @@ Parameters RecordFromOptions(const OptionParse& parse, const Parameters& default
   return record;
 }
 
-// Creates path and its missing parents with mode (reduced by the umask).
-// Walks up to the first existing ancestor, then creates downwards.
-Status MakeDirectories(const std::string& path, mode_t mode) {
-  std::vector<std::string> missing;
-  std::string dir = path;
-  for (;;) {
-    struct stat st;
-    if (stat(dir.c_str(), &st) == 0) {
-      if (!S_ISDIR(st.st_mode)) return SysError("mkdir", dir, ENOTDIR);
-      break;
-    }
-    missing.push_back(dir);
-    std::string parent = DirPart(dir);
-    if (parent == dir) break;
-    dir = std::move(parent);
-  }
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    if (mkdir(it->c_str(), mode) == 0) continue;
-    const int err = errno;
-    struct stat st;
-    // Someone else may have made it meanwhile.
-    if (lstat(it->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
-    return SysError("mkdir", *it, err);
-  }
-  return Status::Ok();
-}
-
 Status Absolutize(std::string& value, const char* what) {
   if (value.empty()) return Status::Ok();
   Result<std::string> abs = MakeAbsolute(value);
@@ -109,7 +83,7 @@ Status ValidateDebugDir(std::string& value) {
   if (nul || stat(value.c_str(), &st) != 0) {
     const int err = nul ? EINVAL : errno;
     if (err == ENOENT) {
-      Status made = MakeDirectories(value, 0640);
+      Status made = MakeDirectoryWithParents(value, 0640);
       if (!made.ok()) return Error("couldn't create \"" + value + "\", error: " + made.error().text());
       return Status::Ok();
     }

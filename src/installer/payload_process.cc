@@ -11,51 +11,41 @@
 #include <string>
 #include <utility>
 
+#include "common/owned.h"
 #include "common/platform.h"
 #include "installer/stderr_copier.h"
 
 namespace quorvane {
 namespace {
 
-void CloseFd(int& fd) {
-  if (fd >= 0) close(fd);
-  fd = -1;
-}
-
 // Moves a descriptor of ours above the standard streams, so that the child's
 // dup2 onto 0, 1 and 2 cannot overwrite it (the installer may have been
 // started with one of them closed).
-bool LiftAboveStdio(int& fd) {
-  if (fd > STDERR_FILENO) return true;
-  int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+bool LiftAboveStdio(UniqueFd& fd) {
+  if (fd.get() > STDERR_FILENO) return true;
+  int moved = fcntl(fd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
   if (moved < 0) return false;
-  close(fd);
-  fd = moved;
+  fd.reset(moved);
   return true;
 }
 
 // The descriptors opened for one child; whatever is still open at the end is closed.
 struct ChildStreams {
-  int stdinFd = -1;       // the null device, for the child
-  int stderrRead = -1;    // ours, when the standard error is captured
-  int stderrWrite = -1;   // the child's
-  ~ChildStreams() {
-    CloseFd(stdinFd);
-    CloseFd(stderrRead);
-    CloseFd(stderrWrite);
-  }
+  UniqueFd stdin_fd;      // the null device, for the child
+  UniqueFd stderr_read;   // ours, when the standard error is captured
+  UniqueFd stderr_write;  // the child's
 };
 
 Status OpenStreams(const ExecCommand& cmd, ChildStreams& s) {
-  s.stdinFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (s.stdinFd < 0 || !LiftAboveStdio(s.stdinFd)) return SysError("open", "/dev/null", errno);
+  s.stdin_fd.reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
+  if (!s.stdin_fd.valid() || !LiftAboveStdio(s.stdin_fd)) return SysError("open", "/dev/null", errno);
   if (cmd.stderrCapture == nullptr) return Status::Ok();
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return Error("pipe2: " + ErrnoText(errno), errno);
-  s.stderrRead = fds[0];
-  s.stderrWrite = fds[1];
-  if (!LiftAboveStdio(s.stderrRead) || !LiftAboveStdio(s.stderrWrite)) {
-    return Error("pipe2: " + ErrnoText(errno), errno);
+  if (pipe2(fds, O_CLOEXEC) != 0) return SysError("pipe2", errno);
+  s.stderr_read.reset(fds[0]);
+  s.stderr_write.reset(fds[1]);
+  if (!LiftAboveStdio(s.stderr_read) || !LiftAboveStdio(s.stderr_write)) {
+    return SysError("pipe2", errno);
   }
   return Status::Ok();
 }
@@ -145,28 +135,23 @@ Result<pid_t> Spawn(const ExecCommand& cmd, const std::vector<std::string>& env,
       std::any_of(env.begin(), env.end(), HoldsNul)) {
     return SysError("fork/exec", cmd.path, EINVAL);
   }
-  int status[2];
-  if (pipe2(status, O_CLOEXEC) != 0) return SysError("fork/exec", cmd.path, errno);
-  if (!LiftAboveStdio(status[0]) || !LiftAboveStdio(status[1])) {
-    int err = errno;
-    close(status[0]);
-    close(status[1]);
-    return SysError("fork/exec", cmd.path, err);
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return SysError("fork/exec", cmd.path, errno);
+  UniqueFd status_read(fds[0]), status_write(fds[1]);
+  if (!LiftAboveStdio(status_read) || !LiftAboveStdio(status_write)) {
+    return SysError("fork/exec", cmd.path, errno);
   }
   ExecPlan plan{cmd.path.c_str(), cmd.dir.empty() ? nullptr : cmd.dir.c_str(), CStrings(cmd.argv),
                 CStrings(env),
-                {s.stdinFd, cmd.stdoutFd, cmd.stderrCapture ? s.stderrWrite : cmd.stderrFd},
-                status[1]};
+                {s.stdin_fd.get(), cmd.stdoutFd, cmd.stderrCapture ? s.stderr_write.get() : cmd.stderrFd},
+                status_write.get()};
   pid_t pid = fork();
   if (pid == 0) ChildMain(plan);
   int fork_errno = errno;
-  close(status[1]);
-  if (pid < 0) {
-    close(status[0]);
-    return SysError("fork/exec", cmd.path, fork_errno);
-  }
-  int child_errno = ReadChildStatus(status[0]);
-  close(status[0]);
+  status_write.reset();
+  if (pid < 0) return SysError("fork/exec", cmd.path, fork_errno);
+  int child_errno = ReadChildStatus(status_read.get());
+  status_read.reset();
   if (child_errno != 0) {
     ReapFailedChild(pid);
     return SysError("fork/exec", cmd.path, child_errno);
@@ -218,16 +203,16 @@ CommandOutcome RunCommand(const ExecCommand& cmd, const std::vector<std::string>
   if (cmd.stderrCapture != nullptr) {
     std::string sink_name =
         cmd.stderrFd == STDERR_FILENO ? "/dev/stderr" : "fd " + std::to_string(cmd.stderrFd);
-    copier.emplace(streams.stderrRead, cmd.stderrFd, std::move(sink_name), cmd.stderrCapture);
-    streams.stderrRead = -1;
+    copier.emplace(streams.stderr_read.release(), cmd.stderrFd, std::move(sink_name),
+                   cmd.stderrCapture);
   }
   Result<pid_t> pid = Spawn(cmd, env, streams);
   if (!pid.ok()) return Failed(pid.error());
 
   // Only the child holds its stream ends now; the pipe ends when it (and any
   // process that inherited its standard error) has closed them.
-  CloseFd(streams.stdinFd);
-  CloseFd(streams.stderrWrite);
+  streams.stdin_fd.reset();
+  streams.stderr_write.reset();
   if (copier) copier->Start();
 
   Result<int> status = platform::WaitForChild(*pid);

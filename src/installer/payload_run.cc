@@ -30,10 +30,6 @@ std::vector<std::string> CurrentEnvironment() {
   return env;
 }
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
 // "quorvane" without its extension, with ".dmp".
 std::string DumpFileName() {
   std::string name = payloadExecutableName;
@@ -131,8 +127,8 @@ std::vector<std::string> payloadEnvironment(const std::vector<std::string>& env,
 }
 
 std::string crashReason(const std::string& output, const std::string& mainFile) {
-  if (StartsWith(output, "Exception ") || StartsWith(output, "runtime: ")) {
-    return StartsWith(output, "runtime: out of memory: ") ? "out of memory"
+  if (output.starts_with("Exception ") || output.starts_with("runtime: ")) {
+    return output.starts_with("runtime: out of memory: ") ? "out of memory"
                                                           : "unexpected runtime issue";
   }
   struct stat st;

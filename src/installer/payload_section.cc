@@ -12,6 +12,8 @@
 #include <optional>
 #include <stdexcept>
 
+#include "common/owned.h"
+
 namespace quorvane {
 namespace {
 
@@ -78,26 +80,25 @@ Result<std::string> SectionContents(int fd, Elf* elf, const std::string& path) {
   return ReadAt(fd, path, header.sh_offset, header.sh_size);
 }
 
+struct ElfTraits {
+  static Elf* Empty() { return nullptr; }
+  static void Release(Elf* elf) { elf_end(elf); }
+};
+
 Result<std::string> ReadPayload(int fd, const std::string& path) {
   if (elf_version(EV_CURRENT) == EV_NONE) return ElfError(path);
-  Elf* elf = elf_begin(fd, ELF_C_READ, nullptr);
-  if (elf == nullptr) return ElfError(path);
-  struct ElfEnd {
-    Elf* elf;
-    ~ElfEnd() { elf_end(elf); }
-  } end{elf};
-  if (elf_kind(elf) != ELF_K_ELF) return Error("elf " + path + ": not an ELF file");
-  return SectionContents(fd, elf, path);
+  Owned<Elf*, ElfTraits> elf(elf_begin(fd, ELF_C_READ, nullptr));
+  if (!elf.valid()) return ElfError(path);
+  if (elf_kind(elf.get()) != ELF_K_ELF) return Error("elf " + path + ": not an ELF file");
+  return SectionContents(fd, elf.get(), path);
 }
 
 }  // namespace
 
 Result<std::string> getPayloadData(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return SysError("open", path, errno);
-  Result<std::string> contents = ReadPayload(fd, path);
-  close(fd);  // after the contents are read; its result does not matter
-  return contents;
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return SysError("open", path, errno);
+  return ReadPayload(fd.get(), path);
 }
 
 }  // namespace quorvane

@@ -1,7 +1,6 @@
 #include "installer/stderr_copier.h"
 
 #include <errno.h>
-#include <poll.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -9,6 +8,8 @@
 #include <algorithm>
 #include <string_view>
 #include <utility>
+
+#include "common/write_all.h"
 
 namespace quorvane {
 namespace {
@@ -55,7 +56,6 @@ StderrCopier::StderrCopier(int source, int sink, std::string sink_name,
 
 StderrCopier::~StderrCopier() {
   if (thread_.joinable()) thread_.join();
-  if (source_ >= 0) close(source_);  // never started
 }
 
 void StderrCopier::Start() noexcept {
@@ -86,7 +86,7 @@ void StderrCopier::Copy() noexcept {
       piece = buffer;
       room = sizeof buffer;
     }
-    ssize_t n = read(source_, piece, std::min(room, kPieceSize));
+    ssize_t n = read(source_.get(), piece, std::min(room, kPieceSize));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       failure_ = Failure{"read", errno};
@@ -101,28 +101,14 @@ void StderrCopier::Copy() noexcept {
     }
     if (piece != buffer) capture_->Commit(static_cast<size_t>(n));
   }
-  close(source_);
-  source_ = -1;
+  source_.reset();
 }
 
 // Writes the whole piece; a sink that takes part of it is written again with
 // the rest, and a non-blocking sink that is full is waited for.
 std::optional<StderrCopier::Failure> StderrCopier::PassOn(const char* data, size_t size) noexcept {
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = write(sink_, data + done, size - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (n == 0) return Failure{"write", 0};
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      struct pollfd p = {sink_, POLLOUT, 0};
-      if (poll(&p, 1, -1) >= 0 || errno == EINTR) continue;
-    }
-    return Failure{"write", errno};
-  }
+  std::optional<int> failed = WriteAllBytes(sink_, std::string_view(data, size));
+  if (failed) return Failure{"write", *failed};
   return std::nullopt;
 }
 

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "common/error.h"
+#include "common/owned.h"
 #include "installer/stderr_capture.h"
 
 namespace quorvane {
@@ -48,7 +49,7 @@ class StderrCopier {
   void Copy() noexcept;
   std::optional<Failure> PassOn(const char* data, size_t size) noexcept;
 
-  int source_;
+  UniqueFd source_;  // the pipe from the child; closed once drained
   int sink_;
   std::string sink_name_;
   StderrCapture* capture_;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/make_directories.h"
 #include "common/path.h"
 #include "common/path_safety.h"
 #include "installer/constants.h"
@@ -13,43 +14,12 @@ namespace {
 
 constexpr mode_t kTempDirMode = 0640;
 
-// The parent in the text: without trailing "/", the last element and the
-// "/" before it. Empty for an entry of the root and for a single element.
-std::string ParentOf(const std::string& path) {
-  size_t i = path.size();
-  while (i > 0 && path[i - 1] == '/') --i;
-  size_t j = i;
-  while (j > 0 && path[j - 1] != '/') --j;
-  if (j <= 1) return "";
-  return path.substr(0, j - 1);
-}
-
 bool Fail(Run& run) {
   run.exitCode = exitBadDirectory;
   return false;
 }
 
 }  // namespace
-
-Status MakeDirectoryWithParents(const std::string& path, mode_t mode) {
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return Status::Ok();
-    return SysError("mkdir", path, ENOTDIR);
-  }
-  const std::string parent = ParentOf(path);
-  if (!parent.empty()) {
-    Status made = MakeDirectoryWithParents(parent, mode);
-    if (!made.ok()) return made;
-  }
-  if (mkdir(path.c_str(), mode) != 0) {
-    const int err = errno;
-    // Someone else may have made it in the meantime.
-    if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Status::Ok();
-    return SysError("mkdir", path, err);
-  }
-  return Status::Ok();
-}
 
 bool PrepareTempDir(Run& run) {
   const std::string value = run.params.TempDir.empty() ? run.defaultTempDir : run.params.TempDir;

@@ -11,11 +11,6 @@
 
 namespace quorvane {
 
-// Creates path, and first each missing parent, with mode (less the umask).
-// A path that is already a directory, also through a link, succeeds; one
-// that exists as anything else fails with "mkdir path: not a directory".
-Status MakeDirectoryWithParents(const std::string& path, mode_t mode);
-
 // The temporary-directory step: run.params.TempDir (run.defaultTempDir when
 // empty) becomes an absolute path that names a directory, created with its
 // missing parents, each with mode 0640, when it does not exist; links in it

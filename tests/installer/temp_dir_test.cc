@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/make_directories.h"
 #include "installer/constants.h"
 #include "support/run_as_user.h"
 #include "support/test_support.h"
