@@ -17,6 +17,7 @@
 
 #include "support/payload_fixture.h"
 #include "support/run_as_user.h"
+#include "support/shipped_payload.h"
 #include "support/test_support.h"
 
 namespace quorvane {
@@ -58,12 +59,12 @@ class SafetyE2ETest : public ::testing::Test {
   }
 
   testing::ProcessResult Run(const std::string& exe, const Words& words, const std::string& tmpdir,
-                             const Words& extra_env = {}) {
+                             const Words& extra_env = {}, rlim_t max_open_files = 0) {
     Words argv = {exe};
     argv.insert(argv.end(), words.begin(), words.end());
     Words env = {"TMPDIR=" + tmpdir, "PWD=" + (s_ / "home"), "QV_PROBE=" + (s_ / "probe")};
     env.insert(env.end(), extra_env.begin(), extra_env.end());
-    return testing::RunProgram(exe, argv, env, s_ / "home");
+    return testing::RunProgram(exe, argv, env, s_ / "home", max_open_files);
   }
 
   bool PayloadRan() const { return Exists(s_ / "probe/ran"); }
@@ -361,6 +362,28 @@ TEST_F(SafetyE2ETest, DeepTreeIsDeletedWithFewDescriptors) {
     return l.size() > 600 && l.rfind("[INFO ] Deleted file ", 0) == 0 &&
            l.compare(l.size() - 5, 5, "/leaf") == 0;
   }));
+}
+
+// The shipped-like payload run by an installer that may open only a few
+// files and has no debug directory (so no open log). Five leave two
+// descriptors beside the standard streams: the extraction and the deletion
+// do with them, the payload's start (its standard-error pipe and the pipe
+// that reports a failed start) does not. Seven are enough for the whole run
+// with a payload that needs no descriptors of its own (the shell needs more).
+TEST_F(SafetyE2ETest, ShippedLikeRunNeedsFewDescriptors) {
+  const std::string program = "#!/bin/true\n" + testing::CodeLikeBytes(1 << 20, 1);
+  const std::string exe = testing::PackInstaller(
+      s_ / "bin", testing::BuildZip(testing::ShippedLikeMembers(program)));
+  struct Case {
+    rlim_t max_open_files;
+    int status;
+  };
+  for (const Case& c : {Case{5, 256 - 14}, Case{7, 0}}) {
+    SCOPED_TRACE(c.max_open_files);
+    testing::ProcessResult r = Run(exe, {}, s_ / "tmp", {}, c.max_open_files);
+    EXPECT_EQ(r.exit_status, c.status) << r.err;
+    EXPECT_EQ(Entries(s_ / "tmp"), Words{});
+  }
 }
 
 }  // namespace

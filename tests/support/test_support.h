@@ -4,6 +4,8 @@
 
 #include <sys/types.h>
 
+#include <sys/resource.h>
+
 #include <string>
 #include <vector>
 
@@ -55,9 +57,12 @@ struct ProcessResult {
 };
 
 // Runs exe with argv (argv[0] included) and exactly env, in cwd, with stdin
-// from /dev/null; collects stdout and stderr.
+// from /dev/null; collects stdout and stderr. A max_open_files above 0 is the
+// program's RLIMIT_NOFILE, set in the child just before the exec, which then
+// has only its descriptors 0, 1 and 2 open.
 ProcessResult RunProgram(const std::string& exe, const std::vector<std::string>& argv,
-                         const std::vector<std::string>& env, const std::string& cwd);
+                         const std::vector<std::string>& env, const std::string& cwd,
+                         rlim_t max_open_files = 0);
 
 // The installer without a payload section.
 std::string InstallerBinary();
