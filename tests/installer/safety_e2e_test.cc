@@ -297,7 +297,7 @@ TEST_F(SafetyE2ETest, MountLeftInTheInstallDirectoryIsNotEntered) {
     const char* label;
     bool own_file_system;
   };
-  for (const Case& c : {Case{"tmpfs", true}, Case{"same file system", false}}) {
+  for (const Case& c : {Case{"same file system", false}, Case{"tmpfs", true}}) {
     SCOPED_TRACE(c.label);
     const std::string precious = s_ / (std::string("precious-") + (c.own_file_system ? "fs" : "dir"));
     const std::string debug = precious + "-log";
