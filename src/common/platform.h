@@ -45,6 +45,19 @@ Result<int> WaitForChild(pid_t pid);
 // they were; the code that hands descriptors to a child guards itself too.
 void SanitizeStartState();
 
+// The mount that an open file lies on. Two files are on the same mount when
+// their ids are equal: the device, and on Linux the mount's own id (statx
+// STATX_MNT_ID), which tells a bind mount from the file system it shows;
+// without it (kernels before 5.8) the device alone. NetBSD: the device, as
+// every mount, null mounts included, has a file system id of its own. The
+// error text is the system's description alone.
+struct MountId {
+  dev_t dev = 0;
+  uint64_t mount = 0;  // 0: not known
+  bool operator==(const MountId&) const = default;
+};
+Result<MountId> MountOf(int fd);
+
 }  // namespace quorvane::platform
 
 #endif  // QUORVANE_COMMON_PLATFORM_H_

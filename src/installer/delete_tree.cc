@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/path.h"
+#include "common/platform.h"
 #include "installer/cleanup.h"
 
 namespace quorvane {
@@ -118,6 +119,7 @@ struct Opened {
   OpenDir dir;
   dev_t dev = 0;
   ino_t ino = 0;
+  platform::MountId mount;
 };
 
 // Opens name in parentfd as a directory, refusing a symbolic link, and, when
@@ -136,6 +138,11 @@ Result<Opened> OpenDirectoryAt(int parentfd, const std::string& name, const std:
     close(fd);
     return Error("open " + dir + ": directory replaced during deletion");
   }
+  Result<platform::MountId> mount = platform::MountOf(fd);
+  if (!mount.ok()) {
+    close(fd);
+    return SysError("open", dir, mount.error().errnum);
+  }
   DIR* d = fdopendir(fd);
   if (d == nullptr) {
     const int err = errno;
@@ -146,6 +153,7 @@ Result<Opened> OpenDirectoryAt(int parentfd, const std::string& name, const std:
   out.dir = OpenDir(d);
   out.dev = st.st_dev;
   out.ino = st.st_ino;
+  out.mount = *mount;
   return out;
 }
 
@@ -226,9 +234,12 @@ class TreeDeletion {
       w_.ctx.log.Logf("[ERROR] Can't delete directory %s. (%s)", top_, safe.error());
       return safe;
     }
-    Result<Level> top = Enter(AT_FDCWD, TopLevelName(top_), top_, nullptr);
+    Result<Opened> opened = Open(AT_FDCWD, TopLevelName(top_), top_, nullptr);
+    if (!opened.ok()) return opened.error();
+    rootDev_ = opened->dev;
+    rootMount_ = opened->mount;
+    Result<Level> top = Enter(opened.value(), TopLevelName(top_), top_);
     if (!top.ok()) return top.error();
-    rootDev_ = top->dev;
     levels_.push_back(std::move(*top));
     path_ = top_;
     for (;;) {
@@ -268,14 +279,14 @@ class TreeDeletion {
     return levels_.size() == 1 ? JoinPath(top_, name) : path_ + "/" + name;
   }
 
-  // Opens and lists the directory name in parentfd; it becomes the current
-  // directory.
-  Result<Level> Enter(int parentfd, const std::string& name, const std::string& dir,
+  Result<Opened> Open(int parentfd, const std::string& name, const std::string& dir,
                       const struct stat* expected) {
     if (w_.ctx.ops.beforeOpenDir) w_.ctx.ops.beforeOpenDir(dir);
-    Result<Opened> opened = OpenDirectoryAt(parentfd, name, dir, expected);
-    if (!opened.ok()) return opened.error();
-    Opened& o = opened.value();
+    return OpenDirectoryAt(parentfd, name, dir, expected);
+  }
+
+  // Lists the opened directory name; it becomes the current directory.
+  Result<Level> Enter(Opened& o, const std::string& name, const std::string& dir) {
     Result<std::vector<std::string>> names = ReadNames(o.dir.get(), dir);
     if (!names.ok()) return names.error();
     Level level;
@@ -318,7 +329,7 @@ class TreeDeletion {
       return;
     }
     // A mount point inside the tree is not entered: only its removal is
-    // tried, and fails.
+    // tried, and fails. A device of its own shows most before the open.
     if (st.st_dev != rootDev_) {
       RemoveDirectoryEntry(w_, cur_.fd(), name, p, first);
       return;
@@ -328,9 +339,20 @@ class TreeDeletion {
       FinishSubdirectory(name, p, safe);
       return;
     }
-    const int parentfd = cur_.fd();
+    Result<Opened> opened = Open(cur_.fd(), name, p, &st);
+    if (!opened.ok()) {
+      FinishSubdirectory(name, p, opened.error());
+      return;
+    }
+    // The device alone does not show a bind mount of a directory of the same
+    // file system; the mount of what was opened does.
+    if (!(opened->mount == rootMount_)) {
+      opened.value().dir.Reset();
+      RemoveDirectoryEntry(w_, cur_.fd(), name, p, first);
+      return;
+    }
     OpenDir parent = std::move(cur_);
-    Result<Level> child = Enter(parentfd, name, p, &st);
+    Result<Level> child = Enter(opened.value(), name, p);
     if (!child.ok()) {
       cur_ = std::move(parent);
       FinishSubdirectory(name, p, child.error());
@@ -397,6 +419,7 @@ class TreeDeletion {
   std::string path_;  // of the current level
   OpenDir cur_;       // the current level, open
   dev_t rootDev_ = 0;
+  platform::MountId rootMount_;
 };
 
 }  // namespace

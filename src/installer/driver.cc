@@ -111,6 +111,7 @@ void RunSteps(Run& run) {
     return;
   }
   if (!InstallDirUnchanged(run, InstallDirUse::kRunPayload)) return;
+  ReleaseInstallDir(run);
   run.faultCode = exitRunFailed;
   int code = runPayload(run.log, run.mainFile, run.payloadArgs, run.installDir, run.params);
   if (code != 0) run.exitCode = code;
@@ -120,6 +121,7 @@ void RunSteps(Run& run) {
 // fault in one of them does not keep the next from running.
 void RunEndSteps(Run& run) {
   run.faultCode = exitInternalFault;
+  ReleaseInstallDir(run);
   if (run.installDirCreated) {
     RunPart(run, [&] { cleanupInstallDir(run.log, run.params, run.installDir); });
   }

@@ -28,7 +28,7 @@ struct Run {
   Parameters params;
   bool installDirCreated = false;
   std::string installDir;
-  int installDirFd = -1;  // the install directory as created, open until the exit
+  int installDirFd = -1;  // the install directory as created, open until its last check
   std::vector<std::string> payloadArgs;
   std::string mainFile;
 

@@ -95,4 +95,9 @@ bool InstallDirUnchanged(Run& run, InstallDirUse use) {
   return false;
 }
 
+void ReleaseInstallDir(Run& run) {
+  if (run.installDirFd >= 0) close(run.installDirFd);
+  run.installDirFd = -1;
+}
+
 }  // namespace quorvane

@@ -40,6 +40,10 @@ enum class InstallDirUse { kExtract, kRunPayload };
 // run.exitCode set accordingly.
 bool InstallDirUnchanged(Run& run, InstallDirUse use);
 
+// Closes run.installDirFd once nothing is checked against it any more, so
+// that the payload's start and the deletion have its descriptor too.
+void ReleaseInstallDir(Run& run);
+
 }  // namespace quorvane
 
 #endif  // QUORVANE_INSTALLER_INSTALL_DIR_H_

@@ -29,16 +29,16 @@ bool LiftAboveStdio(UniqueFd& fd) {
   return true;
 }
 
-// The descriptors opened for one child; whatever is still open at the end is closed.
+// The descriptors opened for one child; whatever is still open at the end is
+// closed. The child's standard input, the null device, is opened by the child
+// itself: the installer then needs no more than the two ends of the status
+// pipe at once, however few descriptors it may open.
 struct ChildStreams {
-  UniqueFd stdin_fd;      // the null device, for the child
   UniqueFd stderr_read;   // ours, when the standard error is captured
   UniqueFd stderr_write;  // the child's
 };
 
 Status OpenStreams(const ExecCommand& cmd, ChildStreams& s) {
-  s.stdin_fd.reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
-  if (!s.stdin_fd.valid() || !LiftAboveStdio(s.stdin_fd)) return SysError("open", "/dev/null", errno);
   if (cmd.stderrCapture == nullptr) return Status::Ok();
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return SysError("pipe2", errno);
@@ -57,9 +57,18 @@ struct ExecPlan {
   const char* dir;  // nullptr: stay
   std::vector<char*> argv;
   std::vector<char*> envp;
-  int streams[3];
+  int streams[3];  // streams[0] unused: the null device is opened in the child
   int statusFd;
+  int statusReadFd;  // the parent's end, closed first in the child
 };
+
+// What the child reports through the status pipe when it gives up.
+struct ChildFailure {
+  int stage;  // kStageNull or kStageExec
+  int err;
+};
+constexpr int kStageNull = 1;  // opening the null device
+constexpr int kStageExec = 2;  // anything after it
 
 bool HoldsNul(const std::string& s) { return s.find('\0') != std::string::npos; }
 
@@ -80,44 +89,56 @@ bool PlaceStream(int fd, int target) {
 // The child's status pipe, once the streams are in place.
 constexpr int kChildStatusFd = STDERR_FILENO + 1;
 
-// Runs in the child; returns only on failure, with its errno. Our own
-// descriptors are all close-on-exec, but the installer may have inherited
+// Opens the null device as the child's descriptor 0.
+bool PlaceNullInput() {
+  int fd = open("/dev/null", O_RDONLY);
+  if (fd < 0) return false;
+  if (fd == STDIN_FILENO) return true;
+  if (dup2(fd, STDIN_FILENO) != STDIN_FILENO) return false;
+  close(fd);
+  return true;
+}
+
+// Runs in the child; returns only on failure, with its stage and errno. Our
+// own descriptors are all close-on-exec, but the installer may have inherited
 // others; the payload gets none of them, only its three streams.
-int ExecInChild(const ExecPlan& plan, int& statusFd) {
-  if (plan.dir != nullptr && chdir(plan.dir) != 0) return errno;
-  for (int target = 0; target < 3; ++target) {
-    if (!PlaceStream(plan.streams[target], target)) return errno;
+ChildFailure ExecInChild(const ExecPlan& plan, int& statusFd) {
+  close(plan.statusReadFd);
+  if (plan.dir != nullptr && chdir(plan.dir) != 0) return {kStageExec, errno};
+  if (!PlaceNullInput()) return {kStageNull, errno};
+  for (int target = 1; target < 3; ++target) {
+    if (!PlaceStream(plan.streams[target], target)) return {kStageExec, errno};
   }
   if (statusFd != kChildStatusFd) {
-    if (dup2(statusFd, kChildStatusFd) != kChildStatusFd) return errno;
+    if (dup2(statusFd, kChildStatusFd) != kChildStatusFd) return {kStageExec, errno};
     statusFd = kChildStatusFd;
-    if (fcntl(statusFd, F_SETFD, FD_CLOEXEC) != 0) return errno;
+    if (fcntl(statusFd, F_SETFD, FD_CLOEXEC) != 0) return {kStageExec, errno};
   }
   closefrom(kChildStatusFd + 1);
   execve(plan.path, plan.argv.data(), plan.envp.data());
-  return errno;
+  return {kStageExec, errno};
 }
 
 [[noreturn]] void ChildMain(const ExecPlan& plan) {
   int statusFd = plan.statusFd;
-  int err = ExecInChild(plan, statusFd);
-  ssize_t ignored = write(statusFd, &err, sizeof err);
+  ChildFailure failure = ExecInChild(plan, statusFd);
+  ssize_t ignored = write(statusFd, &failure, sizeof failure);
   (void)ignored;
   _exit(127);
 }
 
-// The errno that the child sent before it gave up, or 0 once it has exec'd
-// (the status pipe closes on exec without data).
-int ReadChildStatus(int fd) {
-  int err = 0;
+// What the child sent before it gave up, or stage 0 once it has exec'd (the
+// status pipe closes on exec without data).
+ChildFailure ReadChildStatus(int fd) {
+  ChildFailure failure{0, 0};
   size_t got = 0;
-  while (got < sizeof err) {
-    ssize_t n = read(fd, reinterpret_cast<char*>(&err) + got, sizeof err - got);
+  while (got < sizeof failure) {
+    ssize_t n = read(fd, reinterpret_cast<char*>(&failure) + got, sizeof failure - got);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     got += static_cast<size_t>(n);
   }
-  return got == sizeof err ? err : 0;
+  return got == sizeof failure ? failure : ChildFailure{0, 0};
 }
 
 void ReapFailedChild(pid_t pid) {
@@ -143,18 +164,19 @@ Result<pid_t> Spawn(const ExecCommand& cmd, const std::vector<std::string>& env,
   }
   ExecPlan plan{cmd.path.c_str(), cmd.dir.empty() ? nullptr : cmd.dir.c_str(), CStrings(cmd.argv),
                 CStrings(env),
-                {s.stdin_fd.get(), cmd.stdoutFd, cmd.stderrCapture ? s.stderr_write.get() : cmd.stderrFd},
-                status_write.get()};
+                {-1, cmd.stdoutFd, cmd.stderrCapture ? s.stderr_write.get() : cmd.stderrFd},
+                status_write.get(), status_read.get()};
   pid_t pid = fork();
   if (pid == 0) ChildMain(plan);
   int fork_errno = errno;
   status_write.reset();
   if (pid < 0) return SysError("fork/exec", cmd.path, fork_errno);
-  int child_errno = ReadChildStatus(status_read.get());
+  ChildFailure failure = ReadChildStatus(status_read.get());
   status_read.reset();
-  if (child_errno != 0) {
+  if (failure.stage != 0) {
     ReapFailedChild(pid);
-    return SysError("fork/exec", cmd.path, child_errno);
+    if (failure.stage == kStageNull) return SysError("open", "/dev/null", failure.err);
+    return SysError("fork/exec", cmd.path, failure.err);
   }
   return pid;
 }
@@ -211,7 +233,6 @@ CommandOutcome RunCommand(const ExecCommand& cmd, const std::vector<std::string>
 
   // Only the child holds its stream ends now; the pipe ends when it (and any
   // process that inherited its standard error) has closed them.
-  streams.stdin_fd.reset();
   streams.stderr_write.reset();
   if (copier) copier->Start();
 

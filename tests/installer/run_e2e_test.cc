@@ -378,7 +378,7 @@ TEST_F(RunE2ETest, OptionCaseWithoutLocales) {
   const std::string exe = Pack(Program("exit 0\n"));
   Measured m = testing::RunProgram(
       exe, {exe, "--output-d\xc4\xb0r", "out", "--debug-dir", dbg_},
-      {"TMPDIR=" + tmp_, "PWD=" + home_, "QV_PROBE=" + probe_}, home_, [] {
+      {"TMPDIR=" + tmp_, "PWD=" + home_, "QV_PROBE=" + probe_}, home_, 0, [] {
         if (HideLocales() != 0) _exit(125);
       });
   ASSERT_EQ(m.exit_status, 0) << m.err;

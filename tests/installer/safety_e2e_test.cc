@@ -17,6 +17,7 @@
 
 #include "support/payload_fixture.h"
 #include "support/run_as_user.h"
+#include "support/shipped_payload.h"
 #include "support/test_support.h"
 
 namespace quorvane {
@@ -58,12 +59,12 @@ class SafetyE2ETest : public ::testing::Test {
   }
 
   testing::ProcessResult Run(const std::string& exe, const Words& words, const std::string& tmpdir,
-                             const Words& extra_env = {}) {
+                             const Words& extra_env = {}, rlim_t max_open_files = 0) {
     Words argv = {exe};
     argv.insert(argv.end(), words.begin(), words.end());
     Words env = {"TMPDIR=" + tmpdir, "PWD=" + (s_ / "home"), "QV_PROBE=" + (s_ / "probe")};
     env.insert(env.end(), extra_env.begin(), extra_env.end());
-    return testing::RunProgram(exe, argv, env, s_ / "home");
+    return testing::RunProgram(exe, argv, env, s_ / "home", max_open_files);
   }
 
   bool PayloadRan() const { return Exists(s_ / "probe/ran"); }
@@ -281,61 +282,75 @@ TEST_F(SafetyE2ETest, StickyDirectoryOfTheSuperuserIsFine) {
 
 // A payload that leaves a mount inside the install directory: the deletion
 // does not enter it, its removal fails with the usual retries and lines, and
-// what it shows survives. Runs in a mount namespace of this test's own.
+// what it shows survives. The mount is a file system of its own (a device of
+// its own) or a bind mount of a directory of the install directory's file
+// system (the same device). Runs in a mount namespace of this test's own.
 TEST_F(SafetyE2ETest, MountLeftInTheInstallDirectoryIsNotEntered) {
   if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
     GTEST_SKIP() << "no mount namespace of its own here: " << strerror(errno);
   }
-  const std::string precious = s_ / "precious";
-  ASSERT_EQ(mkdir(precious.c_str(), 0755), 0);
-  if (mount("tmpfs", precious.c_str(), "tmpfs", 0, "size=1m") != 0) {
-    GTEST_SKIP() << "cannot mount a file system here: " << strerror(errno);
-  }
-  WriteFile(precious + "/keep", "precious\n");
-  ASSERT_EQ(mkdir((precious + "/deeper").c_str(), 0755), 0);
-  WriteFile(precious + "/deeper/too", "also\n");
-
   const std::string exe = Pack(
       "mkdir sub && mount --bind \"$QV_PRECIOUS\" sub || exit 9\n"
       "pwd -P > \"$QV_PROBE/cwd\"\n"
       "exit 0\n");
-  testing::ProcessResult r =
-      Run(exe, {"--debug-dir", s_ / "tmp"}, s_ / "tmp", {"QV_PRECIOUS=" + precious});
-  std::string d = ReadFile(s_ / "probe/cwd");
-  if (!d.empty()) d.pop_back();
-  ASSERT_FALSE(d.empty()) << r.err;
-  umount2((d + "/sub").c_str(), MNT_DETACH);
-  EXPECT_EQ(r.exit_status, 0);
-  EXPECT_EQ(ReadFile(precious + "/keep"), "precious\n");
-  EXPECT_EQ(ReadFile(precious + "/deeper/too"), "also\n");
-
-  Lines log = LogLines(ReadFile(s_ / "tmp/Quorvane_i.log"));
-  auto at = std::find(log.begin(), log.end(), "[INFO ] Delete temporary installer directory: " + d);
-  ASSERT_NE(at, log.end());
-  const std::string sub = d + "/sub";
-  Lines want;
-  auto add = [&](const std::string& path, const std::string& error) {
-    for (int i = 0; i < 10; ++i) want.push_back("[DEBUG] Retry delete: " + path);
-    want.push_back("[ERROR] Failed to delete directory " + path + ". (remove " + path + ": " +
-                   error + ")");
+  struct Case {
+    const char* label;
+    bool own_file_system;
   };
-  add(sub, "device or resource busy");
-  add(d, "directory not empty");
-  want.push_back("[ERROR] Failed to delete temporary installer directory \"" + d + "\". (remove " +
-                 sub + ": device or resource busy)");
-  Lines got(at + 1, log.end());
-  // Only the deletion of the mount point and its parent: the extracted
-  // files come first.
-  auto first = std::find(got.begin(), got.end(), "[DEBUG] Retry delete: " + sub);
-  ASSERT_NE(first, got.end()) << ::testing::PrintToString(got);
-  for (auto it = got.begin(); it != first; ++it) {
-    EXPECT_EQ(it->find(sub), std::string::npos) << *it;
+  for (const Case& c : {Case{"same file system", false}, Case{"tmpfs", true}}) {
+    SCOPED_TRACE(c.label);
+    const std::string precious = s_ / (std::string("precious-") + (c.own_file_system ? "fs" : "dir"));
+    const std::string debug = precious + "-log";
+    ASSERT_EQ(mkdir(precious.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(debug.c_str(), 0755), 0);
+    if (c.own_file_system && mount("tmpfs", precious.c_str(), "tmpfs", 0, "size=1m") != 0) {
+      GTEST_SKIP() << "cannot mount a file system here: " << strerror(errno);
+    }
+    WriteFile(precious + "/keep", "precious\n");
+    ASSERT_EQ(mkdir((precious + "/deeper").c_str(), 0755), 0);
+    WriteFile(precious + "/deeper/too", "also\n");
+    unlink((s_ / "probe/cwd").c_str());
+
+    testing::ProcessResult r =
+        Run(exe, {"--debug-dir", debug}, s_ / "tmp", {"QV_PRECIOUS=" + precious});
+    std::string d = ReadFile(s_ / "probe/cwd");
+    if (!d.empty()) d.pop_back();
+    ASSERT_FALSE(d.empty()) << r.err;
+    umount2((d + "/sub").c_str(), MNT_DETACH);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(ReadFile(precious + "/keep"), "precious\n");
+    EXPECT_EQ(ReadFile(precious + "/deeper/too"), "also\n");
+
+    Lines log = LogLines(ReadFile(debug + "/Quorvane_i.log"));
+    auto at =
+        std::find(log.begin(), log.end(), "[INFO ] Delete temporary installer directory: " + d);
+    ASSERT_NE(at, log.end());
+    const std::string sub = d + "/sub";
+    Lines want;
+    auto add = [&](const std::string& path, const std::string& error) {
+      for (int i = 0; i < 10; ++i) want.push_back("[DEBUG] Retry delete: " + path);
+      want.push_back("[ERROR] Failed to delete directory " + path + ". (remove " + path + ": " +
+                     error + ")");
+    };
+    add(sub, "device or resource busy");
+    add(d, "directory not empty");
+    want.push_back("[ERROR] Failed to delete temporary installer directory \"" + d +
+                   "\". (remove " + sub + ": device or resource busy)");
+    Lines got(at + 1, log.end());
+    // Only the deletion of the mount point and its parent: the extracted
+    // files come first.
+    auto first = std::find(got.begin(), got.end(), "[DEBUG] Retry delete: " + sub);
+    ASSERT_NE(first, got.end()) << ::testing::PrintToString(got);
+    for (auto it = got.begin(); it != first; ++it) {
+      EXPECT_EQ(it->find(sub), std::string::npos) << *it;
+    }
+    got.erase(got.begin(), first);
+    ASSERT_GE(got.size(), 4u);
+    got.resize(got.size() - 4);  // the closing line and three empty lines
+    EXPECT_EQ(got, want);
+    if (c.own_file_system) umount2(precious.c_str(), MNT_DETACH);
+    testing::RemoveTree(d);
   }
-  got.erase(got.begin(), first);
-  ASSERT_GE(got.size(), 4u);
-  got.resize(got.size() - 4);  // the closing line and three empty lines
-  EXPECT_EQ(got, want);
-  umount2(precious.c_str(), MNT_DETACH);
 }
 
 // A payload that leaves 300 nested directories, deleted by an installer
@@ -361,6 +376,33 @@ TEST_F(SafetyE2ETest, DeepTreeIsDeletedWithFewDescriptors) {
     return l.size() > 600 && l.rfind("[INFO ] Deleted file ", 0) == 0 &&
            l.compare(l.size() - 5, 5, "/leaf") == 0;
   }));
+}
+
+// The shipped-like payload run by an installer that may open only a few
+// files and has no debug directory (so no open log). Five leave two
+// descriptors beside the standard streams: the extraction and the deletion
+// do with them, the payload's start (its standard-error pipe and the pipe
+// that reports a failed start) does not. Seven are enough for the whole run
+// with a payload that needs no descriptors of its own (the shell needs more).
+// The sanitizers' run-time opens descriptors of its own (a pipe to probe
+// memory), so the sanitized installer cannot do with so few.
+TEST_F(SafetyE2ETest, ShippedLikeRunNeedsFewDescriptors) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizers' run-time needs descriptors of its own";
+#endif
+  const std::string program = "#!/bin/true\n" + testing::CodeLikeBytes(1 << 20, 1);
+  const std::string exe = testing::PackInstaller(
+      s_ / "bin", testing::BuildZip(testing::ShippedLikeMembers(program)));
+  struct Case {
+    rlim_t max_open_files;
+    int status;
+  };
+  for (const Case& c : {Case{5, 256 - 14}, Case{7, 0}}) {
+    SCOPED_TRACE(c.max_open_files);
+    testing::ProcessResult r = Run(exe, {}, s_ / "tmp", {}, c.max_open_files);
+    EXPECT_EQ(r.exit_status, c.status) << r.err;
+    EXPECT_EQ(Entries(s_ / "tmp"), Words{});
+  }
 }
 
 }  // namespace

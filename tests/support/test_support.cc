@@ -91,7 +91,7 @@ mode_t ModeOf(const std::string& path) {
 
 ProcessResult RunProgram(const std::string& exe, const std::vector<std::string>& argv,
                          const std::vector<std::string>& env, const std::string& cwd,
-                         const std::function<void()>& before_exec) {
+                         rlim_t max_open_files, const std::function<void()>& before_exec) {
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   std::vector<char*> av, ev;
@@ -104,9 +104,19 @@ ProcessResult RunProgram(const std::string& exe, const std::vector<std::string>&
   if (pid == 0) {
     int null = open("/dev/null", O_RDONLY);
     dup2(null, 0);
+    if (null > 0) close(null);
     dup2(out[1], 1);
     dup2(err[1], 2);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    if (max_open_files > 0) {
+      // Descriptors inherited from whoever started the tests would take
+      // some of the few allowed.
+      closefrom(3);
+      struct rlimit lim;
+      if (getrlimit(RLIMIT_NOFILE, &lim) != 0) _exit(125);
+      lim.rlim_cur = max_open_files;
+      if (setrlimit(RLIMIT_NOFILE, &lim) != 0) _exit(125);
+    }
     if (before_exec) before_exec();
     execve(exe.c_str(), av.data(), ev.data());
     _exit(127);

@@ -4,6 +4,8 @@
 
 #include <sys/types.h>
 
+#include <sys/resource.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -56,10 +58,13 @@ struct ProcessResult {
 };
 
 // Runs exe with argv (argv[0] included) and exactly env, in cwd, with stdin
-// from /dev/null; collects stdout and stderr. before_exec, when given, runs
-// in the child just before the program is started.
+// from /dev/null; collects stdout and stderr. A max_open_files above 0 is the
+// program's RLIMIT_NOFILE, set in the child just before the exec, which then
+// has only its descriptors 0, 1 and 2 open. before_exec, when given, runs in
+// the child just before the program is started.
 ProcessResult RunProgram(const std::string& exe, const std::vector<std::string>& argv,
                          const std::vector<std::string>& env, const std::string& cwd,
+                         rlim_t max_open_files = 0,
                          const std::function<void()>& before_exec = nullptr);
 
 // The installer without a payload section.
