@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "installer/constants.h"
+#include "installer/exit_codes.h"
 
 namespace quorvane {
 namespace {
@@ -20,7 +21,7 @@ uint32_t SystemRandom() { return arc4random(); }
 Result<std::string> createInstallDir(const std::string& dir_arg, const std::string& pattern_arg,
                                      const std::string& defaultTempDir, const RandomSource& random) {
   const std::string dir = dir_arg.empty() ? defaultTempDir : dir_arg;
-  const std::string pattern = pattern_arg.empty() ? installDirPrefixDefault : pattern_arg;
+  const std::string pattern = pattern_arg.empty() ? installDirPrefix : pattern_arg;
   if (pattern.find('/') != std::string::npos) {
     return Error("mkdirtemp " + pattern + ": pattern contains path separator", EINVAL);
   }
@@ -45,7 +46,7 @@ Result<std::string> createInstallDir(const std::string& dir_arg, const std::stri
 }
 
 bool MakeInstallDir(Run& run) {
-  Result<std::string> made = createInstallDir(run.params.TempDir, installDirPrefixDefault,
+  Result<std::string> made = createInstallDir(run.params.TempDir, installDirPrefix,
                                               run.defaultTempDir);
   if (!made.ok()) {
     run.log.Logf("[ERROR] Cannot create temporary folder. (%s)", made.error());
@@ -93,6 +94,14 @@ bool InstallDirUnchanged(Run& run, InstallDirUse use) {
     run.exitCode = exitRunFailed;
   }
   return false;
+}
+
+bool InstallDirReadyForExtraction(Run& run) {
+  return InstallDirUnchanged(run, InstallDirUse::kExtract);
+}
+
+bool InstallDirReadyForPayload(Run& run) {
+  return InstallDirUnchanged(run, InstallDirUse::kRunPayload);
 }
 
 }  // namespace quorvane

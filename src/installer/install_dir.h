@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/error.h"
-#include "installer/driver.h"
+#include "installer/run.h"
 
 namespace quorvane {
 
@@ -39,6 +39,10 @@ enum class InstallDirUse { kExtract, kRunPayload };
 // the install directory (before extraction) or of the payload's start, and
 // run.exitCode set accordingly.
 bool InstallDirUnchanged(Run& run, InstallDirUse use);
+
+// The two checks as steps of the run: before extraction, before the start.
+bool InstallDirReadyForExtraction(Run& run);
+bool InstallDirReadyForPayload(Run& run);
 
 }  // namespace quorvane
 

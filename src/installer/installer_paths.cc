@@ -8,7 +8,7 @@
 
 namespace quorvane {
 
-std::string defaultTempDirFromEnvironment() {
+std::string DefaultTempDirFromEnvironment() {
   const char* v = std::getenv("TMPDIR");
   if (v == nullptr || *v == '\0') return "/tmp";
   return v;

@@ -10,7 +10,7 @@
 namespace quorvane {
 
 // TMPDIR when set and not empty, else "/tmp"; taken unchanged.
-std::string defaultTempDirFromEnvironment();
+std::string DefaultTempDirFromEnvironment();
 
 // The running executable's absolute path with every link resolved.
 Result<std::string> getInstallerFilePath();

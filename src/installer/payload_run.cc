@@ -106,7 +106,7 @@ int Classify(InstallerLog& log, const CommandOutcome& outcome, const StderrCaptu
 
 }  // namespace
 
-std::vector<std::string> payloadEnvironment(const std::vector<std::string>& env,
+std::vector<std::string> PayloadEnvironment(const std::vector<std::string>& env,
                                             const std::string& installDir) {
   std::vector<std::string> all = env;
   all.push_back("PWD=" + installDir);
@@ -156,7 +156,7 @@ int runPayload(InstallerLog& log, const std::string& mainFile,
   cmd.dir = installDir;
   StderrCapture stderrCapture;
   cmd.stderrCapture = &stderrCapture;
-  CommandOutcome outcome = RunCommand(cmd, payloadEnvironment(CurrentEnvironment(), installDir));
+  CommandOutcome outcome = RunCommand(cmd, PayloadEnvironment(CurrentEnvironment(), installDir));
   // Memory ran out for the copy: the payload's standard error still reached
   // the console, and the outcome rests on the part that was kept.
   if (stderrCapture.stopped()) {
@@ -164,6 +164,13 @@ int runPayload(InstallerLog& log, const std::string& mainFile,
              payloadExecutableName, stderrCapture.size(), ErrnoText(ENOMEM));
   }
   return Classify(log, outcome, stderrCapture, mainFile, params.DebugDir);
+}
+
+bool ExecutePayload(Run& run) {
+  const int code = runPayload(run.log, run.mainFile, run.payloadArgs, run.installDir, run.params);
+  if (code == 0) return true;
+  run.exitCode = code;
+  return false;
 }
 
 }  // namespace quorvane
