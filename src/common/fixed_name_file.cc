@@ -52,17 +52,17 @@ Result<int> OpenFixedNameFile(const std::string& path, int access) {
   const std::string dir = DirectoryOf(path);
   const int dirfd = OpenRetrying(AT_FDCWD, dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   if (dirfd < 0) return SysError("open", path, errno);
-  struct stat dirSt;
-  if (fstat(dirfd, &dirSt) != 0) {
+  struct stat dir_st;
+  if (fstat(dirfd, &dir_st) != 0) {
     const int err = errno;
     close(dirfd);
     return SysError("open", path, err);
   }
   const int fd = OpenRetrying(dirfd, NameOf(path).c_str(),
                               access | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0640);
-  const int openErr = errno;
+  const int open_err = errno;
   close(dirfd);
-  if (fd < 0) return SysError("open", path, openErr);
+  if (fd < 0) return SysError("open", path, open_err);
   struct stat st;
   std::string refusal;
   int err = EACCES;
@@ -70,7 +70,7 @@ Result<int> OpenFixedNameFile(const std::string& path, int access) {
     err = errno;
     refusal = ErrnoText(err);
   } else {
-    refusal = Refusal(dirSt, st);
+    refusal = Refusal(dir_st, st);
     if (!S_ISREG(st.st_mode)) err = EINVAL;
   }
   if (refusal.empty() && ftruncate(fd, 0) != 0) {

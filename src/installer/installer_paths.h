@@ -19,7 +19,7 @@ Result<std::string> getInstallerFilePath();
 Result<std::string> getInstallerDir();
 
 // The directory part of the program word (argv[0]), made absolute.
-Result<std::string> getDefaultOutputDir(const std::string& programWord);
+Result<std::string> getDefaultOutputDir(const std::string& program_word);
 
 }  // namespace quorvane
 

@@ -62,11 +62,11 @@ Status WriteDump(const std::string& path, const StderrCapture& data) {
 constexpr size_t kReasonPrefixSize = 24;
 
 int ReportCrash(InstallerLog& log, const StderrCapture& output, const std::string& mainFile,
-                const std::string& debugDir) {
+                const std::string& debug_dir) {
   std::string reason = crashReason(output.Head(kReasonPrefixSize), mainFile);
   std::string dumpPath;
-  if (!debugDir.empty()) {
-    dumpPath = JoinPath(debugDir, DumpFileName());
+  if (!debug_dir.empty()) {
+    dumpPath = JoinPath(debug_dir, DumpFileName());
     Status written = WriteDump(dumpPath, output);
     if (!written.ok()) {
       log.Logf("[ERROR] Cannot write stack trace dump file: %s. (%s)", dumpPath, written.error());
@@ -81,7 +81,7 @@ int ReportCrash(InstallerLog& log, const StderrCapture& output, const std::strin
 }
 
 int Classify(InstallerLog& log, const CommandOutcome& outcome, const StderrCapture& capture,
-             const std::string& mainFile, const std::string& debugDir) {
+             const std::string& mainFile, const std::string& debug_dir) {
   switch (outcome.kind) {
     case CommandOutcome::Kind::kSuccess:
       return 0;
@@ -98,7 +98,7 @@ int Classify(InstallerLog& log, const CommandOutcome& outcome, const StderrCaptu
     return code - payloadExitOffset;
   }
   // Status 2 with anything on the standard error is a crash, whatever it says.
-  if (code == 2 && !capture.empty()) return ReportCrash(log, capture, mainFile, debugDir);
+  if (code == 2 && !capture.empty()) return ReportCrash(log, capture, mainFile, debug_dir);
   log.Logf("[ERROR] A warning occurred while running %s. (warning code: %d)",
            payloadExecutableName, code);
   return code + payloadExitOffset;
