@@ -41,8 +41,8 @@ Result<int> OpenFixedNameFile(const std::string& path, int access) {
   if (path.find('\0') != std::string::npos) return SysError("open", path, EINVAL);
   UniqueFd dirfd(OpenRetrying(AT_FDCWD, DirPart(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
   if (!dirfd.valid()) return SysError("open", path, errno);
-  struct stat dirSt;
-  if (fstat(dirfd.get(), &dirSt) != 0) return SysError("open", path, errno);
+  struct stat dir_st;
+  if (fstat(dirfd.get(), &dir_st) != 0) return SysError("open", path, errno);
   UniqueFd fd(OpenRetrying(dirfd.get(), BaseName(path).c_str(),
                            access | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0640));
   if (!fd.valid()) return SysError("open", path, errno);
@@ -54,7 +54,7 @@ Result<int> OpenFixedNameFile(const std::string& path, int access) {
     err = errno;
     refusal = ErrnoText(err);
   } else {
-    refusal = Refusal(dirSt, st);
+    refusal = Refusal(dir_st, st);
     if (!S_ISREG(st.st_mode)) err = EINVAL;
   }
   if (!refusal.empty()) return Error("open " + path + ": " + refusal, err);

@@ -58,12 +58,12 @@ Result<std::string> ReadLink(const std::string& path) {
 
 }  // namespace
 
-Status CheckPathSafeFor(const std::string& absolutePath, uid_t uid) {
+Status CheckPathSafeFor(const std::string& absolute_path, uid_t uid) {
   struct stat st;
   if (lstat("/", &st) != 0) return Status::Ok();
   if (Status root = CheckElement("/", st, uid); !root.ok()) return root;
   std::vector<std::string> resolved;  // directories checked so far, no links among them
-  std::deque<std::string> pending = Elements(absolutePath);
+  std::deque<std::string> pending = Elements(absolute_path);
   int links = 0;
   while (!pending.empty()) {
     const std::string element = pending.front();

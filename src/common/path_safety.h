@@ -18,7 +18,7 @@ namespace quorvane {
 // refused: "unsafe path <element>: <reason>" (EPERM). The walk ends without
 // a refusal at the first element that cannot be examined or is neither a
 // directory nor a link; whoever uses the path then meets that failure.
-Status CheckPathSafeFor(const std::string& absolutePath, uid_t uid);
+Status CheckPathSafeFor(const std::string& absolute_path, uid_t uid);
 
 }  // namespace quorvane
 

@@ -54,7 +54,7 @@ Result<std::vector<std::u32string>> Split(std::u32string_view text) {
   std::vector<std::u32string> words;
   std::u32string word;
   State state = State::kBetween;
-  auto endWord = [&] {
+  auto end_word = [&] {
     if (!word.empty()) words.push_back(std::move(word));
     word.clear();
     state = State::kBetween;
@@ -64,7 +64,7 @@ Result<std::vector<std::u32string>> Split(std::u32string_view text) {
       case State::kBetween:
       case State::kWord:
         if (IsSpace(c)) {
-          if (state == State::kWord) endWord();
+          if (state == State::kWord) end_word();
         } else if (c == '\'') {
           state = State::kSingleQuoted;
         } else if (c == '"') {
@@ -111,7 +111,7 @@ Result<std::vector<std::u32string>> Split(std::u32string_view text) {
     case State::kEscapedInDoubleQuotes:
       return Error("No escaped character");
     case State::kWord:
-      endWord();
+      end_word();
       break;
     case State::kBetween:
       break;

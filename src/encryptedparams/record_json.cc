@@ -79,8 +79,8 @@ size_t ScanNumberEnd(std::string_view s, size_t i) {
 size_t AppendNumber(std::string_view s, size_t i, std::string& out) {
   bool plain = true;
   const size_t end = ScanNumber(s, i, &plain);
-  const bool runsOn = end < s.size() && IsNumberChar(s[end]);
-  out.append(plain || runsOn ? s.substr(i, end - i) : std::string_view("0.0"));
+  const bool runs_on = end < s.size() && IsNumberChar(s[end]);
+  out.append(plain || runs_on ? s.substr(i, end - i) : std::string_view("0.0"));
   return end;
 }
 
@@ -121,14 +121,14 @@ size_t AppendStringChar(std::string_view s, size_t i, std::string& out) {
 std::string Normalize(std::string_view s) {
   std::string out;
   out.reserve(s.size());
-  bool inString = false;
+  bool in_string = false;
   size_t i = 0;
   while (i < s.size()) {
     const char c = s[i];
-    if (!inString && (c == '-' || IsDigit(c)) && ScanNumberEnd(s, i) > i) {
+    if (!in_string && (c == '-' || IsDigit(c)) && ScanNumberEnd(s, i) > i) {
       i = AppendNumber(s, i, out);
-    } else if (!inString || c == '"') {
-      if (c == '"') inString = !inString;
+    } else if (!in_string || c == '"') {
+      if (c == '"') in_string = !in_string;
       out += c;
       ++i;
     } else if (c == '\\') {

@@ -11,6 +11,7 @@
 #include "common/words.h"
 #include "installer/cleanup.h"
 #include "installer/constants.h"
+#include "installer/exit_codes.h"
 #include "installer/extract.h"
 #include "installer/installer_paths.h"
 #include "installer/install_dir.h"
@@ -22,6 +23,65 @@
 namespace quorvane {
 namespace {
 
+bool LogBanner(Run& run) {
+  run.log.Logf("[INFO ] %s v%s (%s @ %d)", productName, productVersion, releaseChannel, buildTime);
+  return true;
+}
+
+// The lenient pass: its result and error are not used, only its side effects.
+bool ParseLeniently(Run& run) {
+  (void)ParseParameters(run.argv, "", "", true);
+  run.log.Logf("[INFO ] Starting %s installer ...", productName);
+  return true;
+}
+
+bool FindInstallerDir(Run& run) {
+  Result<std::string> dir = getInstallerDir();
+  if (!dir.ok()) {
+    run.log.Logf("[ERROR] Cannot generate installer dir. (%s)", dir.error());
+    run.exitCode = exitInitFailed;
+    return false;
+  }
+  run.installerDir = *dir;
+  run.log.Logf("[INFO ] Running from: %s", run.installerDir);
+  return true;
+}
+
+// Falls back on the installer's directory without a word.
+bool FindDefaultOutputDir(Run& run) {
+  Result<std::string> out = getDefaultOutputDir(run.argv.empty() ? "" : run.argv[0]);
+  run.outputDirDefault = out.ok() ? *out : run.installerDir;
+  return true;
+}
+
+bool FindInstallerPath(Run& run) {
+  Result<std::string> path = getInstallerFilePath();
+  if (!path.ok()) {
+    run.log.Logf("[ERROR] Cannot get installer file path. (%s)", path.error());
+    run.exitCode = exitInitFailed;
+    return false;
+  }
+  run.installerPath = *path;
+  return true;
+}
+
+bool LogArguments(Run& run) {
+  if (run.argv.size() > 1) run.log.Logf("[INFO ] Installer arguments: %s", JoinWords(run.argv, 1));
+  return true;
+}
+
+bool ParseCommandLine(Run& run) {
+  Result<Parameters> params =
+      ParseParameters(run.argv, run.defaultTempDir, run.outputDirDefault, false);
+  if (!params.ok()) {
+    run.log.Logf("[ERROR] Parse arguments error. (%s)", params.error());
+    run.exitCode = exitBadCommandLine;
+    return false;
+  }
+  run.params = *params;
+  return true;
+}
+
 // The log goes to the debug directory when that is a directory, else to the
 // temporary directory with --no-delete, else nowhere.
 bool SetUpLog(Run& run) {
@@ -31,8 +91,8 @@ bool SetUpLog(Run& run) {
     struct stat st;
     if (stat(run.params.DebugDir.c_str(), &st) != 0) {
       if (errno != ENOENT) {
-        run.Collect("[ERROR] Failed to get stats for %s. (%s)", run.params.DebugDir,
-                    SysError("stat", run.params.DebugDir, errno));
+        run.log.Logf("[ERROR] Failed to get stats for %s. (%s)", run.params.DebugDir,
+                     SysError("stat", run.params.DebugDir, errno));
         run.exitCode = exitBadDirectory;
         return false;
       }
@@ -41,92 +101,59 @@ bool SetUpLog(Run& run) {
       to_file = true;
     }
   }
-  run.log.Init(path, to_file, run.pendingLogLines);
+  run.log.initInstallerLog(path, to_file);
   return true;
 }
 
-// The run's steps in order; a failing step sets exitCode and returns.
+// One step of the run and the code that an internal fault inside it ends
+// the run with.
+struct RunStep {
+  bool (*step)(Run&);
+  int fault_code;
+};
+
+// The run, in order; the first step that fails ends it.
+constexpr RunStep kRunSteps[] = {
+    {LogBanner, kExitInternalFault},
+    {ParseLeniently, kExitInternalFault},
+    {FindInstallerDir, exitInitFailed},
+    {FindDefaultOutputDir, exitInitFailed},
+    {FindInstallerPath, exitInitFailed},
+    {LogArguments, exitInitFailed},
+    {ParseCommandLine, exitBadCommandLine},
+    {PrepareTempDir, exitBadDirectory},
+    {SetUpLog, exitBadDirectory},
+    {LogArchitectureLines, kExitInternalFault},
+    {RequireFreeSpace, exitDiskCheckFailed},
+    {RequireAdministrator, exitAdminCheckFailed},
+    {MakeInstallDir, exitInstallDirFailed},  // from here on the cleanup end step runs
+    {BuildPayloadArgs, exitBadDirectory},
+    {InstallDirReadyForExtraction, exitBadDirectory},
+    {ExtractPayload, exitExtractFailed},
+    {InstallDirReadyForPayload, exitExtractFailed},
+    {ExecutePayload, exitRunFailed},
+};
+
 void RunSteps(Run& run) {
-  // The lenient pass: its result and error are not used, only its side effects.
-  run.faultCode = exitInternalFault;
-  (void)ParseParameters(run.argv, "", "", true);
-
-  run.Collect("[INFO ] Starting %s installer ...", productName);
-
-  run.faultCode = exitInitFailed;
-  Result<std::string> dir = getInstallerDir();
-  if (!dir.ok()) {
-    run.Collect("[ERROR] Cannot generate installer dir. (%s)", dir.error());
-    run.exitCode = exitInitFailed;
-    return;
+  for (const RunStep& s : kRunSteps) {
+    run.faultCode = s.fault_code;
+    if (!s.step(run)) return;
   }
-  run.installerDir = *dir;
-  run.Collect("[INFO ] Running from: %s", run.installerDir);
-
-  Result<std::string> out = getDefaultOutputDir(run.argv.empty() ? "" : run.argv[0]);
-  run.outputDirDefault = out.ok() ? *out : run.installerDir;
-
-  Result<std::string> path = getInstallerFilePath();
-  if (!path.ok()) {
-    run.Collect("[ERROR] Cannot get installer file path. (%s)", path.error());
-    run.exitCode = exitInitFailed;
-    return;
-  }
-  run.installerPath = *path;
-
-  if (run.argv.size() > 1) run.Collect("[INFO ] Installer arguments: %s", JoinWords(run.argv, 1));
-
-  run.faultCode = exitBadCommandLine;
-  Result<Parameters> params = ParseParameters(run.argv, run.defaultTempDir, run.outputDirDefault, false);
-  if (!params.ok()) {
-    run.Collect("[ERROR] Parse arguments error. (%s)", params.error());
-    run.exitCode = exitBadCommandLine;
-    return;
-  }
-  run.params = *params;
-
-  run.faultCode = exitBadDirectory;
-  if (!PrepareTempDir(run)) return;
-  if (!SetUpLog(run)) return;
-  run.faultCode = exitInternalFault;
-  LogArchitectureLines(run);
-  run.faultCode = exitDiskCheckFailed;
-  if (!CheckFreeSpace(run)) return;
-  run.faultCode = exitAdminCheckFailed;
-  if (!CheckAdministratorRights(run)) return;
-  run.faultCode = exitInstallDirFailed;
-  if (!MakeInstallDir(run)) return;  // from here on the cleanup end step runs
-  run.faultCode = exitBadDirectory;
-  if (buildPayloadArgs(run.log, run.argv, run.params, run.installerDir, run.installDir,
-                       &run.payloadArgs) != 0) {
-    run.exitCode = exitBadDirectory;
-    return;
-  }
-  if (!InstallDirUnchanged(run, InstallDirUse::kExtract)) return;
-  run.faultCode = exitExtractFailed;
-  run.log.Logf("[INFO ] Extracting files to: %s", run.installDir);
-  if (!dropFiles(run.log, run.installerPath, run.installDir, embeddedArch{}, &run.mainFile)) {
-    run.log.Logf("[ERROR] Cannot extract files to folder");
-    run.exitCode = exitExtractFailed;
-    return;
-  }
-  if (!InstallDirUnchanged(run, InstallDirUse::kRunPayload)) return;
-  ReleaseInstallDir(run);
-  run.faultCode = exitRunFailed;
-  int code = runPayload(run.log, run.mainFile, run.payloadArgs, run.installDir, run.params);
-  if (code != 0) run.exitCode = code;
 }
 
-// The end steps, in the reverse of the order in which they were armed. A
-// fault in one of them does not keep the next from running.
-void RunEndSteps(Run& run) {
-  run.faultCode = exitInternalFault;
+[[noreturn]] void exitWithCode(const Run& run) { std::exit(run.exitCode); }
+
+// The end steps, in the order the end of a run needs them. A fault in one of
+// them does not keep the next from running.
+[[noreturn]] void EndSteps(Run& run) {
+  run.faultCode = kExitInternalFault;
   ReleaseInstallDir(run);
   if (run.installDirCreated) {
     RunPart(run, [&] { cleanupInstallDir(run.log, run.params, run.installDir); });
   }
-  RunPart(run, [&] { run.log.FlushPending(run.defaultTempDir, run.pendingLogLines); });
-  RunPart(run, [&] { run.log.Finish(); });
+  RunPart(run, [&] { run.log.flushPendingLog(run.defaultTempDir); });
+  RunPart(run, [&] { run.log.finishLog(); });
+  exitWithCode(run);
 }
 
 // The text of an exception that escaped a part of the run.
@@ -150,12 +177,7 @@ void RunPart(Run& run, const std::function<void()>& part) noexcept {
   } catch (...) {
     if (run.exitCode == 0) run.exitCode = run.faultCode;
     try {
-      const std::string text = FaultText();
-      if (run.log.exists()) {
-        run.log.Logf("[ERROR] Internal error. (%s)", text);
-      } else {
-        run.Collect("[ERROR] Internal error. (%s)", text);
-      }
+      run.log.Logf("[ERROR] Internal error. (%s)", FaultText());
     } catch (...) {
       // Reporting needs memory too; when even that fails, the exit code tells.
     }
@@ -166,12 +188,8 @@ void RunInstallerAndExit(std::vector<std::string> argv, std::string defaultTempD
   Run& run = *new Run;  // lives until the process exits
   run.argv = std::move(argv);
   run.defaultTempDir = std::move(defaultTempDir);
-  RunPart(run, [&] {
-    run.Collect("[INFO ] %s v%s (%s @ %d)", productName, productVersion, releaseChannel, buildTime);
-    RunSteps(run);
-  });
-  RunEndSteps(run);
-  std::exit(run.exitCode);
+  RunPart(run, [&] { RunSteps(run); });
+  EndSteps(run);
 }
 
 }  // namespace quorvane

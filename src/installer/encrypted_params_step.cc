@@ -56,9 +56,9 @@ void RequoteDirectoryValues(std::vector<std::string>& words, const Parameters& r
 
 }  // namespace
 
-Status RunEncryptedParamsStep(Parameters& record, const std::string& programPath, bool topLevel,
+Status RunEncryptedParamsStep(Parameters& record, const std::string& program_path, bool top_level,
                               bool lenient) {
-  if (!topLevel) return Error("encrypted parameters can only be used with command line arguments");
+  if (!top_level) return Error("encrypted parameters can only be used with command line arguments");
 
   Result<EncryptedParams> given = encryptedparams::NewEncryptedParamsFromString(record.EncryptedParamsValue);
   if (!given.ok()) return given.error();
@@ -70,7 +70,7 @@ Status RunEncryptedParamsStep(Parameters& record, const std::string& programPath
   // The words are a second command line with no defaults of their own.
   std::vector<std::string> args;
   args.reserve(words->size() + 1);
-  args.push_back(programPath);
+  args.push_back(program_path);
   args.insert(args.end(), words->begin(), words->end());
   Result<Parameters> nested = parseArgs(args, false, Parameters{}, lenient);
   if (!nested.ok()) return nested.error();

@@ -13,8 +13,8 @@ namespace quorvane {
 // the record, parses its words as a second command line (under lenient),
 // merges them over record and stores the re-encrypted record, its directory
 // values re-quoted, in record.EncryptedParamsValue. Only a top-level command
-// line may carry a record. programPath is the first word of the command line.
-Status RunEncryptedParamsStep(Parameters& record, const std::string& programPath, bool topLevel,
+// line may carry a record. program_path is the first word of the command line.
+Status RunEncryptedParamsStep(Parameters& record, const std::string& program_path, bool top_level,
                               bool lenient);
 
 }  // namespace quorvane

@@ -1,4 +1,4 @@
-// The payload's own exit codes and the architecture of the carried payload.
+// The installer's exit codes and the descriptions of the payload's own.
 #ifndef QUORVANE_INSTALLER_EXIT_CODES_H_
 #define QUORVANE_INSTALLER_EXIT_CODES_H_
 
@@ -6,6 +6,23 @@
 #include <string>
 
 namespace quorvane {
+
+// Exit codes of the installer.
+inline constexpr int exitBadCommandLine = -1;
+inline constexpr int exitBadDirectory = -2;
+inline constexpr int exitInitFailed = -3;
+// An internal fault outside a step that has a failure code of its own.
+inline constexpr int kExitInternalFault = -4;
+inline constexpr int exitDiskCheckFailed = -5;
+inline constexpr int exitNoDiskSpace = -6;
+inline constexpr int exitAdminCheckFailed = -7;
+inline constexpr int exitNotAdmin = -8;
+inline constexpr int exitInstallDirFailed = -11;
+inline constexpr int exitExtractFailed = -13;
+inline constexpr int exitRunFailed = -14;
+inline constexpr int exitDumpFailed = -15;
+inline constexpr int exitPayloadCrashed = -16;
+inline constexpr int payloadExitOffset = 1000;
 
 // An exit code of the payload. Its numbers overlap the installer's own exit
 // codes, not their meanings.
@@ -15,16 +32,6 @@ struct qvrExitCodes {
   // The description of the code; "Description not found for N" for a code
   // the payload does not define.
   std::string String() const;
-};
-
-// The architecture label of the carried payload: the archive prefix of its
-// executable, library and checksum list.
-inline constexpr const char* payloadArch = "amd64";
-
-struct embeddedArch {
-  std::string value = payloadArch;
-
-  const std::string& String() const { return value; }
 };
 
 }  // namespace quorvane

@@ -14,6 +14,7 @@
 #include "common/write_all.h"
 #include "installer/checksums.h"
 #include "installer/constants.h"
+#include "installer/exit_codes.h"
 #include "installer/payload_section.h"
 
 namespace quorvane {
@@ -183,7 +184,7 @@ Status secureFile(const std::string& path) {
 
 bool extractPrefix(InstallerLog& log, PayloadArchive& archive, const std::string& installDir,
                    const std::string& prefix, bool toRoot) {
-  std::string listName = prefix + "/" + checksumsListBaseName;
+  std::string listName = prefix + "/" + kChecksumsListBaseName;
   std::optional<PassList> list = LoadList(log, archive, listName);
   if (!list) return false;
   if (list->entries.empty()) {
@@ -240,8 +241,18 @@ bool dropFiles(InstallerLog& log, const std::string& installerPath, const std::s
              SysError("chmod", main, errno));
     return false;
   }
-  if (!extractPrefix(log, **archive, installDir, licensesPrefix, false)) return false;
+  if (!extractPrefix(log, **archive, installDir, kLicensesPrefix, false)) return false;
   *mainFile = main;
+  return true;
+}
+
+bool ExtractPayload(Run& run) {
+  run.log.Logf("[INFO ] Extracting files to: %s", run.installDir);
+  if (!dropFiles(run.log, run.installerPath, run.installDir, embeddedArch{}, &run.mainFile)) {
+    run.log.Logf("[ERROR] Cannot extract files to folder");
+    run.exitCode = exitExtractFailed;
+    return false;
+  }
   return true;
 }
 

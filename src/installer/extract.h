@@ -6,16 +6,17 @@
 #include <string>
 
 #include "common/error.h"
-#include "installer/exit_codes.h"
+#include "installer/constants.h"
 #include "installer/log.h"
 #include "installer/payload_archive.h"
+#include "installer/run.h"
 
 namespace quorvane {
 
 // The second archive prefix; its files go into the subdirectory of that name.
-inline constexpr const char* licensesPrefix = "licenses";
+inline constexpr const char* kLicensesPrefix = "licenses";
 // The base name of each prefix's checksum list.
-inline constexpr const char* checksumsListBaseName = "checksums.txt";
+inline constexpr const char* kChecksumsListBaseName = "checksums.txt";
 
 inline constexpr mode_t kWrittenFileMode = 0440;    // at creation, less the umask
 inline constexpr mode_t kSecuredFileMode = 0540;    // by chmod, exact
@@ -28,6 +29,10 @@ inline constexpr mode_t kLicensesDirMode = 0540;    // at creation, less the uma
 // every written file and every failure but a failure to read the section.
 bool dropFiles(InstallerLog& log, const std::string& installerPath, const std::string& installDir,
                const embeddedArch& arch, std::string* mainFile);
+
+// The extraction step: dropFiles into run.installDir, setting run.mainFile,
+// or ends the run with exitExtractFailed.
+bool ExtractPayload(Run& run);
 
 // One pass over the members whose names begin with prefix: writes each file
 // by its base name into installDir (toRoot) or installDir/prefix, and checks

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "installer/constants.h"
+#include "installer/exit_codes.h"
 
 namespace quorvane {
 namespace {
@@ -20,7 +21,7 @@ uint32_t SystemRandom() { return arc4random(); }
 Result<std::string> createInstallDir(const std::string& dir_arg, const std::string& pattern_arg,
                                      const std::string& defaultTempDir, const RandomSource& random) {
   const std::string dir = dir_arg.empty() ? defaultTempDir : dir_arg;
-  const std::string pattern = pattern_arg.empty() ? installDirPrefixDefault : pattern_arg;
+  const std::string pattern = pattern_arg.empty() ? installDirPrefix : pattern_arg;
   if (pattern.find('/') != std::string::npos) {
     return Error("mkdirtemp " + pattern + ": pattern contains path separator", EINVAL);
   }
@@ -45,7 +46,7 @@ Result<std::string> createInstallDir(const std::string& dir_arg, const std::stri
 }
 
 bool MakeInstallDir(Run& run) {
-  Result<std::string> made = createInstallDir(run.params.TempDir, installDirPrefixDefault,
+  Result<std::string> made = createInstallDir(run.params.TempDir, installDirPrefix,
                                               run.defaultTempDir);
   if (!made.ok()) {
     run.log.Logf("[ERROR] Cannot create temporary folder. (%s)", made.error());
@@ -55,8 +56,8 @@ bool MakeInstallDir(Run& run) {
   run.installDir = *made;
   run.installDirCreated = true;
   // Kept open, so that a directory put in its place later is recognised.
-  run.installDirFd = open(run.installDir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (run.installDirFd < 0) {
+  run.installDirFd.reset(open(run.installDir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!run.installDirFd.valid()) {
     run.log.Logf("[ERROR] Cannot create temporary folder. (%s)",
                  SysError("open", run.installDir, errno));
     run.exitCode = exitInstallDirFailed;
@@ -69,7 +70,7 @@ namespace {
 
 Status CheckInstallDir(const Run& run) {
   struct stat held, named;
-  if (fstat(run.installDirFd, &held) != 0) return SysError("fstat", run.installDir, errno);
+  if (fstat(run.installDirFd.get(), &held) != 0) return SysError("fstat", run.installDir, errno);
   if (lstat(run.installDir.c_str(), &named) != 0) return SysError("lstat", run.installDir, errno);
   if (held.st_dev != named.st_dev || held.st_ino != named.st_ino) {
     return Error("verify " + run.installDir + ": no longer the directory created for this run");
@@ -96,8 +97,17 @@ bool InstallDirUnchanged(Run& run, InstallDirUse use) {
 }
 
 void ReleaseInstallDir(Run& run) {
-  if (run.installDirFd >= 0) close(run.installDirFd);
-  run.installDirFd = -1;
+  run.installDirFd.reset();
+}
+
+bool InstallDirReadyForExtraction(Run& run) {
+  return InstallDirUnchanged(run, InstallDirUse::kExtract);
+}
+
+bool InstallDirReadyForPayload(Run& run) {
+  if (!InstallDirUnchanged(run, InstallDirUse::kRunPayload)) return false;
+  ReleaseInstallDir(run);
+  return true;
 }
 
 }  // namespace quorvane

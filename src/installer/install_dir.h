@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/error.h"
-#include "installer/driver.h"
+#include "installer/run.h"
 
 namespace quorvane {
 
@@ -43,6 +43,10 @@ bool InstallDirUnchanged(Run& run, InstallDirUse use);
 // Closes run.installDirFd once nothing is checked against it any more, so
 // that the payload's start and the deletion have its descriptor too.
 void ReleaseInstallDir(Run& run);
+
+// The two checks as steps of the run: before extraction, before the start.
+bool InstallDirReadyForExtraction(Run& run);
+bool InstallDirReadyForPayload(Run& run);
 
 }  // namespace quorvane
 

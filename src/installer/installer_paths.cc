@@ -8,7 +8,7 @@
 
 namespace quorvane {
 
-std::string defaultTempDirFromEnvironment() {
+std::string DefaultTempDirFromEnvironment() {
   const char* v = std::getenv("TMPDIR");
   if (v == nullptr || *v == '\0') return "/tmp";
   return v;
@@ -26,8 +26,8 @@ Result<std::string> getInstallerDir() {
   return DirPart(*path);
 }
 
-Result<std::string> getDefaultOutputDir(const std::string& programWord) {
-  return MakeAbsolute(DirPart(programWord));
+Result<std::string> getDefaultOutputDir(const std::string& program_word) {
+  return MakeAbsolute(DirPart(program_word));
 }
 
 }  // namespace quorvane

@@ -10,7 +10,7 @@
 namespace quorvane {
 
 // TMPDIR when set and not empty, else "/tmp"; taken unchanged.
-std::string defaultTempDirFromEnvironment();
+std::string DefaultTempDirFromEnvironment();
 
 // The running executable's absolute path with every link resolved.
 Result<std::string> getInstallerFilePath();
@@ -19,7 +19,7 @@ Result<std::string> getInstallerFilePath();
 Result<std::string> getInstallerDir();
 
 // The directory part of the program word (argv[0]), made absolute.
-Result<std::string> getDefaultOutputDir(const std::string& programWord);
+Result<std::string> getDefaultOutputDir(const std::string& program_word);
 
 }  // namespace quorvane
 

@@ -73,25 +73,29 @@ InstallerLog::~InstallerLog() {
   if (fd_ >= 0) close(fd_);
 }
 
-void InstallerLog::Init(const std::string& path, bool to_file,
-                        const std::vector<std::string>& lines) {
+void InstallerLog::Discard() {
+  state_ = State::kDiscarding;
+  pending_.clear();
+}
+
+void InstallerLog::initInstallerLog(const std::string& path, bool to_file) {
   if (!to_file) {
-    state_ = State::kDiscarding;
+    Discard();
     return;
   }
   Result<int> opened = OpenFixedNameFile(path, O_RDWR);
   if (!opened.ok()) {
     open_error_ = opened.error();
-    state_ = State::kDiscarding;
+    Discard();
     return;
   }
   fd_ = *opened;
   state_ = State::kFile;
-  for (const std::string& line : lines) WriteLine(line, true);
+  for (const std::string& line : pending_) WriteLine(line, true);
+  pending_.clear();
 }
 
-void InstallerLog::FlushPending(const std::string& default_temp_dir,
-                                const std::vector<std::string>& pending) {
+void InstallerLog::flushPendingLog(const std::string& default_temp_dir) {
   if (exists()) return;
   // A directory that another user could change is no place for root's log:
   // the file could be made to appear elsewhere.
@@ -99,18 +103,19 @@ void InstallerLog::FlushPending(const std::string& default_temp_dir,
   Status safe = dir.ok() ? CheckPathSafeFor(*dir, geteuid()) : Status(dir.error());
   if (!safe.ok()) {
     open_error_ = safe.error();
-    state_ = State::kDiscarding;
+    Discard();
     return;
   }
-  Init(LogFilePath(default_temp_dir), true, pending);
+  initInstallerLog(LogFilePath(default_temp_dir), true);
 }
 
-void InstallerLog::Finish() {
+void InstallerLog::finishLog() {
   Logf("[INFO ] End, success.\n\n\n\n");
   if (fd_ >= 0) {
     close(fd_);  // a failure to close changes nothing now
     fd_ = -1;
   }
+  state_ = State::kDiscarding;  // a closed log takes no more lines
 }
 
 void InstallerLog::WriteLine(std::string text, bool always_newline) {

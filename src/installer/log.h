@@ -37,6 +37,9 @@ std::string FormatLog(std::string_view format, const Args&... args) {
 // "YYYY/MM/DD hh:mm:ss " in local time.
 std::string LogTimestamp();
 
+// The installer log. Until it is set up it holds every line written to it
+// (formatted at once, time-stamped when written out); the set-up writes them
+// out, or drops them when the log discards.
 class InstallerLog {
  public:
   InstallerLog() = default;
@@ -44,37 +47,47 @@ class InstallerLog {
   InstallerLog& operator=(const InstallerLog&) = delete;
   ~InstallerLog();
 
-  // initInstallerLog: once per run. With to_file false, or when the file
-  // cannot be opened, every line is discarded; otherwise `lines` are written.
-  void Init(const std::string& path, bool to_file, const std::vector<std::string>& lines);
+  // Once per run. With to_file false, or when the file cannot be opened,
+  // every line is discarded, the held ones included; otherwise the held lines
+  // are written first.
+  void initInstallerLog(const std::string& path, bool to_file);
 
-  // flushPendingLog: when the log was never set up, it is set up as a file in
-  // default_temp_dir with the collected lines.
-  void FlushPending(const std::string& default_temp_dir, const std::vector<std::string>& pending);
+  // When the log was never set up, it is set up as a file in
+  // default_temp_dir with the lines it holds.
+  void flushPendingLog(const std::string& default_temp_dir);
 
-  // finishLog: the closing line, then the file is closed.
-  void Finish();
+  // The closing line, then the file is closed.
+  void finishLog();
 
   // Writes one line: the time stamp, the text, and a newline unless the text
-  // ends with one. A discarding log neither formats nor reads the clock.
+  // ends with one. Before the set-up the formatted text is held instead. A
+  // discarding log neither formats nor reads the clock.
   template <typename... Args>
   void Logf(std::string_view format, const Args&... args) {
-    if (fd_ < 0) return;
+    if (state_ == State::kDiscarding) return;
+    if (state_ == State::kAbsent) {
+      pending_.push_back(FormatLog(format, args...));
+      return;
+    }
     WriteLine(FormatLog(format, args...), false);
   }
 
   bool exists() const { return state_ != State::kAbsent; }
   bool writes_to_file() const { return fd_ >= 0; }
   const std::optional<Error>& open_error() const { return open_error_; }
+  // The lines held until the set-up, in the order they were written.
+  const std::vector<std::string>& pendingLogLines() const { return pending_; }
 
  private:
   enum class State { kAbsent, kFile, kDiscarding };
 
+  void Discard();
   void WriteLine(std::string text, bool always_newline);
 
   State state_ = State::kAbsent;
   int fd_ = -1;
   std::optional<Error> open_error_;
+  std::vector<std::string> pending_;
 };
 
 // The log file's path in a directory.

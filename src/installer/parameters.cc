@@ -52,11 +52,11 @@ Parameters RecordFromOptions(const OptionParse& parse, const Parameters& default
   for (size_t i = 0; i < std::size(kOptionRows); ++i) {
     const OptionRow& row = kOptionRows[i];
     const OptionOutcome& out = parse.options[i];
-    const bool useDefault = !out.given && out.scanned;
+    const bool use_default = !out.given && out.scanned;
     if (row.flag != nullptr) {
-      record.*row.flag = useDefault ? defaults.*row.flag : out.given;
+      record.*row.flag = use_default ? defaults.*row.flag : out.given;
     } else {
-      record.*row.text = useDefault ? defaults.*row.text : out.value;
+      record.*row.text = use_default ? defaults.*row.text : out.value;
     }
   }
   return record;
@@ -105,7 +105,7 @@ Status ValidateDirectories(Parameters& p) {
 
 }  // namespace
 
-Result<Parameters> parseArgs(const std::vector<std::string>& args, bool topLevel,
+Result<Parameters> parseArgs(const std::vector<std::string>& args, bool top_level,
                              const Parameters& defaults, bool lenient) {
   std::vector<std::string> words;
   if (!args.empty()) words.assign(args.begin() + 1, args.end());
@@ -115,7 +115,7 @@ Result<Parameters> parseArgs(const std::vector<std::string>& args, bool topLevel
 
   Parameters record = RecordFromOptions(parse, defaults);
   if (!record.EncryptedParamsValue.empty()) {
-    Status s = RunEncryptedParamsStep(record, args.empty() ? std::string() : args[0], topLevel, lenient);
+    Status s = RunEncryptedParamsStep(record, args.empty() ? std::string() : args[0], top_level, lenient);
     if (!s.ok()) return s.error();
   }
   Status s = ValidateDirectories(record);

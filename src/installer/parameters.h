@@ -37,9 +37,9 @@ Result<Parameters> ParseParameters(const std::vector<std::string>& args,
                                    const std::string& outputDirDefault, bool lenient);
 
 // The worker of ParseParameters: option parse, encrypted record (only when
-// topLevel), validation of the directory values. args[0] is the program
+// top_level), validation of the directory values. args[0] is the program
 // path and is never taken for an option.
-Result<Parameters> parseArgs(const std::vector<std::string>& args, bool topLevel,
+Result<Parameters> parseArgs(const std::vector<std::string>& args, bool top_level,
                              const Parameters& defaults, bool lenient);
 
 }  // namespace quorvane

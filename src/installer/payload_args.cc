@@ -7,6 +7,7 @@
 #include "common/unicode_case.h"
 #include "common/words.h"
 #include "installer/constants.h"
+#include "installer/exit_codes.h"
 
 namespace quorvane {
 namespace {
@@ -136,15 +137,17 @@ Result<std::string> resolveDir(InstallerLog& log, std::string_view name, const s
   return abs;
 }
 
-int buildPayloadArgs(InstallerLog& log, const std::vector<std::string>& argv, Parameters& params,
-                     const std::string& installerDir, const std::string& installDir,
-                     std::vector<std::string>* payloadArgs) {
+Result<std::vector<std::string>> MakePayloadArgs(InstallerLog& log,
+                                                 const std::vector<std::string>& argv,
+                                                 Parameters& params,
+                                                 const std::string& installerDir,
+                                                 const std::string& installDir) {
   std::vector<std::string> args;
   if (params.Help) {
     args = {"--help", installerDir};
   } else {
     CopyState state;
-    if (!CopyWords(log, argv, params, &state).ok()) return exitBadDirectory;
+    if (Status copied = CopyWords(log, argv, params, &state); !copied.ok()) return copied.error();
     args = std::move(state.args);
     size_t typed = args.size();
     if (!state.debugGiven) {
@@ -161,8 +164,19 @@ int buildPayloadArgs(InstallerLog& log, const std::vector<std::string>& argv, Pa
     }
   }
   log.Logf("[INFO ] %s args: %s", payloadExecutableName, JoinWords(args));
-  *payloadArgs = std::move(args);
-  return 0;
+  return args;
+}
+
+bool BuildPayloadArgs(Run& run) {
+  // MakePayloadArgs has logged the failure.
+  Result<std::vector<std::string>> args =
+      MakePayloadArgs(run.log, run.argv, run.params, run.installerDir, run.installDir);
+  if (!args.ok()) {
+    run.exitCode = exitBadDirectory;
+    return false;
+  }
+  run.payloadArgs = std::move(*args);
+  return true;
 }
 
 }  // namespace quorvane

@@ -9,6 +9,7 @@
 #include "common/error.h"
 #include "installer/log.h"
 #include "installer/parameters.h"
+#include "installer/run.h"
 
 namespace quorvane {
 
@@ -25,11 +26,17 @@ Result<std::string> resolveDir(InstallerLog& log, std::string_view name, const s
 // (resolved) and --encrypted-params (replaced by params.EncryptedParamsValue);
 // then the debug, output and temp-dir pairs are added as needed. Sets
 // params.DebugDir to installDir when no debug directory was among the words.
-// Returns 0, or exitBadDirectory when a directory value cannot be used; then
-// neither payloadArgs nor params is changed.
-int buildPayloadArgs(InstallerLog& log, const std::vector<std::string>& argv, Parameters& params,
-                     const std::string& installerDir, const std::string& installDir,
-                     std::vector<std::string>* payloadArgs);
+// A directory value that cannot be used is logged and returned as the error;
+// params is then unchanged.
+Result<std::vector<std::string>> MakePayloadArgs(InstallerLog& log,
+                                                 const std::vector<std::string>& argv,
+                                                 Parameters& params,
+                                                 const std::string& installerDir,
+                                                 const std::string& installDir);
+
+// The argument-list step: sets run.payloadArgs (and run.params.DebugDir when
+// the words give none), or ends the run with exitBadDirectory.
+bool BuildPayloadArgs(Run& run);
 
 }  // namespace quorvane
 

@@ -58,11 +58,11 @@ Status WriteDump(const std::string& path, const StderrCapture& data) {
 constexpr size_t kReasonPrefixSize = 24;
 
 int ReportCrash(InstallerLog& log, const StderrCapture& output, const std::string& mainFile,
-                const std::string& debugDir) {
+                const std::string& debug_dir) {
   std::string reason = crashReason(output.Head(kReasonPrefixSize), mainFile);
   std::string dumpPath;
-  if (!debugDir.empty()) {
-    dumpPath = JoinPath(debugDir, DumpFileName());
+  if (!debug_dir.empty()) {
+    dumpPath = JoinPath(debug_dir, DumpFileName());
     Status written = WriteDump(dumpPath, output);
     if (!written.ok()) {
       log.Logf("[ERROR] Cannot write stack trace dump file: %s. (%s)", dumpPath, written.error());
@@ -77,7 +77,7 @@ int ReportCrash(InstallerLog& log, const StderrCapture& output, const std::strin
 }
 
 int Classify(InstallerLog& log, const CommandOutcome& outcome, const StderrCapture& capture,
-             const std::string& mainFile, const std::string& debugDir) {
+             const std::string& mainFile, const std::string& debug_dir) {
   switch (outcome.kind) {
     case CommandOutcome::Kind::kSuccess:
       return 0;
@@ -94,7 +94,7 @@ int Classify(InstallerLog& log, const CommandOutcome& outcome, const StderrCaptu
     return code - payloadExitOffset;
   }
   // Status 2 with anything on the standard error is a crash, whatever it says.
-  if (code == 2 && !capture.empty()) return ReportCrash(log, capture, mainFile, debugDir);
+  if (code == 2 && !capture.empty()) return ReportCrash(log, capture, mainFile, debug_dir);
   log.Logf("[ERROR] A warning occurred while running %s. (warning code: %d)",
            payloadExecutableName, code);
   return code + payloadExitOffset;
@@ -102,7 +102,7 @@ int Classify(InstallerLog& log, const CommandOutcome& outcome, const StderrCaptu
 
 }  // namespace
 
-std::vector<std::string> payloadEnvironment(const std::vector<std::string>& env,
+std::vector<std::string> PayloadEnvironment(const std::vector<std::string>& env,
                                             const std::string& installDir) {
   std::vector<std::string> all = env;
   all.push_back("PWD=" + installDir);
@@ -152,7 +152,7 @@ int runPayload(InstallerLog& log, const std::string& mainFile,
   cmd.dir = installDir;
   StderrCapture stderrCapture;
   cmd.stderrCapture = &stderrCapture;
-  CommandOutcome outcome = RunCommand(cmd, payloadEnvironment(CurrentEnvironment(), installDir));
+  CommandOutcome outcome = RunCommand(cmd, PayloadEnvironment(CurrentEnvironment(), installDir));
   // Memory ran out for the copy: the payload's standard error still reached
   // the console, and the outcome rests on the part that was kept.
   if (stderrCapture.stopped()) {
@@ -160,6 +160,13 @@ int runPayload(InstallerLog& log, const std::string& mainFile,
              payloadExecutableName, stderrCapture.size(), ErrnoText(ENOMEM));
   }
   return Classify(log, outcome, stderrCapture, mainFile, params.DebugDir);
+}
+
+bool ExecutePayload(Run& run) {
+  const int code = runPayload(run.log, run.mainFile, run.payloadArgs, run.installDir, run.params);
+  if (code == 0) return true;
+  run.exitCode = code;
+  return false;
 }
 
 }  // namespace quorvane

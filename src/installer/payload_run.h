@@ -7,6 +7,7 @@
 
 #include "installer/log.h"
 #include "installer/parameters.h"
+#include "installer/run.h"
 
 namespace quorvane {
 
@@ -19,9 +20,13 @@ int runPayload(InstallerLog& log, const std::string& mainFile,
                const std::vector<std::string>& payloadArgs, const std::string& installDir,
                const Parameters& params);
 
+// The payload step: runPayload with the run's state; a code other than 0
+// becomes run.exitCode and ends the run.
+bool ExecutePayload(Run& run);
+
 // The payload's environment: env with "PWD=" + installDir added last, then
 // every name that occurs more than once kept only at its last occurrence.
-std::vector<std::string> payloadEnvironment(const std::vector<std::string>& env,
+std::vector<std::string> PayloadEnvironment(const std::vector<std::string>& env,
                                             const std::string& installDir);
 
 // The reason named in the crash line: from the start of the captured output,

@@ -72,8 +72,8 @@ Result<std::string> SectionContents(int fd, Elf* elf, const std::string& path) {
 
   struct stat st;
   if (fstat(fd, &st) != 0) return SysError("stat", path, errno);
-  uint64_t fileSize = static_cast<uint64_t>(st.st_size);
-  if (header.sh_offset > fileSize || header.sh_size > fileSize - header.sh_offset) {
+  uint64_t file_size = static_cast<uint64_t>(st.st_size);
+  if (header.sh_offset > file_size || header.sh_size > file_size - header.sh_offset) {
     return Error("section " + std::string(payloadSectionName) + " of " + path +
                  " lies outside the file");
   }

@@ -25,7 +25,7 @@ uint64_t FreeBytes(const platform::FileSystemStats& stats) {
   return bytes;
 }
 
-Result<bool> checkDiskSpace(const std::string& path, const FileSystemQuery& query) {
+Result<bool> HasEnoughFreeSpace(const std::string& path, const FileSystemQuery& query) {
   Result<platform::FileSystemStats> stats = query(path);
   if (!stats.ok()) return stats.error();
   return FreeBytes(*stats) >= minFreeSpace;
@@ -65,13 +65,16 @@ Result<bool> checkIfRoot(const UserDatabase& users) {
 
 Result<bool> checkAdministrator(const UserDatabase& users) { return checkIfRoot(users); }
 
-void LogArchitectureLines(Run& run) {
-  run.log.Logf("[INFO ] OS architecture: %s", hostArch);
+bool LogArchitectureLines(Run& run) {
+  run.log.Logf("[INFO ] OS architecture: %s", kHostArch);
   run.log.Logf("[INFO ] %s architecture: %s", payloadExecutableName, embeddedArch{}.String());
+  return true;
 }
 
-bool CheckFreeSpace(Run& run, const FileSystemQuery& query) {
-  Result<bool> enough = checkDiskSpace(run.params.TempDir, query);
+bool RequireFreeSpace(Run& run) { return RequireFreeSpace(run, platform::QueryFileSystem); }
+
+bool RequireFreeSpace(Run& run, const FileSystemQuery& query) {
+  Result<bool> enough = HasEnoughFreeSpace(run.params.TempDir, query);
   if (!enough.ok()) {
     run.log.Logf("[ERROR] Couldn't check available disk space. (%s)", enough.error());
     run.exitCode = exitDiskCheckFailed;
@@ -85,7 +88,9 @@ bool CheckFreeSpace(Run& run, const FileSystemQuery& query) {
   return true;
 }
 
-bool CheckAdministratorRights(Run& run, const UserDatabase& users) {
+bool RequireAdministrator(Run& run) { return RequireAdministrator(run, UserDatabase()); }
+
+bool RequireAdministrator(Run& run, const UserDatabase& users) {
   if (run.params.NoAdminCheck || run.params.NoCheck) {
     run.log.Logf("[INFO ] Administrator privileges check ignored due command line arguments");
     return true;

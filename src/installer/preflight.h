@@ -14,7 +14,7 @@
 
 #include "common/error.h"
 #include "common/platform.h"
-#include "installer/driver.h"
+#include "installer/run.h"
 
 namespace quorvane {
 
@@ -36,8 +36,8 @@ struct UserDatabase {
 
 // Free bytes (blocks reserved for the superuser included) of the file system
 // that holds path; false without an error when below minFreeSpace.
-Result<bool> checkDiskSpace(const std::string& path,
-                            const FileSystemQuery& query = platform::QueryFileSystem);
+Result<bool> HasEnoughFreeSpace(const std::string& path,
+                                const FileSystemQuery& query = platform::QueryFileSystem);
 
 // The free bytes of stats: f_bfree times f_bsize, saturated at the largest
 // 64-bit value rather than wrapped.
@@ -53,15 +53,17 @@ Result<bool> checkIfRoot(const UserDatabase& users = UserDatabase());
 // The administrator test of this platform: checkIfRoot.
 Result<bool> checkAdministrator(const UserDatabase& users = UserDatabase());
 
-// The two architecture lines.
-void LogArchitectureLines(Run& run);
+// The two architecture lines; never fails.
+bool LogArchitectureLines(Run& run);
 
 // The free-space step: logs and sets run.exitCode on failure (-5, -6).
-bool CheckFreeSpace(Run& run, const FileSystemQuery& query = platform::QueryFileSystem);
+bool RequireFreeSpace(Run& run);
+bool RequireFreeSpace(Run& run, const FileSystemQuery& query);
 
 // The administrator step, skipped under --no-admin-check or --no-check:
 // logs and sets run.exitCode on failure (-7, -8).
-bool CheckAdministratorRights(Run& run, const UserDatabase& users = UserDatabase());
+bool RequireAdministrator(Run& run);
+bool RequireAdministrator(Run& run, const UserDatabase& users);
 
 }  // namespace quorvane
 

@@ -8,6 +8,7 @@
 #include "common/path.h"
 #include "common/path_safety.h"
 #include "installer/constants.h"
+#include "installer/exit_codes.h"
 
 namespace quorvane {
 namespace {
@@ -25,7 +26,7 @@ bool PrepareTempDir(Run& run) {
   const std::string value = run.params.TempDir.empty() ? run.defaultTempDir : run.params.TempDir;
   Result<std::string> abs = MakeAbsolute(value);
   if (!abs.ok()) {
-    run.Collect("[ERROR] Failed to get absolute path for %s. (%s)", value, abs.error());
+    run.log.Logf("[ERROR] Failed to get absolute path for %s. (%s)", value, abs.error());
     return Fail(run);
   }
   run.params.TempDir = *abs;
@@ -34,7 +35,7 @@ bool PrepareTempDir(Run& run) {
   // Root works in this directory: no other user may be able to change what
   // its path names, or the install directory could be exchanged under it.
   if (Status safe = CheckPathSafeFor(dir, geteuid()); !safe.ok()) {
-    run.Collect("[ERROR] Invalid temporary directory %s. (%s)", dir, safe.error());
+    run.log.Logf("[ERROR] Invalid temporary directory %s. (%s)", dir, safe.error());
     return Fail(run);
   }
   struct stat st;
@@ -43,18 +44,18 @@ bool PrepareTempDir(Run& run) {
   if (nul || stat(dir.c_str(), &st) != 0) {
     const int err = nul ? EINVAL : errno;
     if (err != ENOENT) {
-      run.Collect("[ERROR] Invalid temporary directory %s. (%s)", dir, SysError("stat", dir, err));
+      run.log.Logf("[ERROR] Invalid temporary directory %s. (%s)", dir, SysError("stat", dir, err));
       return Fail(run);
     }
     Status made = MakeDirectoryWithParents(dir, kTempDirMode);
     if (!made.ok()) {
-      run.Collect("Couldn't create temporary directory %s. (%s)", dir, made.error());
+      run.log.Logf("Couldn't create temporary directory %s. (%s)", dir, made.error());
       return Fail(run);
     }
     return true;
   }
   if (!S_ISDIR(st.st_mode)) {
-    run.Collect("[ERROR] Temporary directory value is not a directory: %s", dir);
+    run.log.Logf("[ERROR] Temporary directory value is not a directory: %s", dir);
     return Fail(run);
   }
   return true;

@@ -7,14 +7,14 @@
 #include <string>
 
 #include "common/error.h"
-#include "installer/driver.h"
+#include "installer/run.h"
 
 namespace quorvane {
 
 // The temporary-directory step: run.params.TempDir (run.defaultTempDir when
 // empty) becomes an absolute path that names a directory, created with its
 // missing parents, each with mode 0640, when it does not exist; links in it
-// stay unresolved. On failure the line is collected, run.exitCode is set to
+// stay unresolved. On failure the line is logged, run.exitCode is set to
 // exitBadDirectory and false is returned.
 bool PrepareTempDir(Run& run);
 

@@ -52,18 +52,18 @@ struct DirectoryLocation {
 
 // Takes the 64-bit values of the ZIP64 extra field for the fields whose
 // 32-bit value is saturated, in the order the format defines.
-bool ApplyZip64Extra(const Bytes& b, uint64_t extra, uint64_t extraLength, ZipEntry& e) {
-  uint64_t end = extra + extraLength;
+bool ApplyZip64Extra(const Bytes& b, uint64_t extra, uint64_t extra_length, ZipEntry& e) {
+  uint64_t end = extra + extra_length;
   while (extra + 4 <= end) {
     uint16_t id = b.U16(extra);
     uint16_t length = b.U16(extra + 2);
     uint64_t at = extra + 4;
     if (at + length > end) return false;
     if (id == kZip64ExtraId) {
-      uint64_t fieldEnd = at + length;
+      uint64_t field_end = at + length;
       for (uint64_t* field : {&e.size, &e.compressedSize, &e.localHeaderOffset}) {
         if (*field != 0xffffffffu) continue;
-        if (at + 8 > fieldEnd) return false;
+        if (at + 8 > field_end) return false;
         *field = b.U64(at);
         at += 8;
       }
@@ -78,10 +78,10 @@ bool ApplyZip64Extra(const Bytes& b, uint64_t extra, uint64_t extraLength, ZipEn
 std::optional<ZipEntry> ReadEntry(const Bytes& b, uint64_t* at) {
   uint64_t p = *at;
   if (!b.Has(p, kCentralHeaderSize) || b.U32(p) != kCentralHeaderSignature) return std::nullopt;
-  uint16_t nameLength = b.U16(p + 28);
-  uint16_t extraLength = b.U16(p + 30);
-  uint16_t commentLength = b.U16(p + 32);
-  uint64_t total = kCentralHeaderSize + nameLength + extraLength + commentLength;
+  uint16_t name_length = b.U16(p + 28);
+  uint16_t extra_length = b.U16(p + 30);
+  uint16_t comment_length = b.U16(p + 32);
+  uint64_t total = kCentralHeaderSize + name_length + extra_length + comment_length;
   if (!b.Has(p, total)) return std::nullopt;
   ZipEntry e;
   e.madeByHost = static_cast<uint8_t>(b.U16(p + 4) >> 8);
@@ -92,8 +92,8 @@ std::optional<ZipEntry> ReadEntry(const Bytes& b, uint64_t* at) {
   e.size = b.U32(p + 24);
   e.externalAttributes = b.U32(p + 38);
   e.localHeaderOffset = b.U32(p + 42);
-  e.name = std::string(b.Sub(p + kCentralHeaderSize, nameLength));
-  if (!ApplyZip64Extra(b, p + kCentralHeaderSize + nameLength, extraLength, e)) return std::nullopt;
+  e.name = std::string(b.Sub(p + kCentralHeaderSize, name_length));
+  if (!ApplyZip64Extra(b, p + kCentralHeaderSize + name_length, extra_length, e)) return std::nullopt;
   *at = p + total;
   return e;
 }
@@ -105,11 +105,11 @@ std::optional<DirectoryLocation> LocateDirectory(const Bytes& b, uint64_t end) {
   if (end < kZip64LocatorSize) return loc;
   uint64_t locator = end - kZip64LocatorSize;
   if (b.U32(locator) != kZip64LocatorSignature) return loc;
-  uint64_t zip64End = b.U64(locator + 8);
-  if (!b.Has(zip64End, kZip64EndSize) || b.U32(zip64End) != kZip64EndSignature) {
+  uint64_t zip64_end = b.U64(locator + 8);
+  if (!b.Has(zip64_end, kZip64EndSize) || b.U32(zip64_end) != kZip64EndSignature) {
     return std::nullopt;
   }
-  return DirectoryLocation{b.U64(zip64End + 48), b.U64(zip64End + 32)};
+  return DirectoryLocation{b.U64(zip64_end + 48), b.U64(zip64_end + 32)};
 }
 
 // The directory of the end record at `end`; nullopt when it does not read
@@ -143,8 +143,8 @@ bool EndsTheArchive(const Bytes& b, uint64_t end) {
 
 // Each local field must equal the directory's; with a data descriptor it may
 // also be zero. A saturated size stands for a ZIP64 value and is not compared.
-bool LocalFieldAgrees(uint32_t local, uint64_t central, bool descriptor, bool sizeField) {
-  if (sizeField && local == 0xffffffffu) return true;
+bool LocalFieldAgrees(uint32_t local, uint64_t central, bool descriptor, bool size_field) {
+  if (size_field && local == 0xffffffffu) return true;
   if (descriptor && local == 0) return true;
   return local == central;
 }
@@ -184,17 +184,17 @@ Result<uint64_t> CheckLocalHeader(std::string_view archive, const ZipEntry& entr
   Bytes b(archive);
   uint64_t p = entry.localHeaderOffset;
   if (!b.Has(p, kLocalHeaderSize) || b.U32(p) != kLocalHeaderSignature) return Error(kZipNotValid);
-  uint16_t nameLength = b.U16(p + 26);
-  uint16_t extraLength = b.U16(p + 28);
-  if (!b.Has(p, kLocalHeaderSize + nameLength + extraLength)) return Error(kZipNotValid);
+  uint16_t name_length = b.U16(p + 26);
+  uint16_t extra_length = b.U16(p + 28);
+  if (!b.Has(p, kLocalHeaderSize + name_length + extra_length)) return Error(kZipNotValid);
   bool descriptor = (b.U16(p + 6) & kDataDescriptorFlag) != 0;
   bool agrees = b.U16(p + 8) == entry.method &&
-                b.Sub(p + kLocalHeaderSize, nameLength) == entry.name &&
+                b.Sub(p + kLocalHeaderSize, name_length) == entry.name &&
                 LocalFieldAgrees(b.U32(p + 14), entry.crc32, descriptor, false) &&
                 LocalFieldAgrees(b.U32(p + 18), entry.compressedSize, descriptor, true) &&
                 LocalFieldAgrees(b.U32(p + 22), entry.size, descriptor, true);
   if (!agrees) return Error(kZipNotValid);
-  return p + kLocalHeaderSize + nameLength + extraLength;
+  return p + kLocalHeaderSize + name_length + extra_length;
 }
 
 }  // namespace quorvane

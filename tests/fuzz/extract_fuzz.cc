@@ -17,7 +17,7 @@
 #include "common/path.h"
 #include "fuzz_support.h"
 #include "installer/checksums.h"
-#include "installer/exit_codes.h"
+#include "installer/constants.h"
 #include "installer/extract.h"
 #include "installer/log.h"
 #include "installer/payload_archive.h"
@@ -49,7 +49,7 @@ const Area& TheArea() {
 std::optional<ChecksumList> ListOf(const std::string& bytes, const std::string& prefix) {
   auto archive = PayloadArchive::Open(bytes);
   if (!archive.ok()) return std::nullopt;
-  const std::string name = prefix + "/" + checksumsListBaseName;
+  const std::string name = prefix + "/" + kChecksumsListBaseName;
   const auto& entries = (*archive)->entries();
   for (size_t i = 0; i < entries.size(); ++i) {
     if (IsDirectoryMember(entries[i]) || entries[i].name != name) continue;
@@ -67,7 +67,7 @@ void CheckWrittenFiles(const std::string& bytes, const std::string& prefix,
   std::optional<ChecksumList> list = ListOf(bytes, prefix);
   Check(list.has_value(), "a pass succeeded without a readable list", prefix);
   for (const FileChecksum& entry : *list) {
-    if (entry.FileName == checksumsListBaseName) continue;
+    if (entry.FileName == kChecksumsListBaseName) continue;
     const std::string path = JoinPath(dir, entry.FileName);
     struct stat st;
     Check(lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode), "listed file missing", path);
@@ -82,12 +82,12 @@ void Install(const std::string& bytes, const Area& area) {
   auto archive = PayloadArchive::Open(bytes);
   if (!archive.ok()) return;
   InstallerLog log;
-  log.Init(std::string(), false, {});
+  log.initInstallerLog(std::string(), false);
   const std::string arch = embeddedArch{}.String();
   if (!extractPrefix(log, **archive, area.installDir, arch, true)) return;
   CheckWrittenFiles(bytes, arch, area.installDir);
-  if (!extractPrefix(log, **archive, area.installDir, licensesPrefix, false)) return;
-  CheckWrittenFiles(bytes, licensesPrefix, JoinPath(area.installDir, licensesPrefix));
+  if (!extractPrefix(log, **archive, area.installDir, kLicensesPrefix, false)) return;
+  CheckWrittenFiles(bytes, kLicensesPrefix, JoinPath(area.installDir, kLicensesPrefix));
 }
 
 }  // namespace

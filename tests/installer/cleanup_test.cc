@@ -83,7 +83,7 @@ class CleanupTest : public ::testing::Test {
     mkdir(tmp_.c_str(), 0755);
     mkdir(outside_.c_str(), 0755);
     WriteFile(outside_ + "/precious", "keep me");
-    log_.Init(scratch_ / "log.txt", true, {});
+    log_.initInstallerLog(scratch_ / "log.txt", true);
   }
 
   Lines Logged() { return LogLines(ReadFile(scratch_ / "log.txt")); }
@@ -471,7 +471,7 @@ TEST_F(CleanupTest, RetriesAreCappedAtOneThousandAttempts) {
   for (const Case& c : cases) {
     ScratchDir scratch;
     InstallerLog log;
-    log.Init(scratch / "log.txt", true, {});
+    log.initInstallerLog(scratch / "log.txt", true);
     auto failing = std::make_shared<FailingRemoval>();
     int pauses = 0;
     DeleteOps ops;
@@ -567,7 +567,7 @@ TEST_F(CleanupTest, FlagsDecideWhetherTheDirectoryIsDeleted) {
   for (const Case& c : cases) {
     ScratchDir scratch;
     InstallerLog log;
-    log.Init(scratch / "log.txt", true, {});
+    log.initInstallerLog(scratch / "log.txt", true);
     const std::string dir = scratch / "quorvane_7";
     MakeDir(dir);
     Parameters params;

@@ -120,10 +120,10 @@ TEST(RunPartTest, FaultsEndWithTheRunningStepsCodeAndALine) {
     quorvane::Run run;
     run.exitCode = c.exit_code_before;
     run.faultCode = -13;
-    if (c.log_set_up) run.log.Init(log_path, true, {});
+    if (c.log_set_up) run.log.initInstallerLog(log_path, true);
     RunPart(run, c.part);
     EXPECT_EQ(run.exitCode, c.want_code);
-    Lines written = c.log_set_up ? LogLines(ReadFile(log_path)) : run.pendingLogLines;
+    Lines written = c.log_set_up ? LogLines(ReadFile(log_path)) : run.log.pendingLogLines();
     EXPECT_EQ(written, c.want_line.empty() ? Lines{} : Lines{c.want_line});
   }
 }

@@ -51,10 +51,5 @@ TEST(QvrExitCodesTest, OtherCodesAreNotFound) {
   }
 }
 
-TEST(EmbeddedArchTest, IsTheLabelItself) {
-  EXPECT_EQ(embeddedArch{}.String(), "amd64");
-  EXPECT_EQ(embeddedArch{"arm64"}.String(), "arm64");
-}
-
 }  // namespace
 }  // namespace quorvane

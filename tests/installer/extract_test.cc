@@ -91,7 +91,7 @@ class ExtractTest : public ::testing::Test {
     Extraction r;
     {
       InstallerLog log;
-      log.Init(dir / "log", true, {});
+      log.initInstallerLog(dir / "log", true);
       r.ok = dropFiles(log, installer, installDir, embeddedArch{}, &r.mainFile);
     }
     r.lines = testing::LogLines(ReadFile(dir / "log"));
@@ -446,7 +446,7 @@ TEST_F(ExtractTest, FailuresLogTheirLinesInOrder) {
 TEST_F(ExtractTest, NoLineForAMissingSectionButForEmptyOrBrokenPayloads) {
   {
     InstallerLog log;
-    log.Init(dir / "log", true, {});
+    log.initInstallerLog(dir / "log", true);
     std::string mainFile;
     EXPECT_FALSE(dropFiles(log, InstallerBinary(), installDir, embeddedArch{}, &mainFile));
   }

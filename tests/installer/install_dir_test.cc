@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "installer/constants.h"
+#include "installer/exit_codes.h"
 #include "support/run_as_user.h"
 #include "support/test_support.h"
 
@@ -127,7 +128,7 @@ TEST_F(InstallDirTest, CreationFailures) {
 
 TEST_F(InstallDirTest, StepSetsTheRunsInstallDirOrLogs) {
   quorvane::Run run;
-  run.log.Init(s_ / "log", true, {});
+  run.log.initInstallerLog(s_ / "log", true);
   run.params.TempDir = s_.path();
   EXPECT_TRUE(MakeInstallDir(run));
   EXPECT_TRUE(run.installDirCreated);
@@ -135,7 +136,7 @@ TEST_F(InstallDirTest, StepSetsTheRunsInstallDirOrLogs) {
   EXPECT_EQ(ModeOf(run.installDir), 0700u);
 
   quorvane::Run failing;
-  failing.log.Init(s_ / "log2", true, {});
+  failing.log.initInstallerLog(s_ / "log2", true);
   failing.params.TempDir = s_ / "missing";
   EXPECT_FALSE(MakeInstallDir(failing));
   EXPECT_FALSE(failing.installDirCreated);
@@ -153,7 +154,7 @@ TEST_F(InstallDirTest, ReplacedOrOpenedInstallDirectoryIsRefused) {
       quorvane::Run run;
       const std::string log = s_ / "log-check";
       unlink(log.c_str());
-      run.log.Init(log, true, {});
+      run.log.initInstallerLog(log, true);
       run.params.TempDir = s_.path();
       ASSERT_TRUE(MakeInstallDir(run));
       ASSERT_TRUE(InstallDirUnchanged(run, use));

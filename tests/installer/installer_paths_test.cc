@@ -27,11 +27,11 @@ TEST(InstallerPathsTest, DefaultTempDirComesFromTmpdir) {
   const char* saved = getenv("TMPDIR");
   const std::string old = saved ? saved : "";
   unsetenv("TMPDIR");
-  EXPECT_EQ(defaultTempDirFromEnvironment(), "/tmp");
+  EXPECT_EQ(DefaultTempDirFromEnvironment(), "/tmp");
   setenv("TMPDIR", "", 1);
-  EXPECT_EQ(defaultTempDirFromEnvironment(), "/tmp");
+  EXPECT_EQ(DefaultTempDirFromEnvironment(), "/tmp");
   setenv("TMPDIR", "rel//work/", 1);  // taken unchanged
-  EXPECT_EQ(defaultTempDirFromEnvironment(), "rel//work/");
+  EXPECT_EQ(DefaultTempDirFromEnvironment(), "rel//work/");
   if (saved) setenv("TMPDIR", old.c_str(), 1); else unsetenv("TMPDIR");
 }
 

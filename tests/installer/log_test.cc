@@ -29,6 +29,11 @@ TEST(LogFormatTest, Directives) {
   EXPECT_EQ(FormatLog("%d", -1001), "-1001");
 }
 
+// Lines written before the set-up, as the opening of a run writes them.
+void Hold(InstallerLog& log, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) log.Logf("%s", line);
+}
+
 TEST(LogFormatTest, TimestampShape) {
   EXPECT_TRUE(std::regex_match(LogTimestamp(), std::regex(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2} )")));
 }
@@ -39,11 +44,14 @@ TEST(InstallerLogTest, CollectedAndLoggedLinesFollowTheirNewlineRules) {
   EXPECT_EQ(path, dir.path() + "/Quorvane_i.log");
   {
     InstallerLog log;
-    log.Init(path, true, {"[INFO ] first", "ends with newline\n", "[INFO ] third"});
+    Hold(log, {"[INFO ] first", "ends with newline\n", "[INFO ] third"});
+    EXPECT_EQ(log.pendingLogLines().size(), 3u);
+    log.initInstallerLog(path, true);
+    EXPECT_TRUE(log.pendingLogLines().empty());
     log.Logf("[INFO ] logged %s", "x");
     log.Logf("[INFO ] already ends\n");
     log.Logf("[INFO ] two\nlines");
-    log.Finish();
+    log.finishLog();
   }
   const std::string content = ReadFile(path);
   EXPECT_EQ(LogLines(content),
@@ -61,8 +69,8 @@ TEST(InstallerLogTest, ExistingFileIsEmptiedAndKeepsItsMode) {
   const std::string path = LogFilePath(dir.path());
   testing::WriteFile(path, std::string(1000, 'x'), 0600);
   InstallerLog log;
-  log.Init(path, true, {});
-  log.Finish();
+  log.initInstallerLog(path, true);
+  log.finishLog();
   EXPECT_EQ(LogLines(ReadFile(path)),
             (std::vector<std::string>{"[INFO ] End, success.", "", "", ""}));
   EXPECT_EQ(testing::ModeOf(path), 0600u);
@@ -73,9 +81,10 @@ TEST(InstallerLogTest, NoFileWantedMeansNothingOnDisk) {
   const std::string path = LogFilePath(dir.path());
   testing::WriteFile(path, "old", 0640);
   InstallerLog log;
-  log.Init(path, false, {"[INFO ] dropped"});
+  Hold(log, {"[INFO ] dropped"});
+  log.initInstallerLog(path, false);
   log.Logf("[INFO ] dropped too");
-  log.Finish();
+  log.finishLog();
   EXPECT_TRUE(log.exists());
   EXPECT_EQ(ReadFile(path), "old");  // neither opened nor emptied
 }
@@ -83,9 +92,10 @@ TEST(InstallerLogTest, NoFileWantedMeansNothingOnDisk) {
 TEST(InstallerLogTest, UnopenableFileIsDiscardedSilently) {
   ScratchDir dir;
   InstallerLog log;
-  log.Init(dir / "missing/Quorvane_i.log", true, {"[INFO ] x"});
+  Hold(log, {"[INFO ] x"});
+  log.initInstallerLog(dir / "missing/Quorvane_i.log", true);
   log.Logf("[INFO ] y");
-  log.Finish();
+  log.finishLog();
   ASSERT_TRUE(log.open_error().has_value());
   EXPECT_EQ(log.open_error()->text(),
             "open " + (dir / "missing/Quorvane_i.log") + ": no such file or directory");
@@ -96,7 +106,7 @@ TEST(InstallerLogTest, FileIsCloseOnExec) {
   ScratchDir dir;
   const std::string path = LogFilePath(dir.path());
   InstallerLog log;
-  log.Init(path, true, {});
+  log.initInstallerLog(path, true);
   ASSERT_TRUE(log.writes_to_file());
   int found = 0;
   DIR* fds = opendir("/proc/self/fd");
@@ -111,24 +121,26 @@ TEST(InstallerLogTest, FileIsCloseOnExec) {
   }
   closedir(fds);
   EXPECT_EQ(found, 1);
-  log.Finish();
+  log.finishLog();
 }
 
 TEST(InstallerLogTest, FlushPendingOnlyWhenTheLogWasNeverSetUp) {
   ScratchDir dir;
   {
     InstallerLog log;
-    log.FlushPending(dir.path(), {"[INFO ] banner", "[ERROR] failed"});
-    log.Finish();
+    Hold(log, {"[INFO ] banner", "[ERROR] failed"});
+    log.flushPendingLog(dir.path());
+    log.finishLog();
     EXPECT_EQ(LogLines(ReadFile(LogFilePath(dir.path()))),
               (std::vector<std::string>{"[INFO ] banner", "[ERROR] failed",
                                         "[INFO ] End, success.", "", "", ""}));
   }
   ScratchDir other;
   InstallerLog log;
-  log.Init(LogFilePath(other.path()), false, {});
-  log.FlushPending(other.path(), {"[INFO ] banner"});
-  log.Finish();
+  log.initInstallerLog(LogFilePath(other.path()), false);
+  Hold(log, {"[INFO ] banner"});
+  log.flushPendingLog(other.path());
+  log.finishLog();
   EXPECT_FALSE(testing::Exists(LogFilePath(other.path())));
 }
 

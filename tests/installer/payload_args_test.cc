@@ -14,6 +14,7 @@
 
 #include "common/path.h"
 #include "installer/constants.h"
+#include "installer/exit_codes.h"
 #include "support/test_support.h"
 
 namespace quorvane {
@@ -93,12 +94,18 @@ class PayloadArgsTest : public ::testing::Test {
     const std::string log_path = scratch_ / ("logs/" + std::to_string(++runs_) + ".log");
     Outcome out;
     {
-      InstallerLog log;
-      log.Init(log_path, true, {});
-      Words argv = {"./installer"};
-      for (const std::string& w : Expand(words)) argv.push_back(w);
-      out.args = {"sentinel"};
-      out.code = buildPayloadArgs(log, argv, params, kInstallerDir, install_dir_, &out.args);
+      quorvane::Run run;
+      run.log.initInstallerLog(log_path, true);
+      run.argv = {"./installer"};
+      for (const std::string& w : Expand(words)) run.argv.push_back(w);
+      run.params = params;
+      run.installerDir = kInstallerDir;
+      run.installDir = install_dir_;
+      run.payloadArgs = {"sentinel"};
+      BuildPayloadArgs(run);
+      out.code = run.exitCode;
+      out.args = run.payloadArgs;
+      params = run.params;
     }
     out.log = LogLines(ReadFile(log_path));
     return out;
@@ -408,7 +415,7 @@ TEST_F(PayloadArgsTest, LostWorkingDirectoryFailsOnlyRelativeValues) {
 
 TEST_F(PayloadArgsTest, ResolveDirWithoutChecksQueriesNothing) {
   InstallerLog log;
-  log.Init(scratch_ / "logs/r.log", true, {});
+  log.initInstallerLog(scratch_ / "logs/r.log", true);
   Result<std::string> r = resolveDir(log, "offline", Expand("$S/passwd/x/../y"), false, false);
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(*r, Expand("$S/passwd/y"));

@@ -76,7 +76,7 @@ class PayloadRunTest : public ::testing::Test {
     ASSERT_EQ(mkdir(installDir_.c_str(), 0700), 0);
     ASSERT_EQ(mkdir(debugDir_.c_str(), 0750), 0);
     ASSERT_EQ(mkdir(probe_.c_str(), 0750), 0);
-    log_.Init(logPath_, true, {});
+    log_.initInstallerLog(logPath_, true);
     params_.DebugDir = installDir_;
   }
   void TearDown() override { umask(old_umask_); }
@@ -384,11 +384,11 @@ TEST_F(PayloadRunTest, ChildEnvironment) {
 
 TEST(PayloadEnvironmentTest, PwdLastAndDuplicatesKeepTheirLastPlace) {
   using Env = std::vector<std::string>;
-  EXPECT_EQ(payloadEnvironment({}, "/i"), Env{"PWD=/i"});
-  EXPECT_EQ(payloadEnvironment({"PWD=/a", "X=1", "PWD=/b"}, "/i"), (Env{"X=1", "PWD=/i"}));
-  EXPECT_EQ(payloadEnvironment({"X=1", "Y=2", "X=3", "Y=", "X=5"}, "/i"),
+  EXPECT_EQ(PayloadEnvironment({}, "/i"), Env{"PWD=/i"});
+  EXPECT_EQ(PayloadEnvironment({"PWD=/a", "X=1", "PWD=/b"}, "/i"), (Env{"X=1", "PWD=/i"}));
+  EXPECT_EQ(PayloadEnvironment({"X=1", "Y=2", "X=3", "Y=", "X=5"}, "/i"),
             (Env{"Y=", "X=5", "PWD=/i"}));
-  EXPECT_EQ(payloadEnvironment({"PWD", "=x", "=x", "Z=1"}, "/i"),
+  EXPECT_EQ(PayloadEnvironment({"PWD", "=x", "=x", "Z=1"}, "/i"),
             (Env{"PWD", "=x", "=x", "Z=1", "PWD=/i"}));
 }
 

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "installer/constants.h"
+#include "installer/exit_codes.h"
 #include "support/run_as_user.h"
 #include "support/test_support.h"
 
@@ -50,7 +51,7 @@ TEST(DiskSpaceTest, Threshold) {
       {1, 0, false},
   };
   for (const Case& c : cases) {
-    Result<bool> got = checkDiskSpace("/x", Figures(c.blocks, c.size));
+    Result<bool> got = HasEnoughFreeSpace("/x", Figures(c.blocks, c.size));
     ASSERT_TRUE(got.ok());
     EXPECT_EQ(*got, c.enough) << c.blocks << " x " << c.size;
   }
@@ -71,7 +72,7 @@ TEST(DiskSpaceTest, SystemQuery) {
   }
 
   // The error is the system's description alone.
-  Result<bool> missing = checkDiskSpace(s / "missing");
+  Result<bool> missing = HasEnoughFreeSpace(s / "missing");
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error().text(), "no such file or directory");
   EXPECT_EQ(missing.error().errnum, ENOENT);
@@ -82,7 +83,7 @@ class StepTest : public ::testing::Test {
  protected:
   void SetUp() override {
     run_.params.TempDir = s_ / "tmp";
-    run_.log.Init(s_ / "log", true, {});
+    run_.log.initInstallerLog(s_ / "log", true);
   }
   std::vector<std::string> Logged() { return LogLines(ReadFile(s_ / "log")); }
 
@@ -102,11 +103,11 @@ TEST_F(StepTest, FreeSpaceOutcomes) {
     asked = path;
     return ErrnoError(EACCES);
   };
-  EXPECT_TRUE(CheckFreeSpace(run_, Figures(38400, 4096)));
+  EXPECT_TRUE(RequireFreeSpace(run_, Figures(38400, 4096)));
   EXPECT_EQ(run_.exitCode, 0);
-  EXPECT_FALSE(CheckFreeSpace(run_, Figures(38399, 4096)));
+  EXPECT_FALSE(RequireFreeSpace(run_, Figures(38399, 4096)));
   EXPECT_EQ(run_.exitCode, exitNoDiskSpace);
-  EXPECT_FALSE(CheckFreeSpace(run_, failing));
+  EXPECT_FALSE(RequireFreeSpace(run_, failing));
   EXPECT_EQ(run_.exitCode, exitDiskCheckFailed);
   EXPECT_EQ(asked, s_ / "tmp");
   EXPECT_EQ(Logged(), (std::vector<std::string>{
@@ -203,22 +204,22 @@ TEST(UserLookupTest, MissingEntryOrErrorFails) {
 TEST_F(StepTest, AdministratorOutcomes) {
   FakeUsers users;
   users.found = false;
-  EXPECT_FALSE(CheckAdministratorRights(run_, users.Database()));
+  EXPECT_FALSE(RequireAdministrator(run_, users.Database()));
   EXPECT_EQ(run_.exitCode, exitAdminCheckFailed);
 
   users.found = true;
   users.real = users.entry_uid = 1000;
-  EXPECT_FALSE(CheckAdministratorRights(run_, users.Database()));
+  EXPECT_FALSE(RequireAdministrator(run_, users.Database()));
   EXPECT_EQ(run_.exitCode, exitNotAdmin);
 
   // Either option skips the check without asking the user database.
   users.sizes.clear();
   run_.exitCode = 0;
   run_.params.NoAdminCheck = true;
-  EXPECT_TRUE(CheckAdministratorRights(run_, users.Database()));
+  EXPECT_TRUE(RequireAdministrator(run_, users.Database()));
   run_.params.NoAdminCheck = false;
   run_.params.NoCheck = true;
-  EXPECT_TRUE(CheckAdministratorRights(run_, users.Database()));
+  EXPECT_TRUE(RequireAdministrator(run_, users.Database()));
   EXPECT_TRUE(users.sizes.empty());
   EXPECT_EQ(run_.exitCode, 0);
 

@@ -14,6 +14,7 @@
 
 #include "common/make_directories.h"
 #include "installer/constants.h"
+#include "installer/exit_codes.h"
 #include "support/run_as_user.h"
 #include "support/test_support.h"
 
@@ -125,7 +126,7 @@ TEST_F(PrepareTempDirTest, AcceptedValues) {
     EXPECT_TRUE(PrepareTempDir(run)) << c.value;
     EXPECT_EQ(run.params.TempDir, c.want);
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(run.pendingLogLines.empty());
+    EXPECT_TRUE(run.log.pendingLogLines().empty());
   }
   ASSERT_EQ(chdir(old), 0);
 }
@@ -157,8 +158,8 @@ TEST_F(PrepareTempDirTest, RejectedValues) {
     Prepare(run, value, "/nonexistent");
     EXPECT_FALSE(PrepareTempDir(run));
     EXPECT_EQ(run.exitCode, exitBadDirectory);
-    ASSERT_EQ(run.pendingLogLines.size(), 1u);
-    EXPECT_EQ(run.pendingLogLines[0], line);
+    ASSERT_EQ(run.log.pendingLogLines().size(), 1u);
+    EXPECT_EQ(run.log.pendingLogLines()[0], line);
   }
   EXPECT_EQ(TreeOf(s_.path()), before);
 }
@@ -176,9 +177,9 @@ TEST_F(PrepareTempDirTest, NoWorkingDirectoryMeansNoAbsolutePath) {
   ASSERT_EQ(chdir(old), 0);
   setenv("PWD", old, 1);
   EXPECT_EQ(run.exitCode, exitBadDirectory);
-  ASSERT_EQ(run.pendingLogLines.size(), 1u);
-  EXPECT_EQ(run.pendingLogLines[0].rfind("[ERROR] Failed to get absolute path for rel. (", 0), 0u)
-      << run.pendingLogLines[0];
+  ASSERT_EQ(run.log.pendingLogLines().size(), 1u);
+  EXPECT_EQ(run.log.pendingLogLines()[0].rfind("[ERROR] Failed to get absolute path for rel. (", 0), 0u)
+      << run.log.pendingLogLines()[0];
 }
 
 // The installer itself, run in a scratch directory; the late log of a run
