@@ -14,9 +14,9 @@
 namespace quorvane {
 namespace {
 
-using testing::LogLines;
-using testing::ReadFile;
-using testing::ScratchDir;
+using test::LogLines;
+using test::ReadFile;
+using test::ScratchDir;
 
 TEST(LogFormatTest, Directives) {
   EXPECT_EQ(FormatLog("[INFO ] %s v%s (%s @ %d)", "Quorvane", "1.0", "stable", int64_t{1763047587}),
@@ -53,25 +53,25 @@ TEST(InstallerLogTest, CollectedAndLoggedLinesFollowTheirNewlineRules) {
   EXPECT_EQ(content.substr(content.size() - 25), "[INFO ] End, success.\n\n\n\n");
   const mode_t mask = umask(0);
   umask(mask);
-  EXPECT_EQ(testing::ModeOf(path), 0640u & ~mask);
+  EXPECT_EQ(test::ModeOf(path), 0640u & ~mask);
 }
 
 TEST(InstallerLogTest, ExistingFileIsEmptiedAndKeepsItsMode) {
   ScratchDir dir;
   const std::string path = LogFilePath(dir.path());
-  testing::WriteFile(path, std::string(1000, 'x'), 0600);
+  test::WriteFile(path, std::string(1000, 'x'), 0600);
   InstallerLog log;
   log.Init(path, true, {});
   log.Finish();
   EXPECT_EQ(LogLines(ReadFile(path)),
             (std::vector<std::string>{"[INFO ] End, success.", "", "", ""}));
-  EXPECT_EQ(testing::ModeOf(path), 0600u);
+  EXPECT_EQ(test::ModeOf(path), 0600u);
 }
 
 TEST(InstallerLogTest, NoFileWantedMeansNothingOnDisk) {
   ScratchDir dir;
   const std::string path = LogFilePath(dir.path());
-  testing::WriteFile(path, "old", 0640);
+  test::WriteFile(path, "old", 0640);
   InstallerLog log;
   log.Init(path, false, {"[INFO ] dropped"});
   log.Logf("[INFO ] dropped too");
@@ -89,7 +89,7 @@ TEST(InstallerLogTest, UnopenableFileIsDiscardedSilently) {
   ASSERT_TRUE(log.open_error().has_value());
   EXPECT_EQ(log.open_error()->text(),
             "open " + (dir / "missing/Quorvane_i.log") + ": no such file or directory");
-  EXPECT_FALSE(testing::Exists(dir / "missing"));
+  EXPECT_FALSE(test::Exists(dir / "missing"));
 }
 
 TEST(InstallerLogTest, FileIsCloseOnExec) {
@@ -129,7 +129,7 @@ TEST(InstallerLogTest, FlushPendingOnlyWhenTheLogWasNeverSetUp) {
   log.Init(LogFilePath(other.path()), false, {});
   log.FlushPending(other.path(), {"[INFO ] banner"});
   log.Finish();
-  EXPECT_FALSE(testing::Exists(LogFilePath(other.path())));
+  EXPECT_FALSE(test::Exists(LogFilePath(other.path())));
 }
 
 }  // namespace
