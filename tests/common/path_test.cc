@@ -58,7 +58,7 @@ class WorkingDirTest : public ::testing::Test {
 };
 
 TEST_F(WorkingDirTest, MakeAbsoluteUsesPwdOnlyWhenItNamesTheSameDirectory) {
-  testing::ScratchDir dir;
+  test::ScratchDir dir;
   const std::string real = dir / "real";
   const std::string link = dir / "link";
   ASSERT_EQ(mkdir(real.c_str(), 0700), 0);

@@ -13,8 +13,8 @@
 namespace quorvane {
 namespace {
 
-using testing::ScratchDir;
-using testing::WriteFile;
+using test::ScratchDir;
+using test::WriteFile;
 
 std::string RealPath(const std::string& path) {
   char buf[PATH_MAX];

@@ -14,8 +14,8 @@
 namespace quorvane {
 namespace {
 
-using testing::ScratchDir;
-using testing::WriteFile;
+using test::ScratchDir;
+using test::WriteFile;
 
 // Hands out its text in pieces of a fixed size, then optionally fails.
 class StringSource : public ByteSource {

@@ -18,11 +18,11 @@
 namespace quorvane {
 namespace {
 
-using testing::Exists;
-using testing::LogLines;
-using testing::ReadFile;
-using testing::ScratchDir;
-using testing::WriteFile;
+using test::Exists;
+using test::LogLines;
+using test::ReadFile;
+using test::ScratchDir;
+using test::WriteFile;
 
 using Lines = std::vector<std::string>;
 

@@ -15,10 +15,10 @@
 namespace quorvane {
 namespace {
 
-using testing::LogLines;
-using testing::ReadFile;
-using testing::RunProgram;
-using testing::ScratchDir;
+using test::LogLines;
+using test::ReadFile;
+using test::RunProgram;
+using test::ScratchDir;
 
 using Lines = std::vector<std::string>;
 
@@ -31,15 +31,15 @@ Lines Concat(Lines a, const Lines& b) {
 
 std::string Banner() { return "[INFO ] Quorvane v1.0.0.251113 (stable @ 1763047587)"; }
 
-std::string InstallerDir() { return DirPart(testing::InstallerBinary()); }
+std::string InstallerDir() { return DirPart(test::InstallerBinary()); }
 
 TEST(DriverTest, BadCommandLineWritesTheLateLogInTheDefaultTemporaryDirectory) {
   ScratchDir dir;
   const std::string tmp = dir / "tmp";
   ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
   const std::string debug = dir / "debug";
-  auto r = RunProgram(testing::InstallerBinary(),
-                      {testing::InstallerBinary(), "--debug-dir", debug, "", "--encrypted-params"},
+  auto r = RunProgram(test::InstallerBinary(),
+                      {test::InstallerBinary(), "--debug-dir", debug, "", "--encrypted-params"},
                       {"TMPDIR=" + tmp}, dir.path());
   EXPECT_EQ(r.exit_status, 255);
   EXPECT_EQ(r.out, "");
@@ -55,16 +55,16 @@ TEST(DriverTest, BadCommandLineWritesTheLateLogInTheDefaultTemporaryDirectory) {
   struct stat st;
   ASSERT_EQ(stat(debug.c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
-  EXPECT_FALSE(testing::Exists(debug + "/Quorvane_i.log"));
+  EXPECT_FALSE(test::Exists(debug + "/Quorvane_i.log"));
 }
 
 TEST(DriverTest, RepeatedOptionFailsStrictlyAndStopsTheLenientPassEarly) {
   ScratchDir dir;
   const std::string d = dir / "d";
-  auto r = RunProgram(testing::InstallerBinary(), {"installer", "-hh", "--debug-dir", d},
+  auto r = RunProgram(test::InstallerBinary(), {"installer", "-hh", "--debug-dir", d},
                       {"TMPDIR=" + dir.path()}, dir.path());
   EXPECT_EQ(r.exit_status, 255);
-  EXPECT_FALSE(testing::Exists(d));
+  EXPECT_FALSE(test::Exists(d));
   const Lines lines = LogLines(ReadFile(dir / "Quorvane_i.log"));
   ASSERT_GE(lines.size(), 6u);
   EXPECT_EQ(lines[3], "[INFO ] Installer arguments: -hh --debug-dir " + d);
@@ -73,10 +73,10 @@ TEST(DriverTest, RepeatedOptionFailsStrictlyAndStopsTheLenientPassEarly) {
 
 TEST(DriverTest, MissingDefaultTemporaryDirectoryMeansNoLateLog) {
   ScratchDir dir;
-  auto r = RunProgram(testing::InstallerBinary(), {"installer", "--kill="},
+  auto r = RunProgram(test::InstallerBinary(), {"installer", "--kill="},
                       {"TMPDIR=" + (dir / "missing/deeper")}, dir.path());
   EXPECT_EQ(r.exit_status, 255);
-  EXPECT_FALSE(testing::Exists(dir / "missing"));
+  EXPECT_FALSE(test::Exists(dir / "missing"));
 }
 
 TEST(DriverTest, WithoutDebugDirectoryOrNoDeleteNothingIsLeftOnDisk) {
@@ -84,7 +84,7 @@ TEST(DriverTest, WithoutDebugDirectoryOrNoDeleteNothingIsLeftOnDisk) {
   const std::string tmp = dir / "tmp";
   ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
   // The installer without a payload section ends at the extraction.
-  auto r = RunProgram(testing::InstallerBinary(), {testing::InstallerBinary()},
+  auto r = RunProgram(test::InstallerBinary(), {test::InstallerBinary()},
                       {"TMPDIR=" + tmp}, dir.path());
   EXPECT_EQ(r.exit_status, 243);
   EXPECT_EQ(r.out + r.err, "");

@@ -14,6 +14,7 @@
 #include "encryptedparams/base64.h"
 #include "encryptedparams/encrypted_params.h"
 #include "encryptedparams/parse.h"
+#include "support/installer_fixture.h"
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 
@@ -23,9 +24,9 @@ namespace {
 using encryptedparams::Base64Encode;
 using encryptedparams::DecryptedParams;
 using encryptedparams::EncryptedParams;
-using testing::LogLines;
-using testing::ReadFile;
-using testing::ScratchDir;
+using test::LogLines;
+using test::ReadFile;
+using test::ScratchDir;
 using Lines = std::vector<std::string>;
 
 constexpr char kKey[] = "k3y";
@@ -100,21 +101,19 @@ class EncryptedParamsE2ETest : public ::testing::Test {
  protected:
   void SetUp() override {
     old_umask_ = umask(022);
-    mkdir(work_.c_str(), 0755);
-    mkdir(tmp_.c_str(), 0755);
+    for (const std::string& d : {work_, tmp_}) chmod(d.c_str(), 0755);
   }
   void TearDown() override { umask(old_umask_); }
 
   // The payload notes its arguments, one a line, in a file outside the
   // install directory, then runs body.
-  testing::ProcessResult Run(const Lines& words, const std::string& body = "") {
+  test::InstallerRun Run(const Lines& words, const std::string& body = "") {
     const std::string program = "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$QV_PROBE\"\n" + body;
-    const std::string installer =
-        testing::PackInstaller(dir_.path(), testing::StandardPayloadArchive(program));
-    Lines argv{installer};
-    argv.insert(argv.end(), words.begin(), words.end());
-    return testing::RunProgram(installer, argv,
-                               {"PWD=" + work_, "TMPDIR=" + tmp_, "QV_PROBE=" + probe_}, work_);
+    const std::string installer = dir_.Pack(program, dir_.path());
+    test::RunOptions options;
+    options.env = Lines{"PWD=" + work_, "TMPDIR=" + tmp_, "QV_PROBE=" + probe_};
+    options.cwd = work_;
+    return dir_.Run(installer, words, options);
   }
 
   // The install directory, from the line that starts the payload.
@@ -146,11 +145,11 @@ class EncryptedParamsE2ETest : public ::testing::Test {
   // Runs words that the strict parse refuses: exit -1, the log in TMPDIR,
   // nothing else made there.
   void ExpectParseFailure(const Lines& words, const std::string& error) {
-    testing::ProcessResult r = Run(words);
+    test::ProcessResult r = Run(words);
     EXPECT_EQ(r.exit_status, 255);
     EXPECT_EQ(r.out + r.err, "");
     EXPECT_EQ(LogLines(ReadFile(tmp_ + "/Quorvane_i.log")), ParseFailureLog(words, error));
-    EXPECT_FALSE(testing::Exists(probe_));
+    EXPECT_FALSE(test::Exists(probe_));
     EXPECT_EQ(Entries(tmp_), Lines{"Quorvane_i.log"});
   }
 
@@ -164,7 +163,7 @@ class EncryptedParamsE2ETest : public ::testing::Test {
     return names;
   }
 
-  ScratchDir dir_;
+  test::InstallerSandbox dir_{{"work", "tmp"}};
   const std::string& s_ = dir_.path();
   std::string work_ = dir_ / "work";
   std::string tmp_ = dir_ / "tmp";
@@ -236,7 +235,7 @@ TEST_F(EncryptedParamsE2ETest, RecordValuesReachThePayload) {
     for (const std::string& w : c.words) words.push_back(w == "{R}" ? record : Fill(w, base));
     unlink(probe_.c_str());
 
-    testing::ProcessResult r = Run(words);
+    test::ProcessResult r = Run(words);
     EXPECT_EQ(r.exit_status, 0) << r.err;
 
     const std::string new_text = Fill(c.new_text, base);
@@ -262,8 +261,8 @@ TEST_F(EncryptedParamsE2ETest, RecordValuesReachThePayload) {
     EXPECT_NE(std::find(log.begin(), log.end(), "[INFO ] quorvane args: " + Join(expected)),
               log.end());
     EXPECT_EQ(log.size() >= 4 ? log[log.size() - 4] : "", "[INFO ] End, success.");
-    EXPECT_FALSE(testing::Exists(install_dir));
-    EXPECT_FALSE(testing::Exists(tmp_ + "/Quorvane_i.log"));
+    EXPECT_FALSE(test::Exists(install_dir));
+    EXPECT_FALSE(test::Exists(tmp_ + "/Quorvane_i.log"));
   }
 }
 
@@ -271,7 +270,7 @@ TEST_F(EncryptedParamsE2ETest, RecordValuesReachThePayload) {
 // backslashes included, and the record keeps its version and key.
 TEST_F(EncryptedParamsE2ETest, RequotedValuesSplitBackIntoTheMergedValues) {
   const std::string text = "--debug-dir '" + s_ + "/d \"x\" \\y' --temp-dir=t --offline 'a\\\"b'";
-  testing::ProcessResult r = Run({"--encrypted-params", Record(text, "\xc3\xa9k", 42)});
+  test::ProcessResult r = Run({"--encrypted-params", Record(text, "\xc3\xa9k", 42)});
   ASSERT_EQ(r.exit_status, 0) << r.err;
   const Lines got = SplitLines(ReadFile(probe_));
   ASSERT_GE(got.size(), 2u);
@@ -285,8 +284,8 @@ TEST_F(EncryptedParamsE2ETest, RequotedValuesSplitBackIntoTheMergedValues) {
   const std::string debug = s_ + "/d \"x\" \\y";
   EXPECT_EQ(*words, (Lines{"--debug-dir", debug, "--temp-dir=t", "--offline", work_ + "/a\\\"b"}));
   // The record's debug directory was created and holds the log.
-  EXPECT_EQ(testing::ModeOf(debug), 0640u);
-  EXPECT_TRUE(testing::Exists(debug + "/Quorvane_i.log"));
+  EXPECT_EQ(test::ModeOf(debug), 0640u);
+  EXPECT_TRUE(test::Exists(debug + "/Quorvane_i.log"));
   // The "=" form made the temporary directory absolute under the working
   // directory, where the install directory was made.
   const std::string install_dir = InstallDirOf(LogLines(ReadFile(debug + "/Quorvane_i.log")));
@@ -296,7 +295,7 @@ TEST_F(EncryptedParamsE2ETest, RequotedValuesSplitBackIntoTheMergedValues) {
 // --help in the record gives the help form; the debug directory of the
 // command line is left alone.
 TEST_F(EncryptedParamsE2ETest, HelpInTheRecordGivesTheHelpForm) {
-  testing::ProcessResult r =
+  test::ProcessResult r =
       Run({"--debug-dir", s_ + "/dh", "--encrypted-params", Record("-h --yara-dir /nonexistent/x")});
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(ReadFile(probe_), "--help\n" + s_ + "\n");
@@ -308,7 +307,7 @@ TEST_F(EncryptedParamsE2ETest, HelpInTheRecordGivesTheHelpForm) {
 // dump goes to the install directory.
 TEST_F(EncryptedParamsE2ETest, RecordDebugDirTakesTheLogButNotTheCrashDump) {
   const std::string debug = s_ + "/dd";
-  testing::ProcessResult r = Run({"--encrypted-params", Record("--debug-dir " + debug)},
+  test::ProcessResult r = Run({"--encrypted-params", Record("--debug-dir " + debug)},
                                  "printf 'runtime: out of memory: x' >&2; exit 2\n");
   EXPECT_EQ(r.exit_status, 240);
   const Lines log = LogLines(ReadFile(debug + "/Quorvane_i.log"));
@@ -317,7 +316,7 @@ TEST_F(EncryptedParamsE2ETest, RecordDebugDirTakesTheLogButNotTheCrashDump) {
                       "[FATAL] Quorvane unexpectedly terminated. Reason: out of memory. "
                       "Stacktrace dump saved to: " + install_dir + "/quorvane.dmp"),
             log.end());
-  EXPECT_FALSE(testing::Exists(debug + "/quorvane.dmp"));
+  EXPECT_FALSE(test::Exists(debug + "/quorvane.dmp"));
   EXPECT_EQ(Entries(debug), Lines{"Quorvane_i.log"});
 }
 
@@ -329,7 +328,7 @@ struct BadRecord {
 
 TEST_F(EncryptedParamsE2ETest, MalformedRecordsEndTheParse) {
   const std::string file = s_ + "/plain";
-  testing::WriteFile(file, "x");
+  test::WriteFile(file, "x");
   const std::string bad_json = Base64Encode("{\"ver\":1,\"type\":\"rc4\"");
   const std::string string_ver = Base64Encode("{\"ver\":\"1\"}");
   const BadRecord cases[] = {
@@ -403,7 +402,7 @@ TEST_F(EncryptedParamsE2ETest, HostileRecordsEndCleanly) {
     unlink((tmp_ + "/Quorvane_i.log").c_str());
     unlink(probe_.c_str());
     const auto start = std::chrono::steady_clock::now();
-    testing::ProcessResult r = Run({"--encrypted-params", value, "--debug-dir", s_ + "/dh"});
+    test::ProcessResult r = Run({"--encrypted-params", value, "--debug-dir", s_ + "/dh"});
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     if (c.error.empty()) {
       EXPECT_EQ(r.exit_status, 0) << r.err;
@@ -444,7 +443,7 @@ TEST_F(EncryptedParamsE2ETest, NulBytesInDirectoryValuesAreRefused) {
   };
   for (const NulCase& c : cases) {
     SCOPED_TRACE(c.name);
-    testing::ProcessResult r = Run({"--encrypted-params", Record(c.text), "--debug-dir", s_ + "/dl"});
+    test::ProcessResult r = Run({"--encrypted-params", Record(c.text), "--debug-dir", s_ + "/dl"});
     EXPECT_EQ(r.exit_status, c.status);
     const Lines log = LogLines(ReadFile(c.log));
     ASSERT_GE(log.size(), 5u);
@@ -453,12 +452,12 @@ TEST_F(EncryptedParamsE2ETest, NulBytesInDirectoryValuesAreRefused) {
     ASSERT_NE(end, log.end());
     // The install directory's removal may come between.
     EXPECT_NE(std::find(log.begin(), end, Fill(c.error, {{"D", install_dir}})), end);
-    EXPECT_FALSE(testing::Exists(probe_));
-    EXPECT_FALSE(testing::Exists(s_ + "/a"));
-    EXPECT_FALSE(testing::Exists(s_ + "/t"));
-    EXPECT_FALSE(testing::Exists(s_ + "/o"));
+    EXPECT_FALSE(test::Exists(probe_));
+    EXPECT_FALSE(test::Exists(s_ + "/a"));
+    EXPECT_FALSE(test::Exists(s_ + "/t"));
+    EXPECT_FALSE(test::Exists(s_ + "/o"));
     if (!install_dir.empty()) {
-      EXPECT_FALSE(testing::Exists(install_dir));
+      EXPECT_FALSE(test::Exists(install_dir));
     }
     unlink((tmp_ + "/Quorvane_i.log").c_str());
   }

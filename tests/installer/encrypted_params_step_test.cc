@@ -19,8 +19,8 @@ namespace {
 
 using encryptedparams::DecryptedParams;
 using encryptedparams::EncryptedParams;
-using testing::Exists;
-using testing::ScratchDir;
+using test::Exists;
+using test::ScratchDir;
 
 const char kKey[] = "s3cr\"et<";
 
@@ -60,7 +60,7 @@ class EncryptedParamsStepTest : public ::testing::Test {
   std::string Abs(const std::string& rel) const { return dir_.path() + "/" + rel; }
 
   ScratchDir dir_;
-  testing::ScopedWorkingDir cwd_{dir_.path()};
+  test::ScopedWorkingDir cwd_{dir_.path()};
 };
 
 std::string ErrorOf(const Result<Parameters>& r) { return r.ok() ? "(no error)" : r.error().text(); }
@@ -183,10 +183,10 @@ TEST_F(EncryptedParamsStepTest, FailuresArePassedOnUnchanged) {
 TEST(EncryptedParamsStep, InstallerEndsOnARecordInsideARecord) {
   ScratchDir dir;
   const std::string value = Record("--no-delete --encrypted-params x");
-  auto r = testing::RunProgram(testing::InstallerBinary(), {"installer", "--encrypted-params", value},
+  auto r = test::RunProgram(test::InstallerBinary(), {"installer", "--encrypted-params", value},
                                {"TMPDIR=" + dir.path()}, dir.path());
   EXPECT_EQ(r.exit_status, 255);
-  const std::vector<std::string> lines = testing::LogLines(testing::ReadFile(dir / "Quorvane_i.log"));
+  const std::vector<std::string> lines = test::LogLines(test::ReadFile(dir / "Quorvane_i.log"));
   ASSERT_GE(lines.size(), 5u);
   EXPECT_EQ(lines[3], "[INFO ] Installer arguments: --encrypted-params " + value);
   EXPECT_EQ(lines[4],

@@ -23,25 +23,25 @@
 namespace quorvane {
 namespace {
 
-using testing::AddPayloadSection;
-using testing::BuildZip;
-using testing::ChecksumList;
-using testing::DirectoryMember;
-using testing::FileMember;
-using testing::InstallerBinary;
-using testing::ModeOf;
-using testing::ReadFile;
-using testing::ScratchDir;
-using testing::Sha256Hex;
-using testing::StandardPayloadMembers;
-using testing::WriteFile;
-using testing::ZipField;
-using testing::ZipHeader;
-using testing::ZipMember;
+using test::AddPayloadSection;
+using test::BuildZip;
+using test::ChecksumList;
+using test::DirectoryMember;
+using test::FileMember;
+using test::InstallerBinary;
+using test::ModeOf;
+using test::ReadFile;
+using test::ScratchDir;
+using test::Sha256Hex;
+using test::StandardPayloadMembers;
+using test::WriteFile;
+using test::ZipField;
+using test::ZipHeader;
+using test::ZipMember;
 
 const std::string kProgram = "#!/bin/sh\nexit 0\n";
-const std::string kLibrary = testing::kStandardLibrary;
-const std::string kLicense = testing::kStandardLicense;
+const std::string kLibrary = test::kStandardLibrary;
+const std::string kLicense = test::kStandardLicense;
 
 // "[INFO ]         <name padded to 40>  ->  <path>"
 std::string Info(const std::string& name, const std::string& path) {
@@ -94,7 +94,7 @@ class ExtractTest : public ::testing::Test {
       log.initInstallerLog(dir / "log", true);
       r.ok = dropFiles(log, installer, installDir, embeddedArch{}, &r.mainFile);
     }
-    r.lines = testing::LogLines(ReadFile(dir / "log"));
+    r.lines = test::LogLines(ReadFile(dir / "log"));
     while (!r.lines.empty() && r.lines.back().empty()) r.lines.pop_back();
     return r;
   }
@@ -201,8 +201,8 @@ TEST_F(ExtractTest, NamesNeverLeadOutOfTheDestination) {
   ASSERT_TRUE(r.ok) << ::testing::PrintToString(r.lines);
   EXPECT_EQ(ReadFile(In("escape")), "up");
   EXPECT_EQ(ReadFile(In("licenses/lic-escape")), "lic");
-  EXPECT_FALSE(testing::Exists(dir / "escape"));
-  EXPECT_FALSE(testing::Exists(outside));
+  EXPECT_FALSE(test::Exists(dir / "escape"));
+  EXPECT_FALSE(test::Exists(outside));
   EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"install", "installer1", "log"}));
 }
 
@@ -231,8 +231,8 @@ TEST_F(ExtractTest, DirectoryMembersAreSkippedAndOtherKindsAreFiles) {
   members[7].content += "\n" + ChecksumList({{"link", "quorvane"}});
   Extraction r = Drop(BuildZip(members));
   ASSERT_TRUE(r.ok) << ::testing::PrintToString(r.lines);
-  EXPECT_FALSE(testing::Exists(In("dos-dir")));
-  EXPECT_FALSE(testing::Exists(In("unix-dir")));
+  EXPECT_FALSE(test::Exists(In("dos-dir")));
+  EXPECT_FALSE(test::Exists(In("unix-dir")));
   struct stat st;
   ASSERT_EQ(lstat(In("link").c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
@@ -315,7 +315,7 @@ std::vector<FailureCase> FailureCases() {
       {"invalid list", [](auto& m) { m[4].content += "\nbad line"; }, same, 0,
        lines({"[ERROR] Cannot parse amd64/checksums.txt. (invalid line: bad line)"})},
       {"list cannot be opened", none,
-       [](std::string& a) { testing::SetLocalSignature(a, "amd64/checksums.txt", 0); }, 0,
+       [](std::string& a) { test::SetLocalSignature(a, "amd64/checksums.txt", 0); }, 0,
        lines({"[ERROR] Cannot open zip file: amd64/checksums.txt. (zip: not a valid zip file)"})},
       {"unlisted member",
        [](auto& m) { m.insert(m.begin() + 4, FileMember("amd64/extra", "e")); }, same, 2,
@@ -368,53 +368,53 @@ std::vector<FailureCase> FailureCases() {
        }},
       {"checksum error", none,
        [](std::string& a) {
-         uint32_t crc = testing::GetZipField(a, "amd64/quorvane", ZipField::kCrc);
-         testing::SetZipField(a, "amd64/quorvane", ZipField::kCrc, crc ^ 1);
+         uint32_t crc = test::GetZipField(a, "amd64/quorvane", ZipField::kCrc);
+         test::SetZipField(a, "amd64/quorvane", ZipField::kCrc, crc ^ 1);
        },
        2,
        lines({"[ERROR] Cannot write file: {dir}/quorvane. (zip: checksum error)"})},
       {"list fails its checksum only when written", none,
        [](std::string& a) {
-         uint32_t crc = testing::GetZipField(a, "amd64/checksums.txt", ZipField::kCrc);
-         testing::SetZipField(a, "amd64/checksums.txt", ZipField::kCrc, crc ^ 1);
+         uint32_t crc = test::GetZipField(a, "amd64/checksums.txt", ZipField::kCrc);
+         test::SetZipField(a, "amd64/checksums.txt", ZipField::kCrc, crc ^ 1);
        },
        3, lines({"[ERROR] Cannot write file: {dir}/checksums.txt. (zip: checksum error)"})},
       {"less data than recorded", none,
        [](std::string& a) {
-         testing::SetZipField(a, "amd64/quorvane", ZipField::kSize, uint32_t(kProgram.size() + 1));
+         test::SetZipField(a, "amd64/quorvane", ZipField::kSize, uint32_t(kProgram.size() + 1));
        },
        2, lines({"[ERROR] Cannot write file: {dir}/quorvane. (unexpected EOF)"})},
       {"stored member with less data than recorded", [](auto& m) { m[3].deflate = false; },
        [](std::string& a) {
-         testing::SetZipField(a, "amd64/quorvane", ZipField::kSize, uint32_t(kProgram.size() + 1));
+         test::SetZipField(a, "amd64/quorvane", ZipField::kSize, uint32_t(kProgram.size() + 1));
        },
        2, lines({"[ERROR] Cannot write file: {dir}/quorvane. (unexpected EOF)"})},
       {"compressed data cut short", none,
        [](std::string& a) {
-         uint32_t size = testing::GetZipField(a, "amd64/quorvane", ZipField::kCompressedSize);
-         testing::SetZipField(a, "amd64/quorvane", ZipField::kCompressedSize, size - 3);
+         uint32_t size = test::GetZipField(a, "amd64/quorvane", ZipField::kCompressedSize);
+         test::SetZipField(a, "amd64/quorvane", ZipField::kCompressedSize, size - 3);
        },
        2, lines({"[ERROR] Cannot write file: {dir}/quorvane. (unexpected EOF)"})},
       {"more data than recorded", none,
        [](std::string& a) {
-         testing::SetZipField(a, "amd64/quorvane", ZipField::kSize, uint32_t(kProgram.size() - 1));
+         test::SetZipField(a, "amd64/quorvane", ZipField::kSize, uint32_t(kProgram.size() - 1));
        },
        2, lines({"[ERROR] Cannot write file: {dir}/quorvane. (zip: not a valid zip file)"})},
       {"unsupported method", none,
-       [](std::string& a) { testing::SetZipField(a, "amd64/quorvane", ZipField::kMethod, 12); },
+       [](std::string& a) { test::SetZipField(a, "amd64/quorvane", ZipField::kMethod, 12); },
        1, lines({"[ERROR] Cannot open zip file: amd64/quorvane. (zip: unsupported compression "
                  "algorithm)"})},
       {"bad local signature", none,
-       [](std::string& a) { testing::SetLocalSignature(a, "amd64/quorvane", 0x04034b51); }, 1,
+       [](std::string& a) { test::SetLocalSignature(a, "amd64/quorvane", 0x04034b51); }, 1,
        lines({"[ERROR] Cannot open zip file: amd64/quorvane. (zip: not a valid zip file)"})},
       {"local size disagrees without a data descriptor", none,
        [](std::string& a) {
-         testing::SetZipField(a, "amd64/quorvane", ZipField::kSize, 1, ZipHeader::kLocal);
+         test::SetZipField(a, "amd64/quorvane", ZipField::kSize, 1, ZipHeader::kLocal);
        },
        1, lines({"[ERROR] Cannot open zip file: amd64/quorvane. (zip: not a valid zip file)"})},
       {"local method disagrees", none,
        [](std::string& a) {
-         testing::SetZipField(a, "amd64/quorvane", ZipField::kMethod, 0, ZipHeader::kLocal);
+         test::SetZipField(a, "amd64/quorvane", ZipField::kMethod, 0, ZipHeader::kLocal);
        },
        1, lines({"[ERROR] Cannot open zip file: amd64/quorvane. (zip: not a valid zip file)"})},
   };
@@ -423,7 +423,7 @@ std::vector<FailureCase> FailureCases() {
 TEST_F(ExtractTest, FailuresLogTheirLinesInOrder) {
   for (const FailureCase& c : FailureCases()) {
     SCOPED_TRACE(c.what);
-    testing::RemoveTree(installDir);
+    test::RemoveTree(installDir);
     ASSERT_EQ(mkdir(installDir.c_str(), 0700), 0);
     std::vector<ZipMember> members = StandardPayloadMembers(kProgram);
     c.edit(members);
@@ -470,10 +470,10 @@ TEST_F(ExtractTest, NoLineForAMissingSectionButForEmptyOrBrokenPayloads) {
 
 TEST_F(ExtractTest, DataDescriptorZeroFieldsInTheLocalHeaderAreAccepted) {
   std::string archive = BuildZip(StandardPayloadMembers(kProgram));
-  uint32_t flags = testing::GetZipField(archive, "amd64/quorvane", ZipField::kFlags);
-  testing::SetZipField(archive, "amd64/quorvane", ZipField::kFlags, flags | 8, ZipHeader::kLocal);
+  uint32_t flags = test::GetZipField(archive, "amd64/quorvane", ZipField::kFlags);
+  test::SetZipField(archive, "amd64/quorvane", ZipField::kFlags, flags | 8, ZipHeader::kLocal);
   for (ZipField f : {ZipField::kCrc, ZipField::kCompressedSize, ZipField::kSize}) {
-    testing::SetZipField(archive, "amd64/quorvane", f, 0, ZipHeader::kLocal);
+    test::SetZipField(archive, "amd64/quorvane", f, 0, ZipHeader::kLocal);
   }
   Extraction r = Drop(archive);
   EXPECT_TRUE(r.ok) << ::testing::PrintToString(r.lines);
@@ -526,8 +526,8 @@ TEST_F(ExtractTest, MemberExpandingPastItsRecordIsStoppedAtTheRecordedSize) {
   members[5].content += "\n" + std::string(64, '0') + " bomb";
   std::string archive = BuildZip(members);
   members.clear();
-  testing::SetZipField(archive, "amd64/bomb", ZipField::kMethod, 8);
-  testing::SetZipField(archive, "amd64/bomb", ZipField::kSize, 1000);
+  test::SetZipField(archive, "amd64/bomb", ZipField::kMethod, 8);
+  test::SetZipField(archive, "amd64/bomb", ZipField::kSize, 1000);
 
   long before = MaxRssKiB();
   Extraction r = Drop(archive);

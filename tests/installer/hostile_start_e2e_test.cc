@@ -20,90 +20,25 @@
 #include <thread>
 #include <vector>
 
+#include "support/installer_fixture.h"
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 
 namespace quorvane {
 namespace {
 
-using testing::Exists;
-using testing::LogLines;
-using testing::ReadFile;
-using testing::ScratchDir;
+using test::Exists;
+using test::LogLines;
+using test::ReadFile;
 
 using Lines = std::vector<std::string>;
 
 const std::string kClosing = "[INFO ] End, success.";
 
-// How the test starts the installer.
-struct Start {
-  bool close_stdout = false;
-  bool close_stderr = false;
-  bool ignore_sigchld = false;
-  rlim_t address_space = 0;    // RLIMIT_AS in bytes; 0: none
-  bool slow_stderr = false;    // a non-blocking pipe that is drained late and slowly
-};
-
-struct Ended {
-  int wait_status = 0;
-  int exit_status = -1;  // -1 when the installer did not exit
-  std::string out;
-  std::string err_head;  // the first 64 KiB of the standard error
-  size_t err_bytes = 0;
-};
-
-// Reads a pipe to its end: everything, or only the first 64 KiB and a count.
-void Drain(int fd, std::string& keep, size_t* count, bool slowly) {
-  std::vector<char> buf(slowly ? 4096 : 1 << 20);
-  for (;;) {
-    ssize_t n = read(fd, buf.data(), buf.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    if (keep.size() < 65536) keep.append(buf.data(), std::min<size_t>(n, 65536 - keep.size()));
-    if (count != nullptr) *count += static_cast<size_t>(n);
-    if (slowly) std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
-  close(fd);
-}
-
-Ended RunInstaller(const std::string& exe, const std::vector<std::string>& argv,
-                   const std::vector<std::string>& env, const std::string& cwd, const Start& how) {
-  int out[2], err[2];
-  EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-  EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
-  std::vector<char*> av, ev;
-  for (const auto& a : argv) av.push_back(const_cast<char*>(a.c_str()));
-  av.push_back(nullptr);
-  for (const auto& e : env) ev.push_back(const_cast<char*>(e.c_str()));
-  ev.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int null = open("/dev/null", O_RDONLY);
-    dup2(null, 0);
-    close(null);
-    how.close_stdout ? close(1) : dup2(out[1], 1);
-    how.close_stderr ? close(2) : dup2(err[1], 2);
-    if (how.slow_stderr) fcntl(2, F_SETFL, fcntl(2, F_GETFL) | O_NONBLOCK);
-    if (how.ignore_sigchld) signal(SIGCHLD, SIG_IGN);
-    if (how.address_space != 0) {
-      struct rlimit lim = {how.address_space, how.address_space};
-      if (setrlimit(RLIMIT_AS, &lim) != 0) _exit(125);
-    }
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    execve(exe.c_str(), av.data(), ev.data());
-    _exit(127);
-  }
-  close(out[1]);
-  close(err[1]);
-  Ended r;
-  std::thread out_reader([&] { Drain(out[0], r.out, nullptr, false); });
-  if (how.slow_stderr) std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  Drain(err[0], r.err_head, &r.err_bytes, how.slow_stderr);
-  out_reader.join();
-  waitpid(pid, &r.wait_status, 0);
-  if (WIFEXITED(r.wait_status)) r.exit_status = WEXITSTATUS(r.wait_status);
-  return r;
-}
+// How the test starts the installer; only the first 64 KiB of the standard
+// error are kept (err), every byte is counted (err_bytes).
+using Start = test::Wrapper;
+using Ended = test::InstallerRun;
 
 bool Contains(const Lines& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -115,25 +50,22 @@ class HostileStartTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "the run's administrator check needs the superuser";
-    for (const char* d : {"bin", "home", "tmp", "dbg", "probe"}) {
-      ASSERT_EQ(mkdir((s_ / d).c_str(), 0755), 0) << d;
-    }
   }
 
   // The payload notes its working directory (the install directory), then runs body.
   std::string Pack(const std::string& body) {
     const std::string program = "#!/bin/sh\np=\"$QV_PROBE\"\n/bin/pwd -P > \"$p/cwd\"\n" + body;
-    return testing::PackInstaller(s_ / "bin", testing::StandardPayloadArchive(program));
+    return s_.Pack(program);
   }
 
-  Ended Run(const std::string& exe, const std::vector<std::string>& words, const Start& how) {
-    std::vector<std::string> argv = {exe};
-    argv.insert(argv.end(), words.begin(), words.end());
-    return RunInstaller(exe, argv, {"TMPDIR=" + tmp_, "PWD=" + home_, "QV_PROBE=" + probe_},
-                        home_, how);
+  Ended Run(const std::string& exe, const std::vector<std::string>& words, Start how) {
+    how.keep_err = 65536;
+    test::RunOptions options;
+    options.wrapper = how;
+    return s_.Run(exe, words, options);
   }
 
-  std::string Probe(const std::string& name) const { return ReadFile(probe_ + "/" + name); }
+  std::string Probe(const std::string& name) const { return s_.Recorded(name); }
 
   std::string InstallDir() const {
     std::string cwd = Probe("cwd");
@@ -149,7 +81,7 @@ class HostileStartTest : public ::testing::Test {
     return found;
   }
 
-  ScratchDir s_;
+  test::InstallerSandbox s_{{"bin", "home", "tmp", "dbg", "probe"}};
   std::string home_ = s_ / "home";
   std::string tmp_ = s_ / "tmp";
   std::string dbg_ = s_ / "dbg";
@@ -179,7 +111,7 @@ TEST_F(HostileStartTest, ClosedStandardStreams) {
     Ended e = Run(exe, {"--debug-dir", dbg_}, how);
     EXPECT_EQ(e.exit_status, 0);
     EXPECT_EQ(e.out, c.close_stdout ? "" : "to-stdout\n");
-    EXPECT_EQ(e.err_head, c.close_stderr ? "" : "to-stderr\n");
+    EXPECT_EQ(e.err, c.close_stderr ? "" : "to-stderr\n");
     if (c.close_stdout) {
       EXPECT_EQ(Probe("fd1"), "/dev/null\n");
     }
@@ -216,7 +148,7 @@ TEST_F(HostileStartTest, IgnoredSigchldIsReset) {
   how.ignore_sigchld = true;
   Ended e = Run(exe, {"--debug-dir", dbg_}, how);
   EXPECT_EQ(e.exit_status, 1003 & 0xff);
-  EXPECT_EQ(e.err_head, "text");
+  EXPECT_EQ(e.err, "text");
   Lines log = LogLines(ReadFile(dbg_ + "/Quorvane_i.log"));
   EXPECT_TRUE(Contains(log, "[ERROR] A warning occurred while running quorvane. (warning code: 3)"))
       << ::testing::PrintToString(log);
@@ -239,7 +171,7 @@ TEST_F(HostileStartTest, NonBlockingStandardErrorThatIsFull) {
   Ended e = Run(exe, {"--debug-dir", dbg_}, how);
   EXPECT_EQ(e.exit_status, 0);
   EXPECT_EQ(e.err_bytes, size);
-  EXPECT_EQ(e.err_head, std::string(65536, 'e'));
+  EXPECT_EQ(e.err, std::string(65536, 'e'));
   Lines log = LogLines(ReadFile(dbg_ + "/Quorvane_i.log"));
   auto failed = std::find_if(log.begin(), log.end(),
                              [](const std::string& l) { return l.rfind("[ERROR]", 0) == 0; });
@@ -258,14 +190,14 @@ TEST_F(HostileStartTest, StandardErrorFloodUnderAnAddressSpaceLimit) {
   const std::string exe = Pack("printf '" + prefix + "' >&2\nhead -c " + std::to_string(flood) +
                                " /dev/zero >&2\nexit 2\n");
   Start how;
-  how.address_space = rlim_t{200} << 20;
+  how.limits = {{RLIMIT_AS, rlim_t{200} << 20, rlim_t{200} << 20}};
   // --no-delete puts the log in the temporary directory; --kill still has the
   // install directory, and the dump in it, deleted.
   Ended e = Run(exe, {"--no-delete", "--kill"}, how);
   ASSERT_TRUE(WIFEXITED(e.wait_status)) << "ended by signal " << WTERMSIG(e.wait_status);
   EXPECT_EQ(e.exit_status, 240);
   EXPECT_EQ(e.err_bytes, prefix.size() + flood);
-  EXPECT_EQ(e.err_head.substr(0, prefix.size()), prefix);
+  EXPECT_EQ(e.err.substr(0, prefix.size()), prefix);
 
   const std::string d = InstallDir();
   Lines log = LogLines(ReadFile(tmp_ + "/Quorvane_i.log"));

@@ -17,11 +17,11 @@
 namespace quorvane {
 namespace {
 
-using testing::Exists;
-using testing::LogLines;
-using testing::ModeOf;
-using testing::ReadFile;
-using testing::ScratchDir;
+using test::Exists;
+using test::LogLines;
+using test::ModeOf;
+using test::ReadFile;
+using test::ScratchDir;
 
 RandomSource Fixed(uint32_t n) {
   return [n] { return n; };
@@ -110,7 +110,7 @@ TEST_F(InstallDirTest, GivesUpAfter10000Attempts) {
 }
 
 TEST_F(InstallDirTest, CreationFailures) {
-  testing::WriteFile(s_ / "file", "x");
+  test::WriteFile(s_ / "file", "x");
   const std::pair<std::string, std::string> cases[] = {
       {s_ / "missing", "stat " + s_ / "missing" + ": no such file or directory"},
       {s_ / "missing/deeper", "stat " + s_ / "missing/deeper" + ": no such file or directory"},
@@ -183,13 +183,13 @@ TEST_F(InstallDirTest, ReplacedOrOpenedInstallDirectoryIsRefused) {
 // is made with mode 0640, so nothing can be created inside it.
 TEST_F(InstallDirTest, OrdinaryUserCannotCreateInANewTemporaryDirectory) {
   ASSERT_EQ(chmod(s_.path().c_str(), 0755), 0);
-  testing::MakeReachable(s_.path());
+  test::MakeReachable(s_.path());
   const std::string open = s_ / "open";
   ASSERT_EQ(mkdir(open.c_str(), 01777), 0);
   ASSERT_EQ(chmod(open.c_str(), 01777), 0);
-  const std::string bin = testing::InstallerBinary();
-  const int status = testing::RunAsUser(
-      testing::kNobodyUid, testing::kNobodyUid, testing::kNobodyGid, bin,
+  const std::string bin = test::InstallerBinary();
+  const int status = test::RunAsUser(
+      test::kNobodyUid, test::kNobodyUid, test::kNobodyGid, bin,
       {bin, "--no-admin-check", "--temp-dir", open + "/new", "--debug-dir", open},
       {"TMPDIR=" + open}, s_.path());
   EXPECT_EQ(status, 245);

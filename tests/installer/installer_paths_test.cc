@@ -13,10 +13,10 @@
 namespace quorvane {
 namespace {
 
-using testing::LogLines;
-using testing::ReadFile;
-using testing::RunProgram;
-using testing::ScratchDir;
+using test::LogLines;
+using test::ReadFile;
+using test::RunProgram;
+using test::ScratchDir;
 
 std::string RealPath(const std::string& path) {
   char buf[PATH_MAX];
@@ -71,17 +71,17 @@ TEST(InstallerPathsTest, RunningFromIsTheDirectoryOfTheRealFile) {
   const std::string logs = scratch / "logs";
   ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
   ASSERT_EQ(mkdir(logs.c_str(), 0755), 0);
-  ASSERT_EQ(symlink(testing::InstallerBinary().c_str(), (bin + "/installer").c_str()), 0);
+  ASSERT_EQ(symlink(test::InstallerBinary().c_str(), (bin + "/installer").c_str()), 0);
   // A regular file as the temporary directory ends the run before the log
   // set-up, so the collected lines land in TMPDIR.
-  testing::WriteFile(scratch / "file", "x");
-  testing::ProcessResult r =
+  test::WriteFile(scratch / "file", "x");
+  test::ProcessResult r =
       RunProgram(bin + "/installer", {bin + "/installer", "--temp-dir", scratch / "file"},
                  {"TMPDIR=" + logs}, scratch.path());
   EXPECT_EQ(r.exit_status, 254);
   std::vector<std::string> lines = LogLines(ReadFile(logs + "/Quorvane_i.log"));
   ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[2], "[INFO ] Running from: " + DirPart(RealPath(testing::InstallerBinary())));
+  EXPECT_EQ(lines[2], "[INFO ] Running from: " + DirPart(RealPath(test::InstallerBinary())));
 }
 
 }  // namespace

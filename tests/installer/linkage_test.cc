@@ -48,7 +48,7 @@ TEST(LinkageTest, InstallerNeedsOnlyTheCLibrary) {
 #endif
   // The maths library and the loader are part of the C library's package.
   const std::vector<std::string> allowed = {"libc.so.6", "libm.so.6", "ld-linux-x86-64.so.2"};
-  const std::vector<std::string> needed = NeededLibraries(testing::InstallerBinary());
+  const std::vector<std::string> needed = NeededLibraries(test::InstallerBinary());
   std::vector<std::string> others;
   for (const std::string& lib : needed) {
     if (std::find(allowed.begin(), allowed.end(), lib) == allowed.end()) others.push_back(lib);

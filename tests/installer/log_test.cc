@@ -14,9 +14,9 @@
 namespace quorvane {
 namespace {
 
-using testing::LogLines;
-using testing::ReadFile;
-using testing::ScratchDir;
+using test::LogLines;
+using test::ReadFile;
+using test::ScratchDir;
 
 TEST(LogFormatTest, Directives) {
   EXPECT_EQ(FormatLog("[INFO ] %s v%s (%s @ %d)", "Quorvane", "1.0", "stable", int64_t{1763047587}),
@@ -61,25 +61,25 @@ TEST(InstallerLogTest, CollectedAndLoggedLinesFollowTheirNewlineRules) {
   EXPECT_EQ(content.substr(content.size() - 25), "[INFO ] End, success.\n\n\n\n");
   const mode_t mask = umask(0);
   umask(mask);
-  EXPECT_EQ(testing::ModeOf(path), 0640u & ~mask);
+  EXPECT_EQ(test::ModeOf(path), 0640u & ~mask);
 }
 
 TEST(InstallerLogTest, ExistingFileIsEmptiedAndKeepsItsMode) {
   ScratchDir dir;
   const std::string path = LogFilePath(dir.path());
-  testing::WriteFile(path, std::string(1000, 'x'), 0600);
+  test::WriteFile(path, std::string(1000, 'x'), 0600);
   InstallerLog log;
   log.initInstallerLog(path, true);
   log.finishLog();
   EXPECT_EQ(LogLines(ReadFile(path)),
             (std::vector<std::string>{"[INFO ] End, success.", "", "", ""}));
-  EXPECT_EQ(testing::ModeOf(path), 0600u);
+  EXPECT_EQ(test::ModeOf(path), 0600u);
 }
 
 TEST(InstallerLogTest, NoFileWantedMeansNothingOnDisk) {
   ScratchDir dir;
   const std::string path = LogFilePath(dir.path());
-  testing::WriteFile(path, "old", 0640);
+  test::WriteFile(path, "old", 0640);
   InstallerLog log;
   Hold(log, {"[INFO ] dropped"});
   log.initInstallerLog(path, false);
@@ -99,7 +99,7 @@ TEST(InstallerLogTest, UnopenableFileIsDiscardedSilently) {
   ASSERT_TRUE(log.open_error().has_value());
   EXPECT_EQ(log.open_error()->text(),
             "open " + (dir / "missing/Quorvane_i.log") + ": no such file or directory");
-  EXPECT_FALSE(testing::Exists(dir / "missing"));
+  EXPECT_FALSE(test::Exists(dir / "missing"));
 }
 
 TEST(InstallerLogTest, FileIsCloseOnExec) {
@@ -141,7 +141,7 @@ TEST(InstallerLogTest, FlushPendingOnlyWhenTheLogWasNeverSetUp) {
   Hold(log, {"[INFO ] banner"});
   log.flushPendingLog(other.path());
   log.finishLog();
-  EXPECT_FALSE(testing::Exists(LogFilePath(other.path())));
+  EXPECT_FALSE(test::Exists(LogFilePath(other.path())));
 }
 
 }  // namespace

@@ -17,7 +17,7 @@
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 
-namespace quorvane::testing {
+namespace quorvane::test {
 namespace {
 
 struct SectionInfo {
@@ -369,4 +369,4 @@ TEST_F(PackScriptTest, RefusesBadInputWithoutOutputOrLeftovers) {
 }
 
 }  // namespace
-}  // namespace quorvane::testing
+}  // namespace quorvane::test

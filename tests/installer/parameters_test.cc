@@ -24,10 +24,10 @@ void PrintTo(const Parameters& p, std::ostream* os) {
 
 namespace {
 
-using testing::Exists;
-using testing::ModeOf;
-using testing::ScratchDir;
-using testing::WriteFile;
+using test::Exists;
+using test::ModeOf;
+using test::ScratchDir;
+using test::WriteFile;
 
 // Runs each test in a scratch directory of its own, which PWD names too, so
 // that relative values are made absolute under it.
@@ -45,7 +45,7 @@ class ParseParametersTest : public ::testing::Test {
   std::string Abs(const std::string& rel) const { return dir_.path() + "/" + rel; }
 
   ScratchDir dir_;
-  testing::ScopedWorkingDir cwd_{dir_.path()};
+  test::ScopedWorkingDir cwd_{dir_.path()};
   mode_t oldMask_ = 0;
 };
 

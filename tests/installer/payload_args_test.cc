@@ -20,9 +20,9 @@
 namespace quorvane {
 namespace {
 
-using testing::LogLines;
-using testing::ReadFile;
-using testing::ScratchDir;
+using test::LogLines;
+using test::ReadFile;
+using test::ScratchDir;
 using Words = std::vector<std::string>;
 
 const char kInstallerDir[] = "/opt/kit";
@@ -41,7 +41,7 @@ class PayloadArgsTest : public ::testing::Test {
     ASSERT_EQ(mkdir((scratch_ / "rules").c_str(), 0755), 0);
     ASSERT_EQ(mkdir((scratch_ / "dbg").c_str(), 0755), 0);
     ASSERT_EQ(mkdir((scratch_ / "logs").c_str(), 0755), 0);
-    testing::WriteFile(scratch_ / "passwd", "root:x:0:0\n");
+    test::WriteFile(scratch_ / "passwd", "root:x:0:0\n");
     ASSERT_EQ(symlink("rules", (scratch_ / "rules-link").c_str()), 0);
     ASSERT_EQ(symlink("gone", (scratch_ / "dangling").c_str()), 0);
     ASSERT_EQ(symlink("loop", (scratch_ / "loop").c_str()), 0);
@@ -318,7 +318,7 @@ TEST_F(PayloadArgsTest, BuildsTheListFromTheTypedWords) {
     EXPECT_EQ(params, expected_params);  // nothing else of the record changes
     EXPECT_EQ(out.log, Words{ArgsLine(expected)});
   }
-  EXPECT_FALSE(testing::Exists(scratch_ / "new"));  // resolving creates nothing
+  EXPECT_FALSE(test::Exists(scratch_ / "new"));  // resolving creates nothing
 }
 
 TEST_F(PayloadArgsTest, LogLineShowsEmptyWordsAsTwoBlanks) {
@@ -431,7 +431,7 @@ TEST(PayloadArgsRunTest, InstallerLogsTheListOrEndsWithBadDirectory) {
   ScratchDir dir;
   const std::string home = dir / "home", tmp = dir / "tmp", dbg = dir / "dbg";
   for (const std::string& d : {home, tmp, dbg}) ASSERT_EQ(mkdir(d.c_str(), 0755), 0);
-  const std::string exe = testing::InstallerBinary();
+  const std::string exe = test::InstallerBinary();
   const std::vector<std::string> env = {"TMPDIR=" + tmp, "PWD=" + home};
   const auto args_lines = [](const std::vector<std::string>& lines) {
     std::vector<std::string> out;
@@ -441,7 +441,7 @@ TEST(PayloadArgsRunTest, InstallerLogsTheListOrEndsWithBadDirectory) {
     return out;
   };
 
-  testing::RunProgram(exe, {exe, "--debug-dir", dbg, "--Output-Dir", "out"}, env, home);
+  test::RunProgram(exe, {exe, "--debug-dir", dbg, "--Output-Dir", "out"}, env, home);
   std::vector<std::string> found = args_lines(LogLines(ReadFile(LogFilePath(dbg))));
   ASSERT_EQ(found.size(), 1u);
   const auto quote = [](const std::string& text) {
@@ -452,11 +452,11 @@ TEST(PayloadArgsRunTest, InstallerLogsTheListOrEndsWithBadDirectory) {
                         "[^ /]+");
   EXPECT_TRUE(std::regex_match(found[0], line)) << found[0];
 
-  testing::RunProgram(exe, {exe, "-h", "--debug-dir", dbg, "--yara-dir", "none"}, env, home);
+  test::RunProgram(exe, {exe, "-h", "--debug-dir", dbg, "--yara-dir", "none"}, env, home);
   EXPECT_EQ(args_lines(LogLines(ReadFile(LogFilePath(dbg)))),
             std::vector<std::string>{"[INFO ] quorvane args: --help " + DirPart(exe)});
 
-  auto r = testing::RunProgram(exe, {exe, "--debug-dir", dbg, "--yara-dir", "none"}, env, home);
+  auto r = test::RunProgram(exe, {exe, "--debug-dir", dbg, "--yara-dir", "none"}, env, home);
   EXPECT_EQ(r.exit_status, 254);
   std::vector<std::string> lines = LogLines(ReadFile(LogFilePath(dbg)));
   EXPECT_TRUE(args_lines(lines).empty());

@@ -14,9 +14,9 @@
 namespace quorvane {
 namespace {
 
-using ::quorvane::testing::ReadFile;
-using ::quorvane::testing::ScratchDir;
-using ::quorvane::testing::WriteFile;
+using ::quorvane::test::ReadFile;
+using ::quorvane::test::ScratchDir;
+using ::quorvane::test::WriteFile;
 
 // Closes the test's descriptors 0, 1 and 2 for a scope and puts them back.
 class ClosedStandardDescriptors {

@@ -8,15 +8,16 @@
 
 #include <gtest/gtest.h>
 
+#include "support/installer_fixture.h"
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 
 namespace quorvane {
 namespace {
 
-using testing::LogLines;
-using testing::ReadFile;
-using testing::ScratchDir;
+using test::LogLines;
+using test::ReadFile;
+using test::ScratchDir;
 using Lines = std::vector<std::string>;
 
 struct Case {
@@ -30,21 +31,21 @@ struct Case {
 class PayloadRunE2ETest : public ::testing::Test {
  protected:
   void SetUp() override {
-    mkdir(tmp_.c_str(), 0700);
-    mkdir(debug_.c_str(), 0700);
-    mkdir(probe_.c_str(), 0700);
+    for (const std::string& d : {tmp_, debug_, probe_}) chmod(d.c_str(), 0700);
   }
 
   // The payload notes its arguments, working directory and environment, then
   // runs body.
-  testing::ProcessResult Run(const std::string& body) {
+  test::InstallerRun Run(const std::string& body) {
     std::string program = "#!/bin/sh\n"
                           "printf '%s\\n' \"$@\" > '" + probe_ + "/args'\n"
                           "/bin/pwd -P > '" + probe_ + "/cwd'\n"
                           "/bin/cat /proc/$$/environ > '" + probe_ + "/environ'\n" + body;
-    std::string installer = testing::PackInstaller(dir_.path(), testing::StandardPayloadArchive(program));
-    return testing::RunProgram(installer, {installer, "--debug-dir", debug_, "--temp-dir", tmp_},
-                               {"PWD=/nowhere", "TMPDIR=" + tmp_, "X=1"}, dir_.path());
+    std::string installer = dir_.Pack(program, dir_.path());
+    test::RunOptions options;
+    options.env = test::Words{"PWD=/nowhere", "TMPDIR=" + tmp_, "X=1"};
+    options.cwd = dir_.path();
+    return dir_.Run(installer, {"--debug-dir", debug_, "--temp-dir", tmp_}, options);
   }
 
   // The install directory named by the Running line, and the lines after it.
@@ -63,7 +64,7 @@ class PayloadRunE2ETest : public ::testing::Test {
     return main_file.substr(0, main_file.rfind('/'));
   }
 
-  ScratchDir dir_;
+  test::InstallerSandbox dir_{{"tmp", "debug", "probe"}};
   std::string tmp_ = dir_ / "tmp";
   std::string debug_ = dir_ / "debug";
   std::string probe_ = dir_ / "probe";
@@ -86,7 +87,7 @@ TEST_F(PayloadRunE2ETest, OutcomesReachTheExitStatusAndTheLog) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body);
-    testing::ProcessResult r = Run(c.body);
+    test::ProcessResult r = Run(c.body);
     EXPECT_EQ(r.exit_status, c.status);
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(r.out, c.out);
@@ -95,7 +96,7 @@ TEST_F(PayloadRunE2ETest, OutcomesReachTheExitStatusAndTheLog) {
     // The cleanup's own lines follow; this step's lines come first.
     ASSERT_GE(after.size(), c.lines.size());
     EXPECT_EQ(Lines(after.begin(), after.begin() + static_cast<long>(c.lines.size())), c.lines);
-    EXPECT_FALSE(testing::Exists(install_dir));
+    EXPECT_FALSE(test::Exists(install_dir));
 
     EXPECT_EQ(ReadFile(probe_ + "/args"),
               "--debug-dir\n" + debug_ + "\n--temp-dir\n" + install_dir + "\n--output-dir\n" +
@@ -105,7 +106,7 @@ TEST_F(PayloadRunE2ETest, OutcomesReachTheExitStatusAndTheLog) {
               std::string("TMPDIR=" + tmp_ + '\0' + "X=1" + '\0' + "PWD=" + install_dir + '\0'));
     if (c.status == 240) {
       EXPECT_EQ(ReadFile(dump), c.err);
-      EXPECT_EQ(testing::ModeOf(dump), 0640u);
+      EXPECT_EQ(test::ModeOf(dump), 0640u);
     }
   }
 }

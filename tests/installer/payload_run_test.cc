@@ -23,11 +23,11 @@ extern char** environ;
 namespace quorvane {
 namespace {
 
-using ::quorvane::testing::LogLines;
-using ::quorvane::testing::ModeOf;
-using ::quorvane::testing::ReadFile;
-using ::quorvane::testing::ScratchDir;
-using ::quorvane::testing::WriteFile;
+using ::quorvane::test::LogLines;
+using ::quorvane::test::ModeOf;
+using ::quorvane::test::ReadFile;
+using ::quorvane::test::ScratchDir;
+using ::quorvane::test::WriteFile;
 
 // Points one of the test's own descriptors at fd for a scope.
 class Redirect {
@@ -151,7 +151,7 @@ TEST_F(PayloadRunTest, ExitStatusesThatAreNoCrash) {
     std::vector<std::string> want = {RunningLine()};
     if (!c.line.empty()) want.push_back(c.line);
     EXPECT_EQ(Lines(), want);
-    EXPECT_FALSE(::quorvane::testing::Exists(dumpPath_));
+    EXPECT_FALSE(::quorvane::test::Exists(dumpPath_));
   }
 }
 
@@ -196,7 +196,7 @@ TEST_F(PayloadRunTest, CrashReasonFromTheExecutable) {
   for (const auto& [spoil, reason] : cases) {
     SCOPED_TRACE(spoil);
     NextCase();
-    ::quorvane::testing::RemoveTree(installDir_);
+    ::quorvane::test::RemoveTree(installDir_);
     ASSERT_EQ(mkdir(installDir_.c_str(), 0700), 0);
     WritePayload(spoil + "\nprintf 'panic: x' >&2; exit 2\n");
     EXPECT_EQ(Run(), -16);
@@ -232,7 +232,7 @@ TEST_F(PayloadRunTest, DumpPlaceAndFailures) {
   params_.DebugDir = "";
   EXPECT_EQ(Run(), -16);
   EXPECT_EQ(Lines().back(), "[FATAL] Quorvane unexpectedly terminated.");
-  EXPECT_FALSE(::quorvane::testing::Exists(dumpPath_));
+  EXPECT_FALSE(::quorvane::test::Exists(dumpPath_));
 
   // The path is cleaned.
   params_.DebugDir = debugDir_ + "/./";
@@ -291,7 +291,7 @@ TEST_F(PayloadRunTest, EndedBySignal) {
                            RunningLine(),
                            "[ERROR] An error occurred while running quorvane. (error code: -1, "
                            "description: Invalid commmand line, check command line)"}));
-    EXPECT_FALSE(::quorvane::testing::Exists(dumpPath_));
+    EXPECT_FALSE(::quorvane::test::Exists(dumpPath_));
   }
 }
 
@@ -310,7 +310,7 @@ TEST_F(PayloadRunTest, StartErrors) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.setup);
     NextCase();
-    ::quorvane::testing::RemoveTree(installDir_);
+    ::quorvane::test::RemoveTree(installDir_);
     if (c.setup == "dir is a file") {
       WriteFile(installDir_, "", 0700);
     } else if (c.setup != "missing dir") {
@@ -438,7 +438,7 @@ TEST_F(PayloadRunTest, StandardErrorWithoutReader) {
     close(p[1]);
     EXPECT_EQ(code, c.code);
     EXPECT_EQ(Lines(), (std::vector<std::string>{RunningLine(), c.line}));
-    EXPECT_FALSE(::quorvane::testing::Exists(dumpPath_));
+    EXPECT_FALSE(::quorvane::test::Exists(dumpPath_));
     sigset_t pending;
     ASSERT_EQ(sigpending(&pending), 0);
     EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);

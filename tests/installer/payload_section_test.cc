@@ -15,11 +15,11 @@
 namespace quorvane {
 namespace {
 
-using testing::AddPayloadSection;
-using testing::InstallerBinary;
-using testing::ReadFile;
-using testing::ScratchDir;
-using testing::WriteFile;
+using test::AddPayloadSection;
+using test::InstallerBinary;
+using test::ReadFile;
+using test::ScratchDir;
+using test::WriteFile;
 
 // The file position of the header of the first section with that name.
 size_t SectionHeaderPosition(const std::string& image, const std::string& name) {

@@ -21,9 +21,9 @@ namespace quorvane {
 namespace {
 
 using platform::FileSystemStats;
-using testing::LogLines;
-using testing::ReadFile;
-using testing::ScratchDir;
+using test::LogLines;
+using test::ReadFile;
+using test::ScratchDir;
 
 FileSystemQuery Figures(uint64_t free_blocks, uint64_t block_size) {
   return [=](const std::string&) -> Result<FileSystemStats> {
@@ -236,15 +236,15 @@ class PreflightRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(chmod(s_.path().c_str(), 0755), 0);
-    testing::MakeReachable(s_.path());
+    test::MakeReachable(s_.path());
     ASSERT_EQ(mkdir(logs_.c_str(), 01777), 0);
     ASSERT_EQ(chmod(logs_.c_str(), 01777), 0);
   }
 
   int InstallAs(uid_t ruid, uid_t euid, std::vector<std::string> args) {
-    const std::string bin = testing::InstallerBinary();
+    const std::string bin = test::InstallerBinary();
     args.insert(args.begin(), {bin, "--debug-dir", logs_});
-    return testing::RunAsUser(ruid, euid, testing::kNobodyGid, bin, args, {"TMPDIR=" + logs_},
+    return test::RunAsUser(ruid, euid, test::kNobodyGid, bin, args, {"TMPDIR=" + logs_},
                               s_.path());
   }
 
@@ -269,7 +269,7 @@ const std::vector<std::string> kArchLines = {"[INFO ] OS architecture: amd64",
                                              "[INFO ] quorvane architecture: amd64"};
 
 TEST_F(PreflightRunTest, OrdinaryUserIsNoAdministrator) {
-  EXPECT_EQ(InstallAs(testing::kNobodyUid, testing::kNobodyUid, {}), 248);
+  EXPECT_EQ(InstallAs(test::kNobodyUid, test::kNobodyUid, {}), 248);
   std::vector<std::string> want = kArchLines;
   want.push_back("[ERROR] Quorvane needs administrator privileges.");
   EXPECT_EQ(Checks(), want);
@@ -277,14 +277,14 @@ TEST_F(PreflightRunTest, OrdinaryUserIsNoAdministrator) {
 
 TEST_F(PreflightRunTest, EffectiveRootAloneIsNoAdministrator) {
   // Real user nobody, effective user 0: only the real user id counts.
-  EXPECT_EQ(InstallAs(testing::kNobodyUid, 0, {}), 248);
+  EXPECT_EQ(InstallAs(test::kNobodyUid, 0, {}), 248);
   std::vector<std::string> want = kArchLines;
   want.push_back("[ERROR] Quorvane needs administrator privileges.");
   EXPECT_EQ(Checks(), want);
 }
 
 TEST_F(PreflightRunTest, RealRootPassesUnderAnotherEffectiveUser) {
-  const int status = InstallAs(0, testing::kNobodyUid, {});
+  const int status = InstallAs(0, test::kNobodyUid, {});
   EXPECT_NE(status, 248);
   EXPECT_NE(status, 249);
   std::vector<std::string> checks = Checks();
@@ -295,7 +295,7 @@ TEST_F(PreflightRunTest, RealRootPassesUnderAnotherEffectiveUser) {
 
 TEST_F(PreflightRunTest, NoCheckSkipsTheAdministratorCheck) {
   for (const char* option : {"--no-check", "--no-admin-check"}) {
-    const int status = InstallAs(testing::kNobodyUid, testing::kNobodyUid, {option});
+    const int status = InstallAs(test::kNobodyUid, test::kNobodyUid, {option});
     EXPECT_NE(status, 248) << option;
     std::vector<std::string> checks = Checks();
     ASSERT_GE(checks.size(), 3u);
@@ -325,9 +325,9 @@ class SmallFileSystemTest : public ::testing::Test {
 };
 
 TEST_F(SmallFileSystemTest, TooLittleSpaceEndsTheRun) {
-  const std::string bin = testing::InstallerBinary();
-  testing::ProcessResult r =
-      testing::RunProgram(bin, {bin, "--no-delete"}, {"TMPDIR=" + mnt_}, s_.path());
+  const std::string bin = test::InstallerBinary();
+  test::ProcessResult r =
+      test::RunProgram(bin, {bin, "--no-delete"}, {"TMPDIR=" + mnt_}, s_.path());
   EXPECT_EQ(r.exit_status, 250);
   std::vector<std::string> lines = LogLines(ReadFile(mnt_ + "/Quorvane_i.log"));
   std::vector<std::string> want = kArchLines;

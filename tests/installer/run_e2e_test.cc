@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "encryptedparams/encrypted_params.h"
+#include "support/installer_fixture.h"
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 
@@ -29,10 +30,9 @@ namespace {
 
 using encryptedparams::DecryptedParams;
 using encryptedparams::EncryptedParams;
-using testing::Exists;
-using testing::LogLines;
-using testing::ReadFile;
-using testing::ScratchDir;
+using test::Exists;
+using test::LogLines;
+using test::ReadFile;
 
 using Words = std::vector<std::string>;
 using Lines = std::vector<std::string>;
@@ -40,7 +40,7 @@ using Lines = std::vector<std::string>;
 const std::string kClosing = "[INFO ] End, success.";
 const std::string kCleanupStart = "[INFO ] Delete temporary installer directory: ";
 
-using Measured = testing::ProcessResult;
+using Measured = test::InstallerRun;
 
 // Replaces the placeholders $S (scratch), $H (working directory), $K (the
 // installer's directory), $D (install directory) and $R2 in text.
@@ -121,14 +121,11 @@ class RunE2ETest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "the run's administrator check needs the superuser";
-    for (const char* d : {"bin", "home", "tmp", "vartmp", "rules", "dbg", "out", "probe"}) {
-      ASSERT_EQ(mkdir((s_ / d).c_str(), 0755), 0) << d;
-    }
-    testing::WriteFile(s_ / "passwd", "root:x:0:0\n");
+    test::WriteFile(s_ / "passwd", "root:x:0:0\n");
   }
 
   std::string Pack(const std::string& program) {
-    return testing::PackInstaller(s_ / "bin", testing::StandardPayloadArchive(program));
+    return s_.Pack(program);
   }
 
   // The payload script: notes what it was given, then runs body.
@@ -144,11 +141,9 @@ class RunE2ETest : public ::testing::Test {
   }
 
   Measured Run(const std::string& exe, const Words& words, const Words& extra_env = {}) {
-    Words argv = {exe};
-    argv.insert(argv.end(), words.begin(), words.end());
-    Words env = {"TMPDIR=" + tmp_, "PWD=" + home_, "QV_PROBE=" + probe_};
-    env.insert(env.end(), extra_env.begin(), extra_env.end());
-    return testing::RunProgram(exe, argv, env, home_);
+    test::RunOptions options;
+    options.extra_env = extra_env;
+    return s_.Run(exe, words, options);
   }
 
   // The install directory, as the payload saw its working directory.
@@ -178,7 +173,7 @@ class RunE2ETest : public ::testing::Test {
     return found;
   }
 
-  ScratchDir s_;
+  test::InstallerSandbox s_{{"bin", "home", "tmp", "vartmp", "rules", "dbg", "out", "probe"}};
   std::string bin_ = s_ / "bin";
   std::string home_ = s_ / "home";
   std::string tmp_ = s_ / "tmp";
@@ -376,11 +371,11 @@ TEST_F(RunE2ETest, OptionCaseWithoutLocales) {
                  << why;
   }
   const std::string exe = Pack(Program("exit 0\n"));
-  Measured m = testing::RunProgram(
-      exe, {exe, "--output-d\xc4\xb0r", "out", "--debug-dir", dbg_},
-      {"TMPDIR=" + tmp_, "PWD=" + home_, "QV_PROBE=" + probe_}, home_, 0, [] {
-        if (HideLocales() != 0) _exit(125);
-      });
+  test::RunOptions options;
+  options.wrapper.before_exec = [] {
+    if (HideLocales() != 0) _exit(125);
+  };
+  Measured m = s_.Run(exe, {"--output-d\xc4\xb0r", "out", "--debug-dir", dbg_}, options);
   ASSERT_EQ(m.exit_status, 0) << m.err;
   const std::string d = InstallDir();
   const Words want = {"--output-d\xc4\xb0r", home_ + "/out", "--debug-dir", dbg_, "--temp-dir", d};
@@ -398,13 +393,13 @@ TEST_F(RunE2ETest, CrashOutcomesOfRealRuns) {
   {
     ClearProbes();
     const std::string dump = dbg_ + "/quorvane.dmp";
-    testing::WriteFile(dump, std::string(4096, 'o'), 0600);
+    test::WriteFile(dump, std::string(4096, 'o'), 0600);
     ASSERT_EQ(chmod(dump.c_str(), 0600), 0);
     Measured m =
         Run(Pack(Program("printf 'Exception short' >&2\nexit 2\n")), {"--debug-dir", dbg_});
     EXPECT_EQ(m.exit_status, 240);
     EXPECT_EQ(ReadFile(dump), "Exception short");
-    EXPECT_EQ(testing::ModeOf(dump), 0600u);
+    EXPECT_EQ(test::ModeOf(dump), 0600u);
     EXPECT_TRUE(Contains(LogIn(dbg_),
                          "[FATAL] Quorvane unexpectedly terminated. Reason: unexpected "
                          "runtime issue. Stacktrace dump saved to: " +
@@ -519,7 +514,7 @@ TEST_F(RunE2ETest, ChildrenOfThePayload) {
 TEST_F(RunE2ETest, LeftoversInTheInstallDirectory) {
   const std::string outside = s_ / "outside";
   ASSERT_EQ(mkdir(outside.c_str(), 0755), 0);
-  testing::WriteFile(outside + "/keep", "precious");
+  test::WriteFile(outside + "/keep", "precious");
   const std::string body =
       "ln -s \"$QV_OUTSIDE\" link\n"
       "ln -s \"$QV_OUTSIDE/keep\" file-link\n"
@@ -555,9 +550,9 @@ TEST_F(RunE2ETest, LeftoversInTheInstallDirectory) {
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (Words{"fifo", "file-link", "link"}));
   EXPECT_EQ(ReadFile(outside + "/keep"), "precious");
-  EXPECT_EQ(testing::ModeOf(outside), 0755u);
-  EXPECT_EQ(testing::ModeOf(outside + "/keep"), 0644u);
-  testing::RemoveTree(d);
+  EXPECT_EQ(test::ModeOf(outside), 0755u);
+  EXPECT_EQ(test::ModeOf(outside + "/keep"), 0644u);
+  test::RemoveTree(d);
 }
 
 // Whether text is prefix followed by n zero bytes.

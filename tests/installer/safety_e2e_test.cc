@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/installer_fixture.h"
 #include "support/payload_fixture.h"
 #include "support/run_as_user.h"
 #include "support/shipped_payload.h"
@@ -23,16 +24,15 @@
 namespace quorvane {
 namespace {
 
-using testing::Exists;
-using testing::LogLines;
-using testing::ReadFile;
-using testing::ScratchDir;
-using testing::WriteFile;
+using test::Exists;
+using test::LogLines;
+using test::ReadFile;
+using test::WriteFile;
 
 using Words = std::vector<std::string>;
 using Lines = std::vector<std::string>;
 
-constexpr uid_t kOther = testing::kNobodyUid;
+constexpr uid_t kOther = test::kNobodyUid;
 
 bool Contains(const Lines& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -45,26 +45,22 @@ class SafetyE2ETest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "these runs need the superuser";
-    for (const char* d : {"bin", "home", "tmp", "shared", "probe"}) {
-      ASSERT_EQ(mkdir((s_ / d).c_str(), 0755), 0) << d;
-    }
     ASSERT_EQ(chmod(shared_.c_str(), 01777), 0);
     WriteFile(secret_, "root only\n", 0600);
   }
 
   // A payload that notes that it ran, then runs body.
   std::string Pack(const std::string& body) {
-    return testing::PackInstaller(
-        s_ / "bin", testing::StandardPayloadArchive("#!/bin/sh\n: > \"$QV_PROBE/ran\"\n" + body));
+    return s_.Pack("#!/bin/sh\n: > \"$QV_PROBE/ran\"\n" + body);
   }
 
-  testing::ProcessResult Run(const std::string& exe, const Words& words, const std::string& tmpdir,
-                             const Words& extra_env = {}, rlim_t max_open_files = 0) {
-    Words argv = {exe};
-    argv.insert(argv.end(), words.begin(), words.end());
-    Words env = {"TMPDIR=" + tmpdir, "PWD=" + (s_ / "home"), "QV_PROBE=" + (s_ / "probe")};
-    env.insert(env.end(), extra_env.begin(), extra_env.end());
-    return testing::RunProgram(exe, argv, env, s_ / "home", max_open_files);
+  test::InstallerRun Run(const std::string& exe, const Words& words, const std::string& tmpdir,
+                         const Words& extra_env = {}, const test::Wrapper& wrapper = {}) {
+    test::RunOptions options;
+    options.env = Words{"TMPDIR=" + tmpdir, "PWD=" + (s_ / "home"), "QV_PROBE=" + (s_ / "probe")};
+    options.extra_env = extra_env;
+    options.wrapper = wrapper;
+    return s_.Run(exe, words, options);
   }
 
   bool PayloadRan() const { return Exists(s_ / "probe/ran"); }
@@ -78,10 +74,10 @@ class SafetyE2ETest : public ::testing::Test {
 
   void ExpectSecretUntouched() const {
     EXPECT_EQ(ReadFile(secret_), "root only\n");
-    EXPECT_EQ(testing::ModeOf(secret_), 0600u);
+    EXPECT_EQ(test::ModeOf(secret_), 0600u);
   }
 
-  ScratchDir s_;
+  test::InstallerSandbox s_{{"bin", "home", "tmp", "shared", "probe"}};
   const std::string shared_ = s_ / "shared";
   const std::string secret_ = s_ / "secret";
 };
@@ -168,7 +164,7 @@ TEST_F(SafetyE2ETest, LogIsNeverWrittenThroughWhatOthersPlantedAtItsName) {
       SCOPED_TRACE(std::string(p.label) + " " + way.words[0]);
       unlink(log.c_str());
       PlantAt(p.plant, log, secret_);
-      testing::ProcessResult r = Run(exe, way.words, shared_);
+      test::ProcessResult r = Run(exe, way.words, shared_);
       EXPECT_EQ(r.exit_status, way.status);
       ExpectAfterRun(p.plant, log, secret_);
       if (p.plant == Plant::kOwnFile) {
@@ -189,7 +185,7 @@ TEST_F(SafetyE2ETest, DumpIsNeverWrittenThroughWhatOthersPlantedAtItsName) {
     SCOPED_TRACE(p.label);
     unlink(dump.c_str());
     PlantAt(p.plant, dump, secret_);
-    testing::ProcessResult r = Run(exe, {"--debug-dir", shared_}, s_ / "tmp");
+    test::ProcessResult r = Run(exe, {"--debug-dir", shared_}, s_ / "tmp");
     ExpectAfterRun(p.plant, dump, secret_);
     Lines log = LogLines(ReadFile(shared_ + "/Quorvane_i.log"));
     if (p.plant == Plant::kOwnFile) {
@@ -249,7 +245,7 @@ TEST_F(SafetyE2ETest, TemporaryDirectoryThatAnotherUserCouldChangeIsRefused) {
     unlink((s_ / "tmp/Quorvane_i.log").c_str());
     Words words = {"--no-delete"};
     if (!c.temp_dir.empty()) words.insert(words.end(), {"--temp-dir", c.temp_dir});
-    testing::ProcessResult r = Run(exe, words, c.tmpdir);
+    test::ProcessResult r = Run(exe, words, c.tmpdir);
     EXPECT_EQ(r.exit_status, 254);
     EXPECT_FALSE(PayloadRan());
     EXPECT_EQ(Entries(c.stays_empty), Words{});
@@ -273,7 +269,7 @@ TEST_F(SafetyE2ETest, StickyDirectoryOfTheSuperuserIsFine) {
   ASSERT_EQ(symlink(shared_.c_str(), (s_ / "tmp/link").c_str()), 0);
   for (const std::string& dir : {shared_, s_ / "tmp/link"}) {
     unlink((s_ / "probe/ran").c_str());
-    testing::ProcessResult r = Run(exe, {"--temp-dir", dir}, s_ / "tmp");
+    test::ProcessResult r = Run(exe, {"--temp-dir", dir}, s_ / "tmp");
     EXPECT_EQ(r.exit_status, 0) << dir;
     EXPECT_TRUE(PayloadRan()) << dir;
     EXPECT_EQ(Entries(shared_), Words{}) << dir;
@@ -311,7 +307,7 @@ TEST_F(SafetyE2ETest, MountLeftInTheInstallDirectoryIsNotEntered) {
     WriteFile(precious + "/deeper/too", "also\n");
     unlink((s_ / "probe/cwd").c_str());
 
-    testing::ProcessResult r =
+    test::ProcessResult r =
         Run(exe, {"--debug-dir", debug}, s_ / "tmp", {"QV_PRECIOUS=" + precious});
     std::string d = ReadFile(s_ / "probe/cwd");
     if (!d.empty()) d.pop_back();
@@ -349,7 +345,7 @@ TEST_F(SafetyE2ETest, MountLeftInTheInstallDirectoryIsNotEntered) {
     got.resize(got.size() - 4);  // the closing line and three empty lines
     EXPECT_EQ(got, want);
     if (c.own_file_system) umount2(precious.c_str(), MNT_DETACH);
-    testing::RemoveTree(d);
+    test::RemoveTree(d);
   }
 }
 
@@ -363,10 +359,9 @@ TEST_F(SafetyE2ETest, DeepTreeIsDeletedWithFewDescriptors) {
       "exit 0\n");
   struct rlimit old;
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
-  struct rlimit low = {64, old.rlim_max};
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
-  testing::ProcessResult r = Run(exe, {"--debug-dir", s_ / "tmp"}, s_ / "tmp");
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &old), 0);
+  test::Wrapper few_files;
+  few_files.limits = {{RLIMIT_NOFILE, 64, old.rlim_max}};
+  test::ProcessResult r = Run(exe, {"--debug-dir", s_ / "tmp"}, s_ / "tmp", {}, few_files);
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_TRUE(PayloadRan());
   EXPECT_EQ(Entries(s_ / "tmp"), Words{"Quorvane_i.log"});
@@ -390,16 +385,20 @@ TEST_F(SafetyE2ETest, ShippedLikeRunNeedsFewDescriptors) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizers' run-time needs descriptors of its own";
 #endif
-  const std::string program = "#!/bin/true\n" + testing::CodeLikeBytes(1 << 20, 1);
-  const std::string exe = testing::PackInstaller(
-      s_ / "bin", testing::BuildZip(testing::ShippedLikeMembers(program)));
+  const std::string program = "#!/bin/true\n" + test::CodeLikeBytes(1 << 20, 1);
+  const std::string exe = test::PackInstaller(
+      s_ / "bin", test::BuildZip(test::ShippedLikeMembers(program)));
   struct Case {
     rlim_t max_open_files;
     int status;
   };
+  struct rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
   for (const Case& c : {Case{5, 256 - 14}, Case{7, 0}}) {
     SCOPED_TRACE(c.max_open_files);
-    testing::ProcessResult r = Run(exe, {}, s_ / "tmp", {}, c.max_open_files);
+    test::Wrapper few_files;
+    few_files.limits = {{RLIMIT_NOFILE, c.max_open_files, old.rlim_max}};
+    test::ProcessResult r = Run(exe, {}, s_ / "tmp", {}, few_files);
     EXPECT_EQ(r.exit_status, c.status) << r.err;
     EXPECT_EQ(Entries(s_ / "tmp"), Words{});
   }

@@ -21,12 +21,12 @@
 namespace quorvane {
 namespace {
 
-using testing::Exists;
-using testing::LogLines;
-using testing::ModeOf;
-using testing::ReadFile;
-using testing::ScratchDir;
-using testing::WriteFile;
+using test::Exists;
+using test::LogLines;
+using test::ModeOf;
+using test::ReadFile;
+using test::ScratchDir;
+using test::WriteFile;
 
 std::string RealPath(const std::string& path) {
   char buf[PATH_MAX];
@@ -192,9 +192,9 @@ class TempDirRunTest : public UmaskTest {
     ASSERT_EQ(chmod(logs_.c_str(), 01777), 0);
   }
 
-  testing::ProcessResult Install(std::vector<std::string> args, const std::string& tmpdir) {
-    args.insert(args.begin(), testing::InstallerBinary());
-    return testing::RunProgram(testing::InstallerBinary(), args, {"TMPDIR=" + tmpdir}, s_.path());
+  test::ProcessResult Install(std::vector<std::string> args, const std::string& tmpdir) {
+    args.insert(args.begin(), test::InstallerBinary());
+    return test::RunProgram(test::InstallerBinary(), args, {"TMPDIR=" + tmpdir}, s_.path());
   }
 
   // The late log's lines after the opening ones, before the closing line.
@@ -213,7 +213,7 @@ class TempDirRunTest : public UmaskTest {
 };
 
 TEST_F(TempDirRunTest, RelativeTmpdirOfTwoMissingLevelsIsCreated) {
-  testing::ProcessResult r = Install({"--no-delete"}, "tmp/work");
+  test::ProcessResult r = Install({"--no-delete"}, "tmp/work");
   EXPECT_NE(r.exit_status, 254);
   EXPECT_EQ(ModeOf(s_ / "tmp"), 0640u);
   EXPECT_EQ(ModeOf(s_ / "tmp/work"), 0640u);
@@ -243,7 +243,7 @@ TEST_F(TempDirRunTest, BadValuesEndTheRunWithTheirLine) {
   for (const Case& c : cases) {
     unlink((logs_ + "/Quorvane_i.log").c_str());
     const std::set<std::string> before = TreeOf(s_.path());
-    testing::ProcessResult r = Install(c.args, logs_);
+    test::ProcessResult r = Install(c.args, logs_);
     EXPECT_EQ(r.exit_status, 254) << c.line;
     EXPECT_EQ(LateLogTail(logs_), std::vector<std::string>{c.line});
     std::set<std::string> after = TreeOf(s_.path());
@@ -256,7 +256,7 @@ TEST_F(TempDirRunTest, BadValuesEndTheRunWithTheirLine) {
 TEST_F(TempDirRunTest, EmptyValueTakesTheDefault) {
   // An empty --temp-dir means TMPDIR ("logs", relative to the working
   // directory), not the working directory itself.
-  testing::ProcessResult r = Install({"--temp-dir", "", "--no-delete"}, "logs");
+  test::ProcessResult r = Install({"--temp-dir", "", "--no-delete"}, "logs");
   EXPECT_NE(r.exit_status, 254);
   EXPECT_TRUE(Exists(logs_ + "/Quorvane_i.log"));
   EXPECT_FALSE(Exists(s_ / "Quorvane_i.log"));
@@ -265,7 +265,7 @@ TEST_F(TempDirRunTest, EmptyValueTakesTheDefault) {
 TEST_F(TempDirRunTest, LinkToADirectoryIsUsedUnresolved) {
   ASSERT_EQ(mkdir((s_ / "real").c_str(), 0755), 0);
   ASSERT_EQ(symlink("real", (s_ / "link").c_str()), 0);
-  testing::ProcessResult r = Install({"--temp-dir", s_ / "link", "--no-delete"}, logs_);
+  test::ProcessResult r = Install({"--temp-dir", s_ / "link", "--no-delete"}, logs_);
   EXPECT_NE(r.exit_status, 254);
   const std::string log = ReadFile(s_ / "real/Quorvane_i.log");
   EXPECT_NE(log.find(s_ / "link/quorvane_"), std::string::npos) << log;
@@ -278,11 +278,11 @@ class TempDirAsUserTest : public TempDirRunTest {
   void SetUp() override {
     TempDirRunTest::SetUp();
     ASSERT_EQ(chmod(s_.path().c_str(), 0755), 0);
-    testing::MakeReachable(s_.path());
+    test::MakeReachable(s_.path());
   }
   int InstallAsNobody(const std::string& temp_dir) {
-    const std::string bin = testing::InstallerBinary();
-    return testing::RunAsUser(testing::kNobodyUid, testing::kNobodyUid, testing::kNobodyGid, bin,
+    const std::string bin = test::InstallerBinary();
+    return test::RunAsUser(test::kNobodyUid, test::kNobodyUid, test::kNobodyGid, bin,
                               {bin, "--no-admin-check", "--temp-dir", temp_dir},
                               {"TMPDIR=" + logs_}, s_.path());
   }

@@ -15,7 +15,7 @@
 #include "installer/payload_archive.h"
 #include "support/test_support.h"
 
-namespace quorvane::testing {
+namespace quorvane::test {
 namespace {
 
 // 2026-01-01 00:00 in MS-DOS date and time: a fixed member time keeps
@@ -274,4 +274,4 @@ std::string PackInstaller(const std::string& dir, const std::string& archive) {
   return target;
 }
 
-}  // namespace quorvane::testing
+}  // namespace quorvane::test

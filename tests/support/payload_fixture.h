@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace quorvane::testing {
+namespace quorvane::test {
 
 // One member of an archive under construction.
 struct ZipMember {
@@ -88,6 +88,6 @@ bool HasSection(const std::string& path, const std::string& name);
 // The absolute path of a program found on PATH, or "" when there is none.
 std::string FindOnPath(const std::string& name);
 
-}  // namespace quorvane::testing
+}  // namespace quorvane::test
 
 #endif  // QUORVANE_TESTS_SUPPORT_PAYLOAD_FIXTURE_H_

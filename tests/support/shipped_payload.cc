@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace quorvane::testing {
+namespace quorvane::test {
 namespace {
 
 // xorshift64*: fast, and the same sequence on every machine.
@@ -98,4 +98,4 @@ std::vector<ZipMember> ShippedLikeMembers(const std::string& program, size_t lib
   return members;
 }
 
-}  // namespace quorvane::testing
+}  // namespace quorvane::test

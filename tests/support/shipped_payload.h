@@ -11,7 +11,7 @@
 
 #include "support/payload_fixture.h"
 
-namespace quorvane::testing {
+namespace quorvane::test {
 
 // Sizes of the shipped library and executable.
 inline constexpr size_t kShippedLibrarySize = 97088;
@@ -36,6 +36,6 @@ std::vector<std::string> ShippedLicenseNames();
 std::vector<ZipMember> ShippedLikeMembers(const std::string& program,
                                           size_t librarySize = kShippedLibrarySize);
 
-}  // namespace quorvane::testing
+}  // namespace quorvane::test
 
 #endif  // QUORVANE_TESTS_SUPPORT_SHIPPED_PAYLOAD_H_

@@ -1,23 +1,28 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
-#include <poll.h>
+#include <grp.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include <gtest/gtest.h>
 
-namespace quorvane::testing {
+namespace quorvane::test {
 
 ScratchDir::ScratchDir() {
   std::string tmpl = std::string(QUORVANE_TEST_TMP) + "/t.XXXXXX";
@@ -89,64 +94,88 @@ mode_t ModeOf(const std::string& path) {
   return st.st_mode & 07777;
 }
 
-ProcessResult RunProgram(const std::string& exe, const std::vector<std::string>& argv,
-                         const std::vector<std::string>& env, const std::string& cwd,
-                         rlim_t max_open_files, const std::function<void()>& before_exec) {
+namespace {
+
+// Reads a pipe to its end, keeping the first `keep` bytes and counting all.
+void Drain(int fd, std::string& kept, size_t keep, size_t* count, bool slowly) {
+  std::vector<char> buf(slowly ? 4096 : 1 << 20);
+  for (;;) {
+    ssize_t n = read(fd, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    if (kept.size() < keep) kept.append(buf.data(), std::min<size_t>(n, keep - kept.size()));
+    if (count != nullptr) *count += static_cast<size_t>(n);
+    if (slowly) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  close(fd);
+}
+
+// In the child: sets up what the wrapper asks for, then runs the program.
+[[noreturn]] void StartChild(const Launch& l, char* const* av, char* const* ev, int out, int err) {
+  const Wrapper& w = l.wrapper;
+  int null = open("/dev/null", O_RDONLY);
+  dup2(null, 0);
+  if (null > 2) close(null);
+  w.close_stdout ? close(1) : dup2(out, 1);
+  w.close_stderr ? close(2) : dup2(err, 2);
+  if (w.slow_stderr) fcntl(2, F_SETFL, fcntl(2, F_GETFL) | O_NONBLOCK);
+  if (w.ignore_sigchld) signal(SIGCHLD, SIG_IGN);
+  for (const Limit& limit : w.limits) {
+    // Descriptors inherited from whoever started the tests would take some
+    // of the few allowed.
+    if (limit.resource == RLIMIT_NOFILE) closefrom(3);
+    struct rlimit r = {limit.soft, limit.hard};
+    if (setrlimit(limit.resource, &r) != 0) _exit(125);
+  }
+  if (w.umask) umask(*w.umask);
+  if (w.user && (setgroups(0, nullptr) != 0 || setresgid(w.user->gid, w.user->gid, w.user->gid) != 0 ||
+                 setresuid(w.user->ruid, w.user->euid, w.user->euid) != 0)) {
+    _exit(125);
+  }
+  if (!l.cwd.empty() && chdir(l.cwd.c_str()) != 0) _exit(126);
+  if (w.before_exec) w.before_exec();
+  execve(l.exe.c_str(), av, ev);
+  _exit(127);
+}
+
+double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; }
+
+}  // namespace
+
+ProcessResult RunProcess(const Launch& launch) {
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   std::vector<char*> av, ev;
-  for (const auto& a : argv) av.push_back(const_cast<char*>(a.c_str()));
+  for (const auto& a : launch.argv) av.push_back(const_cast<char*>(a.c_str()));
   av.push_back(nullptr);
-  for (const auto& e : env) ev.push_back(const_cast<char*>(e.c_str()));
+  for (const auto& e : launch.env) ev.push_back(const_cast<char*>(e.c_str()));
   ev.push_back(nullptr);
+  std::fflush(nullptr);
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
-  if (pid == 0) {
-    int null = open("/dev/null", O_RDONLY);
-    dup2(null, 0);
-    if (null > 0) close(null);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-    if (max_open_files > 0) {
-      // Descriptors inherited from whoever started the tests would take
-      // some of the few allowed.
-      closefrom(3);
-      struct rlimit lim;
-      if (getrlimit(RLIMIT_NOFILE, &lim) != 0) _exit(125);
-      lim.rlim_cur = max_open_files;
-      if (setrlimit(RLIMIT_NOFILE, &lim) != 0) _exit(125);
-    }
-    if (before_exec) before_exec();
-    execve(exe.c_str(), av.data(), ev.data());
-    _exit(127);
-  }
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) StartChild(launch, av.data(), ev.data(), out[1], err[1]);
   close(out[1]);
   close(err[1]);
   ProcessResult r;
-  struct pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  int open_count = 2;
-  std::vector<char> buf(1 << 20);
-  while (open_count > 0) {
-    if (poll(fds, 2, -1) < 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      ssize_t n = read(fds[i].fd, buf.data(), buf.size());
-      if (n <= 0) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_count;
-      } else {
-        (i == 0 ? r.out : r.err).append(buf.data(), static_cast<size_t>(n));
-      }
-    }
-  }
+  const Wrapper& w = launch.wrapper;
+  std::thread out_reader([&] { Drain(out[0], r.out, std::string::npos, nullptr, false); });
+  if (w.slow_stderr) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Drain(err[0], r.err, w.keep_err, &r.err_bytes, w.slow_stderr);
+  out_reader.join();
   struct rusage usage {};
-  wait4(pid, &r.wait_status, 0, &usage);
+  while (wait4(pid, &r.wait_status, 0, &usage) < 0 && errno == EINTR) {
+  }
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  r.cpu_seconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
   r.max_rss_kib = usage.ru_maxrss;
   if (WIFEXITED(r.wait_status)) r.exit_status = WEXITSTATUS(r.wait_status);
   return r;
+}
+
+ProcessResult RunProgram(const std::string& exe, const std::vector<std::string>& argv,
+                         const std::vector<std::string>& env, const std::string& cwd) {
+  return RunProcess({exe, argv, env, cwd, {}});
 }
 
 std::string InstallerBinary() { return QUORVANE_INSTALLER_BIN; }
@@ -167,4 +196,4 @@ std::vector<std::string> LogLines(const std::string& content) {
   return lines;
 }
 
-}  // namespace quorvane::testing
+}  // namespace quorvane::test

@@ -2,15 +2,15 @@
 #ifndef QUORVANE_TESTS_SUPPORT_TEST_SUPPORT_H_
 #define QUORVANE_TESTS_SUPPORT_TEST_SUPPORT_H_
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
-#include <sys/resource.h>
-
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-namespace quorvane::testing {
+namespace quorvane::test {
 
 // A fresh directory under the build tree's test area, removed at the end.
 class ScratchDir {
@@ -52,20 +52,61 @@ struct ProcessResult {
   int wait_status = 0;
   int exit_status = -1;  // WEXITSTATUS, or -1 when the process did not exit
   std::string out;
-  std::string err;
+  std::string err;       // the first Wrapper::keep_err bytes of the standard error
+  size_t err_bytes = 0;  // every byte of the standard error, kept or not
   double seconds = 0;    // wall time from the start to the end of the wait
+  double cpu_seconds = 0;  // user + system time of the program and its waited-for descendants
   long max_rss_kib = 0;  // peak resident set of the program or its largest waited-for descendant
 };
 
-// Runs exe with argv (argv[0] included) and exactly env, in cwd, with stdin
-// from /dev/null; collects stdout and stderr. A max_open_files above 0 is the
-// program's RLIMIT_NOFILE, set in the child just before the exec, which then
-// has only its descriptors 0, 1 and 2 open. before_exec, when given, runs in
-// the child just before the program is started.
+// A resource limit set in the child before it runs the program.
+struct Limit {
+  int resource;  // RLIMIT_AS, RLIMIT_NOFILE, ...
+  rlim_t soft;
+  rlim_t hard;
+};
+
+// User and group ids the child takes before it runs the program (no
+// supplementary groups); needs user id 0.
+struct UserIds {
+  uid_t ruid;
+  uid_t euid;  // also the saved user id
+  gid_t gid;
+};
+
+// How the child is prepared around the program: the careless or hostile
+// ways a parent may start it, and the limits or ids it runs under.
+struct Wrapper {
+  std::vector<Limit> limits;
+  std::optional<mode_t> umask;    // the file-creation mask; none: inherited
+  std::optional<UserIds> user;
+  bool ignore_sigchld = false;
+  bool close_stdout = false;      // descriptor 1 closed instead of a pipe
+  bool close_stderr = false;      // descriptor 2 closed instead of a pipe
+  bool slow_stderr = false;       // a non-blocking pipe, drained late and slowly
+  size_t keep_err = std::string::npos;  // bytes of the standard error kept in err
+  // Runs in the child last, just before the program (e.g. to enter a mount
+  // namespace of its own); async-signal-safe calls only.
+  std::function<void()> before_exec;
+};
+
+// One program to start: exe with argv (argv[0] included) and exactly env, in
+// cwd ("" keeps the current one), stdin from /dev/null.
+struct Launch {
+  std::string exe;
+  std::vector<std::string> argv;
+  std::vector<std::string> env;
+  std::string cwd;
+  Wrapper wrapper;
+};
+
+// Runs one program and collects its standard output and error, its status,
+// time and peak memory. Every test and benchmark starts programs through it.
+ProcessResult RunProcess(const Launch& launch);
+
+// RunProcess with no wrapper.
 ProcessResult RunProgram(const std::string& exe, const std::vector<std::string>& argv,
-                         const std::vector<std::string>& env, const std::string& cwd,
-                         rlim_t max_open_files = 0,
-                         const std::function<void()>& before_exec = nullptr);
+                         const std::vector<std::string>& env, const std::string& cwd);
 
 // The installer without a payload section.
 std::string InstallerBinary();
@@ -74,6 +115,6 @@ std::string InstallerBinary();
 // without one (empty lines, continuations) are kept as they are.
 std::vector<std::string> LogLines(const std::string& content);
 
-}  // namespace quorvane::testing
+}  // namespace quorvane::test
 
 #endif  // QUORVANE_TESTS_SUPPORT_TEST_SUPPORT_H_

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace quorvane::testing {
+namespace quorvane::test {
 namespace {
 
 uint32_t Get(const std::string& s, size_t at, int width) {
@@ -98,4 +98,4 @@ size_t MemberDataOffset(const std::string& archive, const std::string& name) {
   return local + 30 + Get(archive, local + 26, 2) + Get(archive, local + 28, 2);
 }
 
-}  // namespace quorvane::testing
+}  // namespace quorvane::test

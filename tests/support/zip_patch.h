@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-namespace quorvane::testing {
+namespace quorvane::test {
 
 // The fields that both the local header and the central directory carry.
 enum class ZipField { kFlags, kMethod, kCrc, kCompressedSize, kSize };
@@ -43,6 +43,6 @@ void RenameMember(std::string& archive, const std::string& name, const std::stri
 // The member's stored (compressed) data.
 size_t MemberDataOffset(const std::string& archive, const std::string& name);
 
-}  // namespace quorvane::testing
+}  // namespace quorvane::test
 
 #endif  // QUORVANE_TESTS_SUPPORT_ZIP_PATCH_H_

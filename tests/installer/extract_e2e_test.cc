@@ -15,6 +15,7 @@
 
 #include "common/path.h"
 #include "installer/log.h"
+#include "support/installer_fixture.h"
 #include "support/payload_fixture.h"
 #include "support/shipped_payload.h"
 #include "support/test_support.h"
@@ -23,12 +24,16 @@
 namespace quorvane {
 namespace {
 
-using testing::FileMember;
-using testing::ReadFile;
-using testing::ScratchDir;
-using testing::Sha256Hex;
-using testing::ZipField;
-using testing::ZipMember;
+using test::FileMember;
+using test::ReadFile;
+
+// A scratch tree of the runs' own, empty at first.
+struct ScratchDir : test::InstallerSandbox {
+  ScratchDir() : InstallerSandbox(test::Words{}) {}
+};
+using test::Sha256Hex;
+using test::ZipField;
+using test::ZipMember;
 using Lines = std::vector<std::string>;
 using Members = std::vector<ZipMember>;
 
@@ -59,18 +64,21 @@ Outcome RunInstaller(const ScratchDir& dir, const std::string& installer, mode_t
   const std::string debug = dir / "debug";
   mkdir(tmp.c_str(), 0700);
   mkdir(debug.c_str(), 0700);
-  char script[96];
-  snprintf(script, sizeof script, "%s%ld; umask %03o; exec \"$0\" \"$@\"",
-           addressSpaceKiB != 0 ? "ulimit -v " : ": ", addressSpaceKiB,
-           static_cast<unsigned>(mask));
-  Lines argv = {"sh", "-c", script, installer, "--temp-dir", tmp, "--debug-dir", debug};
-  argv.insert(argv.end(), extra.begin(), extra.end());
-  testing::ProcessResult r =
-      testing::RunProgram("/bin/sh", argv, {"TMPDIR=" + tmp, "PATH=/usr/bin:/bin"}, dir.path());
+  Lines args = {"--temp-dir", tmp, "--debug-dir", debug};
+  args.insert(args.end(), extra.begin(), extra.end());
+  test::RunOptions options;
+  options.env = Lines{"TMPDIR=" + tmp, "PATH=/usr/bin:/bin"};
+  options.cwd = dir.path();
+  options.wrapper.umask = mask;
+  if (addressSpaceKiB != 0) {
+    const rlim_t bytes = static_cast<rlim_t>(addressSpaceKiB) * 1024;
+    options.wrapper.limits = {{RLIMIT_AS, bytes, bytes}};
+  }
+  test::InstallerRun r = dir.Run(installer, args, options);
 
   Outcome out;
   out.exitStatus = r.exit_status;
-  Lines lines = testing::LogLines(ReadFile(LogFilePath(debug)));
+  Lines lines = test::LogLines(ReadFile(LogFilePath(debug)));
   if (all != nullptr) *all = lines;
   auto it = std::find_if(lines.begin(), lines.end(),
                          [](const std::string& l) { return StartsWith(l, kExtracting); });
@@ -95,7 +103,7 @@ std::string Info(const std::string& name, const std::string& path) {
 // Standard members: [0] "amd64/", [1] "licenses/", [2] "amd64/quorvane.so",
 // [3] "amd64/quorvane", [4] "amd64/checksums.txt", [5] "licenses/LICENSE.txt",
 // [6] "licenses/checksums.txt".
-Members Standard() { return testing::StandardPayloadMembers(kProgram); }
+Members Standard() { return test::StandardPayloadMembers(kProgram); }
 
 // The first n lines of the standard "amd64" pass.
 Lines Amd64Lines(size_t n) {
@@ -123,13 +131,13 @@ std::function<std::optional<std::string>()> Edited(std::function<void(Members&)>
   return [edit] {
     Members m = Standard();
     edit(m);
-    return std::optional<std::string>(testing::BuildZip(m));
+    return std::optional<std::string>(test::BuildZip(m));
   };
 }
 
 std::function<std::optional<std::string>()> Patched(std::function<void(std::string&)> patch) {
   return [patch] {
-    std::string archive = testing::BuildZip(Standard());
+    std::string archive = test::BuildZip(Standard());
     patch(archive);
     return std::optional<std::string>(archive);
   };
@@ -154,7 +162,7 @@ std::vector<FailureRow> FailureRows() {
        Edited([](Members& m) {
          m[4].content = "";
          m[4].deflate = false;
-         m[4].external_attributes = testing::kDirectoryAttributes;
+         m[4].external_attributes = test::kDirectoryAttributes;
        }),
        Fixed({"[ERROR] Couldn't find amd64/checksums.txt"})},
       {"empty list", Edited([](Members& m) { m[4].content = ""; }),
@@ -186,8 +194,8 @@ std::vector<FailureRow> FailureRows() {
                    "), already validated)"}))},
       {"CRC error in the list member",
        Patched([](std::string& a) {
-         uint32_t crc = testing::GetZipField(a, "amd64/checksums.txt", ZipField::kCrc);
-         testing::SetZipField(a, "amd64/checksums.txt", ZipField::kCrc, crc ^ 0x01000000);
+         uint32_t crc = test::GetZipField(a, "amd64/checksums.txt", ZipField::kCrc);
+         test::SetZipField(a, "amd64/checksums.txt", ZipField::kCrc, crc ^ 0x01000000);
        }),
        [](const std::string& d) {
          return Plus(Amd64Lines(3), {"[ERROR] Cannot write file: " + d +
@@ -195,7 +203,7 @@ std::vector<FailureRow> FailureRows() {
        }},
       {"unsupported method",
        Patched([](std::string& a) {
-         testing::SetZipField(a, "amd64/quorvane", ZipField::kMethod, 14);  // LZMA
+         test::SetZipField(a, "amd64/quorvane", ZipField::kMethod, 14);  // LZMA
        }),
        Fixed(Plus(Amd64Lines(1), {"[ERROR] Cannot open zip file: amd64/quorvane. (zip: "
                                   "unsupported compression algorithm)"}))},
@@ -203,8 +211,8 @@ std::vector<FailureRow> FailureRows() {
        [] {
          Members m = Standard();
          m.insert(m.begin() + 4, FileMember("amd64x/z", "z"));
-         std::string a = testing::BuildZip(m);
-         testing::SetZipField(a, "amd64x/z", ZipField::kMethod, 99);
+         std::string a = test::BuildZip(m);
+         test::SetZipField(a, "amd64x/z", ZipField::kMethod, 99);
          return std::optional<std::string>(a);
        },
        Fixed(Plus(Amd64Lines(2), {"[ERROR] Cannot open zip file: amd64x/z. (zip: unsupported "
@@ -212,7 +220,7 @@ std::vector<FailureRow> FailureRows() {
       {"corrupt DEFLATE stream",
        Patched([](std::string& a) {
          // A final block of the reserved type 3.
-         a[testing::MemberDataOffset(a, "amd64/quorvane")] = 0x07;
+         a[test::MemberDataOffset(a, "amd64/quorvane")] = 0x07;
        }),
        [](const std::string& d) {
          return Plus(Amd64Lines(2), {"[ERROR] Cannot write file: " + d +
@@ -221,8 +229,8 @@ std::vector<FailureRow> FailureRows() {
       {"truncated licence member",
        Patched([](std::string& a) {
          const char* name = "licenses/LICENSE.txt";
-         uint32_t size = testing::GetZipField(a, name, ZipField::kCompressedSize);
-         testing::SetZipField(a, name, ZipField::kCompressedSize, size / 2);
+         uint32_t size = test::GetZipField(a, name, ZipField::kCompressedSize);
+         test::SetZipField(a, name, ZipField::kCompressedSize, size / 2);
        }),
        [](const std::string& d) {
          return Plus(Amd64Lines(3), {Info("licenses/LICENSE.txt", "licenses/LICENSE.txt"),
@@ -245,13 +253,13 @@ TEST(ExtractionRun, EveryFailureLogsItsLinesAndEndsWithMinus13) {
     ScratchDir dir;
     std::optional<std::string> archive = row.archive();
     std::string installer =
-        archive ? testing::PackInstaller(dir.path(), *archive) : testing::InstallerBinary();
+        archive ? test::PackInstaller(dir.path(), *archive) : test::InstallerBinary();
     Outcome r = RunInstaller(dir, installer);
     EXPECT_EQ(r.exitStatus, 243);
     EXPECT_EQ(r.extraction, Plus(row.expected(r.installDir), {kCannotExtract}));
     // The cleanup follows at once; the payload never runs.
     EXPECT_EQ(r.next, kDeleting + r.installDir);
-    EXPECT_FALSE(testing::Exists(r.installDir));
+    EXPECT_FALSE(test::Exists(r.installDir));
   }
 }
 
@@ -268,12 +276,12 @@ void Put16(std::string& a, size_t at, uint16_t v) {
 // An archive comment that holds a whole end record of its own, naming the
 // first two entries of the true directory, then more text.
 std::string ArchiveWithFalseEndRecord() {
-  const std::string plain = testing::BuildZip(Standard());
+  const std::string plain = test::BuildZip(Standard());
   std::string falseRecord = plain.substr(EndRecord(plain));
   Put16(falseRecord, 8, 2);
   Put16(falseRecord, 10, 2);
   const std::string comment = "packed by the release build\n" + falseRecord + "\nend\n";
-  return testing::BuildZip(Standard(), comment);
+  return test::BuildZip(Standard(), comment);
 }
 
 // Archives that the reader must accept: extraction succeeds and the payload
@@ -300,8 +308,8 @@ TEST(ExtractionRun, AcceptedArchivesRunThePayload) {
        [] {
          Members m = Standard();
          m.push_back(FileMember("other/data.bin", "opaque"));
-         std::string a = testing::BuildZip(m);
-         testing::SetZipField(a, "other/data.bin", ZipField::kMethod, 99);
+         std::string a = test::BuildZip(m);
+         test::SetZipField(a, "other/data.bin", ZipField::kMethod, 99);
          return a;
        },
        Plus(Amd64Lines(3), {})},
@@ -311,8 +319,8 @@ TEST(ExtractionRun, AcceptedArchivesRunThePayload) {
          ZipMember odd = FileMember(latin1Name, "latin");
          odd.flags = 0x0800;
          m.insert(m.begin() + 4, odd);
-         m[5].content += "\n" + testing::ChecksumList({{BaseName(latin1Name), "latin"}});
-         return testing::BuildZip(m);
+         m[5].content += "\n" + test::ChecksumList({{BaseName(latin1Name), "latin"}});
+         return test::BuildZip(m);
        },
        Plus(Amd64Lines(2), {Info(latin1Name, BaseName(latin1Name)),
                             Info("amd64/checksums.txt", "checksums.txt")})},
@@ -320,19 +328,19 @@ TEST(ExtractionRun, AcceptedArchivesRunThePayload) {
        [=] {
          Members m = Standard();
          m[3].extra = unicodeExtra;
-         return testing::BuildZip(m);
+         return test::BuildZip(m);
        },
        Amd64Lines(3)},
       {"encryption flag",
        [] {
          Members m = Standard();
          m[3].flags = 0x0001;
-         return testing::BuildZip(m);
+         return test::BuildZip(m);
        },
        Amd64Lines(3)},
       {"end record on disk 1 of 1",
        [] {
-         std::string a = testing::BuildZip(Standard());
+         std::string a = test::BuildZip(Standard());
          Put16(a, EndRecord(a) + 4, 1);
          Put16(a, EndRecord(a) + 6, 1);
          return a;
@@ -340,7 +348,7 @@ TEST(ExtractionRun, AcceptedArchivesRunThePayload) {
        Amd64Lines(3)},
       {"entries on this disk differ from the total",
        [] {
-         std::string a = testing::BuildZip(Standard());
+         std::string a = test::BuildZip(Standard());
          Put16(a, EndRecord(a) + 8, 3);
          return a;
        },
@@ -350,7 +358,7 @@ TEST(ExtractionRun, AcceptedArchivesRunThePayload) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     ScratchDir dir;
-    Outcome r = RunInstaller(dir, testing::PackInstaller(dir.path(), row.archive()));
+    Outcome r = RunInstaller(dir, test::PackInstaller(dir.path(), row.archive()));
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.extraction,
               Plus(row.expected, {Info("licenses/LICENSE.txt", "licenses/LICENSE.txt"),
@@ -381,7 +389,7 @@ TEST(ExtractionRun, ArchiveBeyondTheAddressSpaceLimit) {
   }
   blob.deflate = false;
   m.insert(m.begin() + 2, std::move(blob));
-  const std::string installer = testing::PackInstaller(dir.path(), testing::BuildZip(m));
+  const std::string installer = test::PackInstaller(dir.path(), test::BuildZip(m));
   m.clear();
 
   Lines all;
@@ -390,7 +398,7 @@ TEST(ExtractionRun, ArchiveBeyondTheAddressSpaceLimit) {
   EXPECT_EQ(r.extraction, (Lines{"[ERROR] Cannot create zip object. (cannot allocate memory)",
                                  kCannotExtract}));
   EXPECT_EQ(r.next, kDeleting + r.installDir);
-  EXPECT_FALSE(testing::Exists(r.installDir));
+  EXPECT_FALSE(test::Exists(r.installDir));
   while (!all.empty() && all.back().empty()) all.pop_back();
   ASSERT_FALSE(all.empty());
   EXPECT_EQ(all.back(), "[INFO ] End, success.");
@@ -399,10 +407,10 @@ TEST(ExtractionRun, ArchiveBeyondTheAddressSpaceLimit) {
 
 TEST(ExtractionRun, ChecksumErrorInTheExecutable) {
   ScratchDir dir;
-  std::string archive = testing::StandardPayloadArchive(kProgram);
-  uint32_t crc = testing::GetZipField(archive, "amd64/quorvane", ZipField::kCrc);
-  testing::SetZipField(archive, "amd64/quorvane", ZipField::kCrc, crc ^ 0x80);
-  Outcome r = RunInstaller(dir, testing::PackInstaller(dir.path(), archive));
+  std::string archive = test::StandardPayloadArchive(kProgram);
+  uint32_t crc = test::GetZipField(archive, "amd64/quorvane", ZipField::kCrc);
+  test::SetZipField(archive, "amd64/quorvane", ZipField::kCrc, crc ^ 0x80);
+  Outcome r = RunInstaller(dir, test::PackInstaller(dir.path(), archive));
   EXPECT_EQ(r.exitStatus, 243);
   EXPECT_EQ(r.extraction,
             Plus(Amd64Lines(2), {"[ERROR] Cannot write file: " + r.installDir +
@@ -439,9 +447,9 @@ Lines Tree(const std::string& root) {
 
 TEST(ExtractionRun, ShippedLikePayloadLandsWithItsBytesAndModes) {
   ScratchDir dir;
-  const std::string program = testing::ExitingProgram(testing::kShippedExecutableSize);
-  const Members members = testing::ShippedLikeMembers(program);
-  const std::string installer = testing::PackInstaller(dir.path(), testing::BuildZip(members));
+  const std::string program = test::ExitingProgram(test::kShippedExecutableSize);
+  const Members members = test::ShippedLikeMembers(program);
+  const std::string installer = test::PackInstaller(dir.path(), test::BuildZip(members));
 
   // What the log shows: the two files and the list of "amd64", then every
   // member of "licenses" in archive order; 34 lines in all.
@@ -477,15 +485,15 @@ TEST(ExtractionRun, ShippedLikePayloadLandsWithItsBytesAndModes) {
       SCOPED_TRACE(rel);
       EXPECT_TRUE(ReadFile(JoinPath(install, rel)) == m.content);
       bool secured = rel == "quorvane" || rel == "quorvane.so";
-      EXPECT_EQ(testing::ModeOf(JoinPath(install, rel)), secured ? 0540u : created);
+      EXPECT_EQ(test::ModeOf(JoinPath(install, rel)), secured ? 0540u : created);
     }
-    EXPECT_EQ(testing::ModeOf(install), 0700u);
-    EXPECT_EQ(testing::ModeOf(install + "/licenses"), 0540u & ~mask);
+    EXPECT_EQ(test::ModeOf(install), 0700u);
+    EXPECT_EQ(test::ModeOf(install + "/licenses"), 0540u & ~mask);
     std::sort(expectedTree.begin(), expectedTree.end());
     EXPECT_EQ(Tree(dir.path()), expectedTree);
 
-    testing::RemoveTree(dir / "tmp");
-    testing::RemoveTree(dir / "debug");
+    test::RemoveTree(dir / "tmp");
+    test::RemoveTree(dir / "debug");
   }
 }
 

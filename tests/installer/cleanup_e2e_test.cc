@@ -8,17 +8,17 @@
 
 #include "common/path.h"
 #include "installer/log.h"
+#include "support/installer_fixture.h"
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 
 namespace quorvane {
 namespace {
 
-using testing::Exists;
-using testing::LogLines;
-using testing::ReadFile;
-using testing::RunProgram;
-using testing::ScratchDir;
+using test::Exists;
+using test::LogLines;
+using test::ReadFile;
+using test::ScratchDir;
 
 using Lines = std::vector<std::string>;
 
@@ -58,17 +58,20 @@ void ListTree(const std::string& root, Lines& files, Lines& dirs) {
 }
 
 struct RunDirs {
-  ScratchDir scratch;
+  test::InstallerSandbox scratch{{"tmp", "debug"}};
   std::string tmp = scratch / "tmp";
   std::string debug = scratch / "debug";
-  RunDirs() {
-    mkdir(tmp.c_str(), 0755);
-    mkdir(debug.c_str(), 0755);
+  // Runs exe with exactly args, TMPDIR=tmp, in the scratch directory.
+  test::InstallerRun RunWith(const std::string& exe, const Lines& args) {
+    test::RunOptions options;
+    options.env = Lines{"TMPDIR=" + tmp};
+    options.cwd = scratch.path();
+    return scratch.Run(exe, args, options);
   }
-  testing::ProcessResult Run(const std::string& exe, Lines extra = {}) {
-    Lines argv = {exe, "--no-admin-check", "--temp-dir", tmp, "--debug-dir", debug};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    return RunProgram(exe, argv, {"TMPDIR=" + tmp}, scratch.path());
+  test::InstallerRun Run(const std::string& exe, Lines extra = {}) {
+    Lines args = {"--no-admin-check", "--temp-dir", tmp, "--debug-dir", debug};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunWith(exe, args);
   }
   Lines Log() { return LogLines(ReadFile(LogFilePath(debug))); }
 };
@@ -84,7 +87,7 @@ Lines From(const Lines& lines, const std::string& prefix) {
 // exists: the (empty) directory is deleted before the closing line.
 TEST(CleanupRunTest, FailedExtractionStillDeletesTheInstallDirectory) {
   RunDirs dirs;
-  auto r = dirs.Run(testing::InstallerBinary());
+  auto r = dirs.Run(test::InstallerBinary());
   EXPECT_EQ(r.exit_status, 243);
   Lines tail = From(dirs.Log(), kStart);
   ASSERT_FALSE(tail.empty());
@@ -97,7 +100,7 @@ TEST(CleanupRunTest, FailedExtractionStillDeletesTheInstallDirectory) {
 
 TEST(CleanupRunTest, NoDeleteKeepsTheInstallDirectory) {
   RunDirs dirs;
-  auto r = dirs.Run(testing::InstallerBinary(), {"--no-delete"});
+  auto r = dirs.Run(test::InstallerBinary(), {"--no-delete"});
   EXPECT_EQ(r.exit_status, 243);
   Lines log = dirs.Log();
   EXPECT_EQ(From(log, kStart), Lines{});
@@ -112,10 +115,9 @@ TEST(CleanupRunTest, NoDeleteKeepsTheInstallDirectory) {
 TEST(CleanupRunTest, RunEndingBeforeTheInstallDirectoryWritesNoCleanupLine) {
   RunDirs dirs;
   const std::string file = dirs.scratch / "file";
-  testing::WriteFile(file, "");
-  const std::string exe = testing::InstallerBinary();
-  auto r = RunProgram(exe, {exe, "--no-admin-check", "--temp-dir", file}, {"TMPDIR=" + dirs.tmp},
-                      dirs.scratch.path());
+  test::WriteFile(file, "");
+  const std::string exe = test::InstallerBinary();
+  auto r = dirs.RunWith(exe, {"--no-admin-check", "--temp-dir", file});
   EXPECT_EQ(r.exit_status, 254);
   std::string log = ReadFile(LogFilePath(dirs.tmp));
   EXPECT_NE(log.find("[INFO ] End, success."), std::string::npos) << log;
@@ -128,7 +130,7 @@ TEST(CleanupRunTest, RunEndingBeforeTheInstallDirectoryWritesNoCleanupLine) {
 TEST(CleanupRunTest, ExtractedPayloadIsDeletedFileByFile) {
   ScratchDir bin;
   const std::string exe =
-      testing::PackInstaller(bin.path(), testing::StandardPayloadArchive("#!/bin/sh\nexit 0\n"));
+      test::PackInstaller(bin.path(), test::StandardPayloadArchive("#!/bin/sh\nexit 0\n"));
 
   RunDirs kept;
   kept.Run(exe, {"--no-delete"});
