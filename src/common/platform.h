@@ -1,6 +1,7 @@
 // The few system services that differ between NetBSD, where the installer
-// runs, and Linux, where it is built and tested. NetBSD calls are under
-// __NetBSD__; the Linux equivalents beside them behave the same for callers.
+// runs, and Linux, where it is built and tested. The build picks one file
+// per system (platform_netbsd.cc or platform_linux.cc); what both provide
+// alike is in platform_posix.cc. Callers see the same behaviour on both.
 #ifndef QUORVANE_COMMON_PLATFORM_H_
 #define QUORVANE_COMMON_PLATFORM_H_
 
@@ -57,6 +58,13 @@ struct MountId {
   bool operator==(const MountId&) const = default;
 };
 Result<MountId> MountOf(int fd);
+
+// Closes every descriptor from lowest up. Async-signal-safe: a child calls
+// it between fork and exec.
+void CloseDescriptorsFrom(int lowest);
+
+// A number from the system's random source; it differs from run to run.
+uint32_t RandomNumber();
 
 }  // namespace quorvane::platform
 

@@ -2,10 +2,10 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/platform.h"
 #include "installer/constants.h"
 #include "installer/exit_codes.h"
 
@@ -16,7 +16,7 @@ constexpr mode_t kInstallDirMode = 0700;
 
 }  // namespace
 
-uint32_t SystemRandom() { return arc4random(); }
+uint32_t SystemRandom() { return platform::RandomNumber(); }
 
 Result<std::string> createInstallDir(const std::string& dir_arg, const std::string& pattern_arg,
                                      const std::string& defaultTempDir, const RandomSource& random) {

@@ -114,7 +114,7 @@ ChildFailure ExecInChild(const ExecPlan& plan, int& statusFd) {
     statusFd = kChildStatusFd;
     if (fcntl(statusFd, F_SETFD, FD_CLOEXEC) != 0) return {kStageExec, errno};
   }
-  closefrom(kChildStatusFd + 1);
+  platform::CloseDescriptorsFrom(kChildStatusFd + 1);
   execve(plan.path, plan.argv.data(), plan.envp.data());
   return {kStageExec, errno};
 }

@@ -1,9 +1,13 @@
+// The platform services that NetBSD and Linux provide alike.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "common/platform.h"
+#include "common/platform_system.h"
 
 namespace quorvane::platform {
 namespace {
@@ -33,6 +37,18 @@ void SanitizeStartState() {
   dfl.sa_handler = SIG_DFL;
   sigemptyset(&dfl.sa_mask);
   sigaction(SIGCHLD, &dfl, nullptr);
+}
+
+Result<int> WaitForChild(pid_t pid) {
+  Status ready = system::BlockUntilWaitable(pid);
+  if (!ready.ok()) return ready.error();
+  for (;;) {
+    int status = 0;
+    pid_t got = wait4(pid, &status, 0, nullptr);
+    if (got == pid) return status;
+    if (got < 0 && errno == EINTR) continue;
+    return SysError("wait", got < 0 ? errno : ECHILD);
+  }
 }
 
 }  // namespace quorvane::platform

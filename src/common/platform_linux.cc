@@ -1,0 +1,68 @@
+// The platform services on Linux, where the installer is built and tested:
+// the same results for callers as the NetBSD services they stand in for.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "common/platform.h"
+#include "common/platform_system.h"
+
+namespace quorvane::platform {
+
+Result<std::string> ExecutablePath() {
+  std::vector<char> buf(4096);
+  for (;;) {
+    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+    if (n < 0) return SysError("readlink", "/proc/self/exe", errno);
+    if (static_cast<size_t>(n) < buf.size()) return std::string(buf.data(), n);
+    buf.resize(buf.size() * 2);
+  }
+}
+
+// statvfs gives current figures here; there is no ST_WAIT to ask for.
+Result<FileSystemStats> QueryFileSystem(const std::string& path) {
+  struct statvfs st;
+  if (statvfs(path.c_str(), &st) != 0) return ErrnoError(errno);
+  FileSystemStats stats;
+  stats.free_blocks = st.f_bfree;
+  stats.block_size = st.f_bsize;
+  return stats;
+}
+
+// A bind mount of a directory of the same file system keeps its device, so
+// the mount's own id is compared where the system gives it.
+Result<MountId> MountOf(int fd) {
+  struct statx stx;
+  if (statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_MNT_ID,
+            &stx) != 0) {
+    return ErrnoError(errno);
+  }
+  MountId id;
+  id.dev = makedev(stx.stx_dev_major, stx.stx_dev_minor);
+  if (stx.stx_mask & STATX_MNT_ID) id.mount = stx.stx_mnt_id;
+  return id;
+}
+
+void CloseDescriptorsFrom(int lowest) { closefrom(lowest); }
+
+uint32_t RandomNumber() { return arc4random(); }
+
+namespace system {
+
+Status BlockUntilWaitable(pid_t pid) {
+  for (;;) {
+    siginfo_t info;
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) == 0) return Status::Ok();
+    if (errno != EINTR) return SysError("waitid", errno);
+  }
+}
+
+}  // namespace system
+}  // namespace quorvane::platform

@@ -1,0 +1,64 @@
+// The platform services as NetBSD provides them.
+#include <errno.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "common/platform.h"
+#include "common/platform_system.h"
+
+namespace quorvane::platform {
+
+Result<std::string> ExecutablePath() {
+  int mib[4] = {CTL_KERN, KERN_PROC_ARGS, -1, KERN_PROC_PATHNAME};
+  size_t len = 0;
+  if (sysctl(mib, 4, nullptr, &len, nullptr, 0) != 0) return ErrnoError(errno);
+  if (len == 0) return std::string();
+  std::vector<char> buf(len);
+  if (sysctl(mib, 4, buf.data(), &len, nullptr, 0) != 0) return ErrnoError(errno);
+  if (len == 0) return std::string();
+  return std::string(buf.data(), len - 1);  // without the terminating NUL
+}
+
+// ST_WAIT asks the file system for current figures, waiting for them if need be.
+Result<FileSystemStats> QueryFileSystem(const std::string& path) {
+  struct statvfs st;
+  if (statvfs1(path.c_str(), &st, ST_WAIT) != 0) return ErrnoError(errno);
+  FileSystemStats stats;
+  stats.free_blocks = st.f_bfree;
+  stats.block_size = st.f_bsize;
+  return stats;
+}
+
+// Every mount, null and other layer mounts included, reports a file system
+// id of its own, so the device tells mounts apart.
+Result<MountId> MountOf(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return ErrnoError(errno);
+  MountId id;
+  id.dev = st.st_dev;
+  return id;
+}
+
+void CloseDescriptorsFrom(int lowest) { closefrom(lowest); }
+
+uint32_t RandomNumber() { return arc4random(); }
+
+namespace system {
+
+Status BlockUntilWaitable(pid_t pid) {
+  for (;;) {
+    if (wait6(P_PID, static_cast<id_t>(pid), nullptr, WEXITED | WNOWAIT, nullptr, nullptr) >= 0) {
+      return Status::Ok();
+    }
+    if (errno != EINTR) return SysError("wait6", errno);
+  }
+}
+
+}  // namespace system
+}  // namespace quorvane::platform
