@@ -37,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "support/installer_fixture.h"
 #include "support/payload_fixture.h"
 #include "support/shipped_payload.h"
 #include "support/test_support.h"
@@ -47,10 +48,20 @@ namespace {
 using Sample = test::ProcessResult;
 
 // Runs argv with exactly env in cwd through the tests' process runner; its
-// output is collected and dropped.
+// output is collected and dropped. The installer runs through the sandbox.
 Sample Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
              const std::string& cwd) {
   return test::RunProcess({argv[0], argv, env, cwd, {}});
+}
+
+// Runs installer in the sandbox s with args, exactly TMPDIR=$dir/tmp and the
+// system's search path, in dir.
+test::InstallerRun RunInstaller(const test::InstallerSandbox& s, const std::string& installer,
+                                const std::vector<std::string>& args, const std::string& dir) {
+  test::RunOptions options;
+  options.env = std::vector<std::string>{"TMPDIR=" + dir + "/tmp", "PATH=/usr/bin:/bin"};
+  options.cwd = dir;
+  return s.Run(installer, args, options);
 }
 
 void Check(const Sample& s, const char* what) {
@@ -125,7 +136,7 @@ class Bench {
       std::string program = MachineCodeProgram(test::kShippedExecutableSize);
       std::string archive = test::BuildZip(test::ShippedLikeMembers(program));
       test::WriteFile(archivePath_, archive);
-      test::PackInstaller(work_.path(), archive);
+      work_.PackArchive(archive, work_.path());
       _exit(0);
     }
     int status = 0;
@@ -142,18 +153,16 @@ class Bench {
 
   Sample Installer(int round, bool keep) {
     std::string dir = Fresh("installer", round);
-    std::vector<std::string> argv = {installer_, "--temp-dir", dir + "/tmp", "--debug-dir",
-                                     dir + "/debug"};
-    if (keep) argv.push_back("--no-delete");
-    Sample s = Spawn(argv, {"TMPDIR=" + dir + "/tmp", "PATH=/usr/bin:/bin"}, dir);
-    Check(s, "installer");
-    std::string log = test::ReadFile(dir + "/debug/Quorvane_i.log");
-    if (log.find("[ERROR]") != std::string::npos) {
-      std::fprintf(stderr, "installer logged an error:\n%s", log.c_str());
+    std::vector<std::string> args = {"--temp-dir", dir + "/tmp", "--debug-dir", dir + "/debug"};
+    if (keep) args.push_back("--no-delete");
+    test::InstallerRun r = RunInstaller(work_, installer_, args, dir);
+    Check(r, "installer");
+    if (r.log.find("[ERROR]") != std::string::npos) {
+      std::fprintf(stderr, "installer logged an error:\n%s", r.log.c_str());
       std::exit(1);
     }
     test::RemoveTree(dir);
-    return s;
+    return r;
   }
 
   Sample Floor(int round) {
@@ -186,7 +195,7 @@ class Bench {
     return dir;
   }
 
-  test::ScratchDir work_;
+  test::InstallerSandbox work_{test::Words{}};
   std::string archivePath_, installer_;
   size_t archiveSize_ = 0;
 };
@@ -217,11 +226,11 @@ std::string ManyMembersArchive(size_t count) {
 void Scaling() {
   std::printf("scaling with the number of members (one run each):\n");
   for (size_t members : {size_t{1000}, size_t{10000}, size_t{30000}, size_t{65535}}) {
-    test::ScratchDir work;
+    test::InstallerSandbox work{{"tmp", "debug"}};
     std::fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
-      test::PackInstaller(work.path(), ManyMembersArchive(members - 7));
+      work.PackArchive(ManyMembersArchive(members - 7), work.path());
       _exit(0);
     }
     int status = 0;
@@ -230,11 +239,8 @@ void Scaling() {
       std::exit(2);
     }
     const std::string dir = work.path();
-    mkdir((dir + "/tmp").c_str(), 0755);
-    mkdir((dir + "/debug").c_str(), 0755);
-    const std::string installer = dir + "/quorvane-installer";
-    Sample s = Spawn({installer, "--temp-dir", dir + "/tmp", "--debug-dir", dir + "/debug"},
-                     {"TMPDIR=" + dir + "/tmp", "PATH=/usr/bin:/bin"}, dir);
+    Sample s = RunInstaller(work, dir + "/quorvane-installer",
+                            {"--temp-dir", dir + "/tmp", "--debug-dir", dir + "/debug"}, dir);
     Check(s, "installer");
     std::printf("  %6zu members: %8.1f ms wall, %8.1f ms CPU, peak RSS %6.1f MiB\n", members,
                 s.seconds * 1e3, s.cpu_seconds * 1e3, static_cast<double>(s.max_rss_kib) / 1024);

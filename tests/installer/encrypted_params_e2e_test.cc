@@ -463,6 +463,25 @@ TEST_F(EncryptedParamsE2ETest, NulBytesInDirectoryValuesAreRefused) {
   }
 }
 
+// A record holding --encrypted-params ends the run with the parse error,
+// the installer's own words in the late log.
+TEST(EncryptedParamsStep, InstallerEndsOnARecordInsideARecord) {
+  test::InstallerSandbox dir{test::Words{}};
+  const std::string value = Record("--no-delete --encrypted-params x", "s3cr\"et<", 7);
+  test::RunOptions options;
+  options.argv0 = "installer";
+  options.env = Lines{"TMPDIR=" + dir.path()};
+  options.cwd = dir.path();
+  test::InstallerRun r = dir.Run(test::InstallerBinary(), {"--encrypted-params", value}, options);
+  EXPECT_EQ(r.exit_status, 255);
+  const Lines& lines = r.log_lines;
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_EQ(lines[3], "[INFO ] Installer arguments: --encrypted-params " + value);
+  EXPECT_EQ(lines[4],
+            "[ERROR] Parse arguments error. (encrypted parameters can only be used with command line "
+            "arguments)");
+}
+
 // Records far beyond what a command line can carry: decoding stays linear
 // and never recurses per level.
 TEST(EncryptedParamsLargeRecordTest, MegabyteRecordsDecode) {

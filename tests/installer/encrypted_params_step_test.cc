@@ -180,20 +180,6 @@ TEST_F(EncryptedParamsStepTest, FailuresArePassedOnUnchanged) {
   }
 }
 
-TEST(EncryptedParamsStep, InstallerEndsOnARecordInsideARecord) {
-  ScratchDir dir;
-  const std::string value = Record("--no-delete --encrypted-params x");
-  auto r = test::RunProgram(test::InstallerBinary(), {"installer", "--encrypted-params", value},
-                               {"TMPDIR=" + dir.path()}, dir.path());
-  EXPECT_EQ(r.exit_status, 255);
-  const std::vector<std::string> lines = test::LogLines(test::ReadFile(dir / "Quorvane_i.log"));
-  ASSERT_GE(lines.size(), 5u);
-  EXPECT_EQ(lines[3], "[INFO ] Installer arguments: --encrypted-params " + value);
-  EXPECT_EQ(lines[4],
-            "[ERROR] Parse arguments error. (encrypted parameters can only be used with command line "
-            "arguments)");
-}
-
 TEST(EncryptedParamsStep, NestedRecordIsRefused) {
   Parameters record{.EncryptedParamsValue = "anything"};
   Status s = RunEncryptedParamsStep(record, "/bin/installer", false, true);

@@ -11,7 +11,6 @@
 
 #include "installer/constants.h"
 #include "installer/exit_codes.h"
-#include "support/run_as_user.h"
 #include "support/test_support.h"
 
 namespace quorvane {
@@ -177,30 +176,6 @@ TEST_F(InstallDirTest, ReplacedOrOpenedInstallDirectoryIsRefused) {
                                          why + ")"});
     }
   }
-}
-
-// An ordinary user, administrator check off, one missing level: the level
-// is made with mode 0640, so nothing can be created inside it.
-TEST_F(InstallDirTest, OrdinaryUserCannotCreateInANewTemporaryDirectory) {
-  ASSERT_EQ(chmod(s_.path().c_str(), 0755), 0);
-  test::MakeReachable(s_.path());
-  const std::string open = s_ / "open";
-  ASSERT_EQ(mkdir(open.c_str(), 01777), 0);
-  ASSERT_EQ(chmod(open.c_str(), 01777), 0);
-  const std::string bin = test::InstallerBinary();
-  const int status = test::RunAsUser(
-      test::kNobodyUid, test::kNobodyUid, test::kNobodyGid, bin,
-      {bin, "--no-admin-check", "--temp-dir", open + "/new", "--debug-dir", open},
-      {"TMPDIR=" + open}, s_.path());
-  EXPECT_EQ(status, 245);
-  EXPECT_EQ(ModeOf(open + "/new"), 0640u);
-  std::vector<std::string> lines = LogLines(ReadFile(open + "/Quorvane_i.log"));
-  ASSERT_GE(lines.size(), 5u);
-  EXPECT_TRUE(std::regex_match(
-      lines[lines.size() - 5],
-      std::regex(R"(\[ERROR\] Cannot create temporary folder\. \(mkdir )" + open +
-                 R"(/new/quorvane_[0-9]+: permission denied\))")))
-      << lines[lines.size() - 5];
 }
 
 }  // namespace

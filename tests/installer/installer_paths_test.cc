@@ -2,21 +2,15 @@
 
 #include <limits.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "common/path.h"
-#include "support/test_support.h"
 
 namespace quorvane {
 namespace {
 
-using test::LogLines;
-using test::ReadFile;
-using test::RunProgram;
-using test::ScratchDir;
 
 std::string RealPath(const std::string& path) {
   char buf[PATH_MAX];
@@ -61,27 +55,6 @@ TEST(InstallerPathsTest, DefaultOutputDirIsTheProgramWordsDirectory) {
     ASSERT_TRUE(got.ok()) << word;
     EXPECT_EQ(*got, want) << word;
   }
-}
-
-// Started through a link in another directory: "Running from" names the
-// real file's directory.
-TEST(InstallerPathsTest, RunningFromIsTheDirectoryOfTheRealFile) {
-  ScratchDir scratch;
-  const std::string bin = scratch / "bin";
-  const std::string logs = scratch / "logs";
-  ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
-  ASSERT_EQ(mkdir(logs.c_str(), 0755), 0);
-  ASSERT_EQ(symlink(test::InstallerBinary().c_str(), (bin + "/installer").c_str()), 0);
-  // A regular file as the temporary directory ends the run before the log
-  // set-up, so the collected lines land in TMPDIR.
-  test::WriteFile(scratch / "file", "x");
-  test::ProcessResult r =
-      RunProgram(bin + "/installer", {bin + "/installer", "--temp-dir", scratch / "file"},
-                 {"TMPDIR=" + logs}, scratch.path());
-  EXPECT_EQ(r.exit_status, 254);
-  std::vector<std::string> lines = LogLines(ReadFile(logs + "/Quorvane_i.log"));
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[2], "[INFO ] Running from: " + DirPart(RealPath(test::InstallerBinary())));
 }
 
 }  // namespace

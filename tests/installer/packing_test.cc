@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/installer_fixture.h"
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 
@@ -87,6 +88,17 @@ void ExpectPayloadSection(const std::string& path, const std::string& archive) {
   }
   EXPECT_GE(layout.header.e_shoff, h.sh_offset + h.sh_size);
   EXPECT_EQ(ModeOf(path), 0755u);
+}
+
+// Runs installer as "quorvane-installer" with exactly env in the bare scratch
+// directory s.
+InstallerRun RunInstaller(const InstallerSandbox& s, const std::string& installer,
+                          const Words& args, const Words& env) {
+  RunOptions options;
+  options.argv0 = "quorvane-installer";
+  options.env = env;
+  options.cwd = s.path();
+  return s.Run(installer, args, options);
 }
 
 uint32_t LittleEndian32(const std::string& bytes, size_t at) {
@@ -207,14 +219,13 @@ TEST(PackInstallerTest, EmptySectionAndSecondSection) {
 }
 
 TEST(PackInstallerTest, PackedInstallerRunsLikeTheOriginal) {
-  ScratchDir dir;
+  InstallerSandbox dir{Words{}};
   std::string packed = PackInstaller(dir.path(), StandardPayloadArchive("#!/bin/sh\nexit 0\n"));
   // A command line that the parse rejects (a value option without its value)
   // ends the run before it touches any directory; both binaries end alike.
   std::vector<std::string> env = {"TMPDIR=" + dir.path(), "PATH=/usr/bin:/bin"};
-  ProcessResult original =
-      RunProgram(InstallerBinary(), {"quorvane-installer", "--temp-dir"}, env, dir.path());
-  ProcessResult copy = RunProgram(packed, {"quorvane-installer", "--temp-dir"}, env, dir.path());
+  InstallerRun original = RunInstaller(dir, InstallerBinary(), {"--temp-dir"}, env);
+  InstallerRun copy = RunInstaller(dir, packed, {"--temp-dir"}, env);
   ASSERT_TRUE(WIFEXITED(copy.wait_status));
   EXPECT_EQ(copy.exit_status, 255);
   EXPECT_EQ(copy.exit_status, original.exit_status);
@@ -267,7 +278,7 @@ class PackScriptTest : public ::testing::Test {
     return ReadFile(output()).substr(s->header.sh_offset, s->header.sh_size);
   }
 
-  ScratchDir dir_;
+  InstallerSandbox dir_{Words{}};
 };
 
 TEST_F(PackScriptTest, WritesListsMembersAndSectionLeavingTheFolderAlone) {
@@ -323,10 +334,8 @@ TEST_F(PackScriptTest, WritesListsMembersAndSectionLeavingTheFolderAlone) {
 
   // The result is an ordinary executable still.
   std::vector<std::string> env = {"TMPDIR=" + (dir_ / "tmp"), "PATH=/usr/bin:/bin"};
-  ProcessResult run = RunProgram(output(), {"quorvane-installer", "--temp-dir"}, env,
-                                 dir_.path());
-  ProcessResult original = RunProgram(InstallerBinary(), {"quorvane-installer", "--temp-dir"},
-                                      env, dir_.path());
+  InstallerRun run = RunInstaller(dir_, output(), {"--temp-dir"}, env);
+  InstallerRun original = RunInstaller(dir_, InstallerBinary(), {"--temp-dir"}, env);
   EXPECT_TRUE(WIFEXITED(run.wait_status));
   EXPECT_EQ(run.exit_status, original.exit_status);
 }

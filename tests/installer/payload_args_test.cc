@@ -4,11 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -423,47 +420,6 @@ TEST_F(PayloadArgsTest, ResolveDirWithoutChecksQueriesNothing) {
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.error().text(),
             Expand("[ERROR] Invalid output directory. (stat $S/passwd/x: not a directory)"));
-}
-
-// The real installer: the list reaches its log, and a bad value ends the run
-// with -2 after the install directory was made, which is then removed.
-TEST(PayloadArgsRunTest, InstallerLogsTheListOrEndsWithBadDirectory) {
-  ScratchDir dir;
-  const std::string home = dir / "home", tmp = dir / "tmp", dbg = dir / "dbg";
-  for (const std::string& d : {home, tmp, dbg}) ASSERT_EQ(mkdir(d.c_str(), 0755), 0);
-  const std::string exe = test::InstallerBinary();
-  const std::vector<std::string> env = {"TMPDIR=" + tmp, "PWD=" + home};
-  const auto args_lines = [](const std::vector<std::string>& lines) {
-    std::vector<std::string> out;
-    for (const std::string& l : lines) {
-      if (l.rfind("[INFO ] quorvane args:", 0) == 0) out.push_back(l);
-    }
-    return out;
-  };
-
-  test::RunProgram(exe, {exe, "--debug-dir", dbg, "--Output-Dir", "out"}, env, home);
-  std::vector<std::string> found = args_lines(LogLines(ReadFile(LogFilePath(dbg))));
-  ASSERT_EQ(found.size(), 1u);
-  const auto quote = [](const std::string& text) {
-    return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
-  };
-  const std::regex line(quote("[INFO ] quorvane args: --debug-dir " + dbg + " --Output-Dir " +
-                              home + "/out --temp-dir " + tmp + "/quorvane_") +
-                        "[^ /]+");
-  EXPECT_TRUE(std::regex_match(found[0], line)) << found[0];
-
-  test::RunProgram(exe, {exe, "-h", "--debug-dir", dbg, "--yara-dir", "none"}, env, home);
-  EXPECT_EQ(args_lines(LogLines(ReadFile(LogFilePath(dbg)))),
-            std::vector<std::string>{"[INFO ] quorvane args: --help " + DirPart(exe)});
-
-  auto r = test::RunProgram(exe, {exe, "--debug-dir", dbg, "--yara-dir", "none"}, env, home);
-  EXPECT_EQ(r.exit_status, 254);
-  std::vector<std::string> lines = LogLines(ReadFile(LogFilePath(dbg)));
-  EXPECT_TRUE(args_lines(lines).empty());
-  const std::string error = "[ERROR] " + home + "/none directory doesn't exists. (stat " + home +
-                            "/none: no such file or directory)";
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), error), 1);
-  EXPECT_TRUE(std::filesystem::is_empty(tmp));
 }
 
 }  // namespace

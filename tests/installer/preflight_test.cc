@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <string.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -14,7 +13,6 @@
 
 #include "installer/constants.h"
 #include "installer/exit_codes.h"
-#include "support/run_as_user.h"
 #include "support/test_support.h"
 
 namespace quorvane {
@@ -228,115 +226,6 @@ TEST_F(StepTest, AdministratorOutcomes) {
                           "[ERROR] Quorvane needs administrator privileges.",
                           "[INFO ] Administrator privileges check ignored due command line arguments",
                           "[INFO ] Administrator privileges check ignored due command line arguments"}));
-}
-
-// The installer itself; its log is kept in a debug directory that anyone
-// may write to.
-class PreflightRunTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(chmod(s_.path().c_str(), 0755), 0);
-    test::MakeReachable(s_.path());
-    ASSERT_EQ(mkdir(logs_.c_str(), 01777), 0);
-    ASSERT_EQ(chmod(logs_.c_str(), 01777), 0);
-  }
-
-  int InstallAs(uid_t ruid, uid_t euid, std::vector<std::string> args) {
-    const std::string bin = test::InstallerBinary();
-    args.insert(args.begin(), {bin, "--debug-dir", logs_});
-    return test::RunAsUser(ruid, euid, test::kNobodyGid, bin, args, {"TMPDIR=" + logs_},
-                              s_.path());
-  }
-
-  // The log's lines from the architecture lines on, without the closing line.
-  std::vector<std::string> Checks() {
-    std::vector<std::string> lines = LogLines(ReadFile(logs_ + "/Quorvane_i.log"));
-    std::vector<std::string> out;
-    bool on = false;
-    for (const std::string& l : lines) {
-      if (l == "[INFO ] OS architecture: amd64") on = true;
-      if (l == "[INFO ] End, success.") break;
-      if (on) out.push_back(l);
-    }
-    return out;
-  }
-
-  ScratchDir s_;
-  const std::string logs_ = s_ / "logs";
-};
-
-const std::vector<std::string> kArchLines = {"[INFO ] OS architecture: amd64",
-                                             "[INFO ] quorvane architecture: amd64"};
-
-TEST_F(PreflightRunTest, OrdinaryUserIsNoAdministrator) {
-  EXPECT_EQ(InstallAs(test::kNobodyUid, test::kNobodyUid, {}), 248);
-  std::vector<std::string> want = kArchLines;
-  want.push_back("[ERROR] Quorvane needs administrator privileges.");
-  EXPECT_EQ(Checks(), want);
-}
-
-TEST_F(PreflightRunTest, EffectiveRootAloneIsNoAdministrator) {
-  // Real user nobody, effective user 0: only the real user id counts.
-  EXPECT_EQ(InstallAs(test::kNobodyUid, 0, {}), 248);
-  std::vector<std::string> want = kArchLines;
-  want.push_back("[ERROR] Quorvane needs administrator privileges.");
-  EXPECT_EQ(Checks(), want);
-}
-
-TEST_F(PreflightRunTest, RealRootPassesUnderAnotherEffectiveUser) {
-  const int status = InstallAs(0, test::kNobodyUid, {});
-  EXPECT_NE(status, 248);
-  EXPECT_NE(status, 249);
-  std::vector<std::string> checks = Checks();
-  ASSERT_GE(checks.size(), 2u);
-  EXPECT_EQ(std::vector<std::string>(checks.begin(), checks.begin() + 2), kArchLines);
-  for (const std::string& l : checks) EXPECT_EQ(l.find("administrator"), std::string::npos) << l;
-}
-
-TEST_F(PreflightRunTest, NoCheckSkipsTheAdministratorCheck) {
-  for (const char* option : {"--no-check", "--no-admin-check"}) {
-    const int status = InstallAs(test::kNobodyUid, test::kNobodyUid, {option});
-    EXPECT_NE(status, 248) << option;
-    std::vector<std::string> checks = Checks();
-    ASSERT_GE(checks.size(), 3u);
-    EXPECT_EQ(checks[2], "[INFO ] Administrator privileges check ignored due command line arguments");
-  }
-}
-
-// A small file system mounted for the test, when the test may mount one.
-class SmallFileSystemTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(mkdir(mnt_.c_str(), 0755), 0);
-    if (mount("tmpfs", mnt_.c_str(), "tmpfs", 0, "size=4m") != 0) {
-      GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
-    }
-    mounted_ = true;
-  }
-  void TearDown() override {
-    if (mounted_) {
-      EXPECT_EQ(umount(mnt_.c_str()), 0) << strerror(errno);
-    }
-  }
-
-  ScratchDir s_;
-  const std::string mnt_ = s_ / "small";
-  bool mounted_ = false;
-};
-
-TEST_F(SmallFileSystemTest, TooLittleSpaceEndsTheRun) {
-  const std::string bin = test::InstallerBinary();
-  test::ProcessResult r =
-      test::RunProgram(bin, {bin, "--no-delete"}, {"TMPDIR=" + mnt_}, s_.path());
-  EXPECT_EQ(r.exit_status, 250);
-  std::vector<std::string> lines = LogLines(ReadFile(mnt_ + "/Quorvane_i.log"));
-  std::vector<std::string> want = kArchLines;
-  want.push_back("[ERROR] Not enough space in " + mnt_ + ".");
-  want.push_back("[INFO ] End, success.");
-  ASSERT_GE(lines.size(), want.size() + 3);
-  EXPECT_EQ(std::vector<std::string>(lines.end() - 7, lines.end() - 3), want);
-  // No install directory was made.
-  for (const std::string& l : lines) EXPECT_EQ(l.find("quorvane_"), std::string::npos) << l;
 }
 
 }  // namespace

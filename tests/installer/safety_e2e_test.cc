@@ -17,7 +17,6 @@
 
 #include "support/installer_fixture.h"
 #include "support/payload_fixture.h"
-#include "support/run_as_user.h"
 #include "support/shipped_payload.h"
 #include "support/test_support.h"
 

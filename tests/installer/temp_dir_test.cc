@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <set>
 
@@ -15,16 +14,13 @@
 #include "common/make_directories.h"
 #include "installer/constants.h"
 #include "installer/exit_codes.h"
-#include "support/run_as_user.h"
 #include "support/test_support.h"
 
 namespace quorvane {
 namespace {
 
 using test::Exists;
-using test::LogLines;
 using test::ModeOf;
-using test::ReadFile;
 using test::ScratchDir;
 using test::WriteFile;
 
@@ -180,135 +176,6 @@ TEST_F(PrepareTempDirTest, NoWorkingDirectoryMeansNoAbsolutePath) {
   ASSERT_EQ(run.log.pendingLogLines().size(), 1u);
   EXPECT_EQ(run.log.pendingLogLines()[0].rfind("[ERROR] Failed to get absolute path for rel. (", 0), 0u)
       << run.log.pendingLogLines()[0];
-}
-
-// The installer itself, run in a scratch directory; the late log of a run
-// that ends here lands in TMPDIR.
-class TempDirRunTest : public UmaskTest {
- protected:
-  void SetUp() override {
-    UmaskTest::SetUp();
-    ASSERT_EQ(mkdir(logs_.c_str(), 01777), 0);
-    ASSERT_EQ(chmod(logs_.c_str(), 01777), 0);
-  }
-
-  test::ProcessResult Install(std::vector<std::string> args, const std::string& tmpdir) {
-    args.insert(args.begin(), test::InstallerBinary());
-    return test::RunProgram(test::InstallerBinary(), args, {"TMPDIR=" + tmpdir}, s_.path());
-  }
-
-  // The late log's lines after the opening ones, before the closing line.
-  std::vector<std::string> LateLogTail(const std::string& dir) {
-    std::vector<std::string> lines = LogLines(ReadFile(dir + "/Quorvane_i.log"));
-    std::vector<std::string> tail;
-    for (const std::string& l : lines) {
-      if (l.rfind("[INFO ]", 0) == 0 || l.empty()) continue;
-      tail.push_back(l);
-    }
-    return tail;
-  }
-
-  ScratchDir s_;
-  const std::string logs_ = s_ / "logs";
-};
-
-TEST_F(TempDirRunTest, RelativeTmpdirOfTwoMissingLevelsIsCreated) {
-  test::ProcessResult r = Install({"--no-delete"}, "tmp/work");
-  EXPECT_NE(r.exit_status, 254);
-  EXPECT_EQ(ModeOf(s_ / "tmp"), 0640u);
-  EXPECT_EQ(ModeOf(s_ / "tmp/work"), 0640u);
-  // The run went on inside it: the kept log is there.
-  EXPECT_TRUE(Exists(s_ / "tmp/work/Quorvane_i.log"));
-}
-
-TEST_F(TempDirRunTest, BadValuesEndTheRunWithTheirLine) {
-  WriteFile(s_ / "file", "x");
-  ASSERT_EQ(symlink("nowhere", (s_ / "dangling").c_str()), 0);
-  const std::string abs = RealPath(s_.path());
-  const std::string longPath = s_.path() + "/" + std::string(5000, 'a');
-  struct Case {
-    std::vector<std::string> args;
-    std::string line;
-  };
-  const Case cases[] = {
-      {{"--temp-dir", s_ / "file"}, "[ERROR] Temporary directory value is not a directory: " + s_ / "file"},
-      {{"--temp-dir", "file"}, "[ERROR] Temporary directory value is not a directory: " + abs + "/file"},
-      {{"--temp-dir", s_ / "file/sub"}, "[ERROR] Invalid temporary directory " + s_ / "file/sub" +
-                                            ". (stat " + s_ / "file/sub" + ": not a directory)"},
-      {{"--temp-dir", s_ / "dangling"}, "Couldn't create temporary directory " + s_ / "dangling" +
-                                            ". (mkdir " + s_ / "dangling" + ": file exists)"},
-      {{"--temp-dir", longPath}, "[ERROR] Invalid temporary directory " + longPath + ". (stat " +
-                                     longPath + ": file name too long)"},
-  };
-  for (const Case& c : cases) {
-    unlink((logs_ + "/Quorvane_i.log").c_str());
-    const std::set<std::string> before = TreeOf(s_.path());
-    test::ProcessResult r = Install(c.args, logs_);
-    EXPECT_EQ(r.exit_status, 254) << c.line;
-    EXPECT_EQ(LateLogTail(logs_), std::vector<std::string>{c.line});
-    std::set<std::string> after = TreeOf(s_.path());
-    after.erase("logs/Quorvane_i.log");
-    EXPECT_EQ(after, before) << c.line;
-    EXPECT_TRUE(r.out.empty() && r.err.empty());
-  }
-}
-
-TEST_F(TempDirRunTest, EmptyValueTakesTheDefault) {
-  // An empty --temp-dir means TMPDIR ("logs", relative to the working
-  // directory), not the working directory itself.
-  test::ProcessResult r = Install({"--temp-dir", "", "--no-delete"}, "logs");
-  EXPECT_NE(r.exit_status, 254);
-  EXPECT_TRUE(Exists(logs_ + "/Quorvane_i.log"));
-  EXPECT_FALSE(Exists(s_ / "Quorvane_i.log"));
-}
-
-TEST_F(TempDirRunTest, LinkToADirectoryIsUsedUnresolved) {
-  ASSERT_EQ(mkdir((s_ / "real").c_str(), 0755), 0);
-  ASSERT_EQ(symlink("real", (s_ / "link").c_str()), 0);
-  test::ProcessResult r = Install({"--temp-dir", s_ / "link", "--no-delete"}, logs_);
-  EXPECT_NE(r.exit_status, 254);
-  const std::string log = ReadFile(s_ / "real/Quorvane_i.log");
-  EXPECT_NE(log.find(s_ / "link/quorvane_"), std::string::npos) << log;
-  EXPECT_EQ(log.find(s_ / "real/quorvane_"), std::string::npos) << log;
-}
-
-// As an ordinary user, with the administrator check off.
-class TempDirAsUserTest : public TempDirRunTest {
- protected:
-  void SetUp() override {
-    TempDirRunTest::SetUp();
-    ASSERT_EQ(chmod(s_.path().c_str(), 0755), 0);
-    test::MakeReachable(s_.path());
-  }
-  int InstallAsNobody(const std::string& temp_dir) {
-    const std::string bin = test::InstallerBinary();
-    return test::RunAsUser(test::kNobodyUid, test::kNobodyUid, test::kNobodyGid, bin,
-                              {bin, "--no-admin-check", "--temp-dir", temp_dir},
-                              {"TMPDIR=" + logs_}, s_.path());
-  }
-};
-
-TEST_F(TempDirAsUserTest, UnreadablePath) {
-  ASSERT_EQ(mkdir((s_ / "locked").c_str(), 0700), 0);
-  const std::string path = s_ / "locked/tmp";
-  EXPECT_EQ(InstallAsNobody(path), 254);
-  EXPECT_EQ(LateLogTail(logs_), std::vector<std::string>{"[ERROR] Invalid temporary directory " +
-                                                          path + ". (stat " + path +
-                                                          ": permission denied)"});
-  EXPECT_FALSE(Exists(path));
-}
-
-TEST_F(TempDirAsUserTest, SecondMissingLevelCannotBeCreatedInTheFirst) {
-  ASSERT_EQ(mkdir((s_ / "open").c_str(), 01777), 0);
-  ASSERT_EQ(chmod((s_ / "open").c_str(), 01777), 0);
-  const std::string path = s_ / "open/a/b";
-  EXPECT_EQ(InstallAsNobody(path), 254);
-  EXPECT_EQ(LateLogTail(logs_),
-            std::vector<std::string>{"Couldn't create temporary directory " + path + ". (mkdir " +
-                                     path + ": permission denied)"});
-  // The first level stays, without search permission.
-  EXPECT_EQ(ModeOf(s_ / "open/a"), 0640u);
-  EXPECT_FALSE(Exists(path));
 }
 
 }  // namespace

@@ -44,7 +44,8 @@ InstallerRun InstallerSandbox::Run(const std::string& exe, const Words& args,
   launch.wrapper = options.wrapper;
   InstallerRun run;
   static_cast<ProcessResult&>(run) = RunProcess(launch);
-  const std::string dir = options.log_dir.value_or(LogDirOf(args, launch.env));
+  std::string dir = options.log_dir.value_or(LogDirOf(args, launch.env));
+  if (!dir.empty() && dir[0] != '/') dir = launch.cwd + "/" + dir;
   struct stat st;
   const std::string log = dir + "/Quorvane_i.log";
   // Only a regular file: a test may have planted a FIFO or a link there.
@@ -53,6 +54,26 @@ InstallerRun InstallerSandbox::Run(const std::string& exe, const Words& args,
     run.log_lines = LogLines(run.log);
   }
   return run;
+}
+
+Wrapper AsUser(uid_t ruid, uid_t euid, gid_t gid) {
+  Wrapper wrapper;
+  wrapper.user = UserIds{ruid, euid, gid};
+  return wrapper;
+}
+
+void MakeReachable(const std::string& dir) {
+  // The root directory too: a freshly made root (a chroot) may lack o+x.
+  std::string path = dir;
+  while (!path.empty()) {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      chmod(path.c_str(), (st.st_mode & 07777) | 0111);
+    }
+    size_t slash = path.rfind('/');
+    if (path == "/" || slash == std::string::npos) break;
+    path.resize(slash == 0 ? 1 : slash);
+  }
 }
 
 std::string LogDirOf(const Words& args, const Words& env) {

@@ -5,6 +5,8 @@
 #ifndef QUORVANE_TESTS_SUPPORT_INSTALLER_FIXTURE_H_
 #define QUORVANE_TESTS_SUPPORT_INSTALLER_FIXTURE_H_
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,7 +20,8 @@ using Words = std::vector<std::string>;
 // How one run is started. By default: argv[0] is the installer's path, the
 // environment is TMPDIR=$S/tmp PWD=$S/home QV_PROBE=$S/probe, the working
 // directory is $S/home, and the log is read from the directory given with
-// --debug-dir, else from TMPDIR.
+// --debug-dir, else from TMPDIR (a relative one taken from the working
+// directory).
 struct RunOptions {
   std::optional<std::string> argv0;
   std::optional<Words> env;  // exactly this environment instead of the default one
@@ -35,12 +38,24 @@ struct InstallerRun : ProcessResult {
   std::vector<std::string> log_lines;
 };
 
+inline constexpr uid_t kNobodyUid = 65534;
+inline constexpr gid_t kNobodyGid = 65534;
+
+// A wrapper that runs the installer with the real user id ruid, the
+// effective (and saved) user id euid and group gid; needs user id 0.
+Wrapper AsUser(uid_t ruid, uid_t euid, gid_t gid = kNobodyGid);
+
+// Makes dir and every directory above it searchable by all (adds o+x), so
+// that another user can reach what is inside.
+void MakeReachable(const std::string& dir);
+
 // A scratch tree, removed at the end:
 //   $S/bin    where Pack puts installers
 //   $S/home   the default working directory and PWD
 //   $S/tmp    the default TMPDIR
 //   $S/probe  where payloads record what they saw (QV_PROBE)
-// plus whatever directories a test names; all mode 0755.
+// plus whatever directories a test names (none: a bare scratch directory);
+// all mode 0755. The installer without a payload is InstallerBinary().
 class InstallerSandbox {
  public:
   explicit InstallerSandbox(const Words& dirs = {"bin", "home", "tmp", "probe"});
