@@ -141,7 +141,7 @@ void RunSteps(Run& run) {
   }
 }
 
-[[noreturn]] void exitWithCode(const Run& run) { std::exit(run.exitCode); }
+[[noreturn]] void exitWithCode(const Run& run) { std::exit(ProcessExitStatus(run.exitCode)); }
 
 // The end steps, in the order the end of a run needs them. A fault in one of
 // them does not keep the next from running.

@@ -42,4 +42,9 @@ std::string qvrExitCodes::String() const {
   return FormatLog("Description not found for %d", value);
 }
 
+int ProcessExitStatus(int exit_code) {
+  const int status = exit_code & 0xff;
+  return exit_code != 0 && status == 0 ? kZeroLowBitsExitStatus : status;
+}
+
 }  // namespace quorvane

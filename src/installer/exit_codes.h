@@ -24,6 +24,17 @@ inline constexpr int exitDumpFailed = -15;
 inline constexpr int exitPayloadCrashed = -16;
 inline constexpr int payloadExitOffset = 1000;
 
+// The system keeps only the low eight bits of an exit code, and a non-zero
+// code whose low eight bits are 0 (a payload status of 24 plus 1000) would
+// read as success. Such a code ends the process with this status instead:
+// the one that no other code gives, as a payload status of 0 never becomes
+// an exit code of 1000.
+inline constexpr int kZeroLowBitsExitStatus = 232;
+
+// The status that the process ends with for an exit code: its low eight
+// bits, and never 0 for a code that is not 0.
+int ProcessExitStatus(int exit_code);
+
 // An exit code of the payload. Its numbers overlap the installer's own exit
 // codes, not their meanings.
 struct qvrExitCodes {

@@ -51,5 +51,15 @@ TEST(QvrExitCodesTest, OtherCodesAreNotFound) {
   }
 }
 
+// Only a code that is 0 ends the process with 0: 1024 (payload status 24)
+// would otherwise read as success.
+TEST(ProcessExitStatusTest, LowEightBitsButNeverAFalseSuccess) {
+  const std::pair<int, int> cases[] = {
+      {0, 0},       {-1, 255},  {-16, 240},   {1001, 233}, {1023, 255},
+      {1024, 232},  {1025, 1},  {1255, 231},  {-1001, 23},
+  };
+  for (const auto& [code, status] : cases) EXPECT_EQ(ProcessExitStatus(code), status) << code;
+}
+
 }  // namespace
 }  // namespace quorvane

@@ -75,7 +75,7 @@ TEST_F(PayloadRunE2ETest, OutcomesReachTheExitStatusAndTheLog) {
   const Case cases[] = {
       {"printf 'out'; printf 'err' >&2; exit 0\n", 0, {}, "err", "out"},
       {"exit 1\n", 233, {"[ERROR] A warning occurred while running quorvane. (warning code: 1)"}, "", ""},
-      {"exit 24\n", 0, {"[ERROR] A warning occurred while running quorvane. (warning code: 24)"}, "", ""},
+      {"exit 24\n", 232, {"[ERROR] A warning occurred while running quorvane. (warning code: 24)"}, "", ""},
       {"printf 'runtime: out of memory: x' >&2; exit 2\n", 240,
        {"[FATAL] Quorvane unexpectedly terminated. Reason: out of memory. Stacktrace dump saved to: " +
         dump},
