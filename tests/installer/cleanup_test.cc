@@ -1,5 +1,6 @@
 // Deletion of the install directory on real trees, with the log it writes.
 #include "installer/cleanup.h"
+#include "installer/delete_tree.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/dir_identity.h"
 #include "common/path.h"
 #include "support/test_support.h"
 
@@ -259,7 +261,7 @@ TEST_F(CleanupTest, DirectorySwappedForLinkDuringDeletionCannotReachOutside) {
   MakeDir(D("a"));
   WriteFile(D("a/precious"), "ours");
   WriteFile(D("z"), "");
-  ops_.beforeOpenDir = [&](const std::string& dir) {
+  ops_.before_open_dir = [&](const std::string& dir) {
     if (dir != D("a")) return;
     ASSERT_EQ(rename(D("a").c_str(), D("a.moved").c_str()), 0);
     MakeLink(outside_, D("a"));
@@ -287,7 +289,7 @@ TEST_F(CleanupTest, DirectorySwappedForAnotherDirectoryIsNotEntered) {
   MakeDir(D("a"));
   MakeDir(D("other"));
   WriteFile(D("other/kept"), "kept");
-  ops_.beforeOpenDir = [&](const std::string& dir) {
+  ops_.before_open_dir = [&](const std::string& dir) {
     if (dir != D("a")) return;
     ASSERT_EQ(rename(D("a").c_str(), (tmp_ + "/a.moved").c_str()), 0);
     ASSERT_EQ(rename(D("other").c_str(), D("a").c_str()), 0);
@@ -315,7 +317,7 @@ TEST_F(CleanupTest, WalkStopsWhereTheWayBackLeadsElsewhere) {
   MakeDir(D("a"));
   MakeDir(D("a/b"));
   WriteFile(D("z"), "z");
-  ops_.beforeOpenDir = [&](const std::string& dir) {
+  ops_.before_open_dir = [&](const std::string& dir) {
     if (dir == D("a/b")) {
       ASSERT_EQ(rename(D("a").c_str(), (tmp_ + "/moved").c_str()), 0);
     }
@@ -331,7 +333,7 @@ TEST_F(CleanupTest, WalkStopsWhereTheWayBackLeadsElsewhere) {
 
 TEST_F(CleanupTest, TopLevelSwappedForLinkAfterItsStatusWasRead) {
   MakeDir(D());
-  ops_.beforeOpenDir = [&](const std::string& dir) {
+  ops_.before_open_dir = [&](const std::string& dir) {
     if (dir != D()) return;
     ASSERT_EQ(rename(D().c_str(), (tmp_ + "/moved").c_str()), 0);
     MakeLink(outside_, D());
@@ -350,7 +352,7 @@ TEST_F(CleanupTest, SubdirectoryGoneOrReplacedBeforeItIsOpened) {
   MakeDir(D());
   MakeDir(D("gone"));
   MakeDir(D("turned"));
-  ops_.beforeOpenDir = [&](const std::string& dir) {
+  ops_.before_open_dir = [&](const std::string& dir) {
     if (dir == D("gone")) {
       ASSERT_EQ(rmdir(dir.c_str()), 0);
     }
@@ -475,7 +477,7 @@ TEST_F(CleanupTest, RetriesAreCappedAtOneThousandAttempts) {
     auto failing = std::make_shared<FailingRemoval>();
     int pauses = 0;
     DeleteOps ops;
-    ops.unlinkAt = [failing](int fd, const char* n, int f) { return (*failing)(fd, n, f); };
+    ops.unlink_at = [failing](int fd, const char* n, int f) { return (*failing)(fd, n, f); };
     ops.pause = [&](int64_t ns) {
       EXPECT_EQ(ns, c.delay);
       ++pauses;
@@ -500,7 +502,7 @@ TEST_F(CleanupTest, AttemptErrorIsRmdirsUnlessThePathIsNoDirectory) {
                {EBUSY, ENOTDIR, EBUSY},
                {EPERM, EACCES, EACCES}};
   for (const Case& c : cases) {
-    ops_.unlinkAt = [&](int, const char*, int flags) {
+    ops_.unlink_at = [&](int, const char*, int flags) {
       errno = (flags & AT_REMOVEDIR) ? c.rmdirErr : c.unlinkErr;
       return -1;
     };
@@ -518,7 +520,7 @@ TEST_F(CleanupTest, InterruptedCallsAreRepeatedWithinOneAttempt) {
   MakeDir(D("sub"));
   const std::vector<bool> interrupted = {true, true, false, true, false};
   std::vector<int> flagsSeen;
-  ops_.unlinkAt = [&](int fd, const char* name, int flags) {
+  ops_.unlink_at = [&](int fd, const char* name, int flags) {
     size_t call = flagsSeen.size();
     flagsSeen.push_back(flags);
     if (call < interrupted.size() && interrupted[call]) {
@@ -537,7 +539,7 @@ TEST_F(CleanupTest, PathGoneBetweenAttemptsCountsAsRemoved) {
   MakeDir(D());
   WriteFile(D("f"), "x");
   int calls = 0;
-  ops_.unlinkAt = [&](int fd, const char* name, int flags) {
+  ops_.unlink_at = [&](int fd, const char* name, int flags) {
     if (++calls == 2) unlinkat(fd, name, 0);  // someone else removes it meanwhile
     if (calls <= 2) {
       errno = (flags & AT_REMOVEDIR) ? ENOTDIR : EBUSY;
@@ -581,6 +583,47 @@ TEST_F(CleanupTest, FlagsDecideWhetherTheDirectoryIsDeleted) {
                      : Lines{"[INFO ] Deleting temporary files ignored due command line arguments"};
     EXPECT_EQ(LogLines(ReadFile(scratch / "log.txt")), want) << c.noDelete << c.kill << c.help;
     EXPECT_EQ(Exists(dir), !c.deleted);
+  }
+}
+
+DirIdentity IdentityAt(const std::string& dir) {
+  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  EXPECT_GE(fd, 0) << dir;
+  Result<DirIdentity> id = IdentityOf(fd);
+  close(fd);
+  EXPECT_TRUE(id.ok()) << dir;
+  return id.ok() ? *id : DirIdentity{};
+}
+
+// The directory created for the run is deleted; another one found at its
+// path later is left with all it holds.
+TEST_F(CleanupTest, OnlyTheDirectoryCreatedForTheRunIsDeleted) {
+  for (bool replaced : {false, true}) {
+    SCOPED_TRACE(replaced ? "replaced" : "the same");
+    MakeDir(D());
+    WriteFile(D("f"), "x");
+    const DirIdentity created = IdentityAt(D());
+    if (replaced) {
+      ASSERT_EQ(rename(D().c_str(), (tmp_ + "/moved").c_str()), 0);
+      MakeDir(D());
+      WriteFile(D("theirs"), "theirs");
+    }
+    ScratchDir scratch;
+    InstallerLog log;
+    log.initInstallerLog(scratch / "log.txt", true);
+    cleanupInstallDir(log, Parameters{}, D(), created);
+    Lines want = {"[INFO ] Delete temporary installer directory: " + D()};
+    if (replaced) {
+      want.push_back("[ERROR] Failed to delete temporary installer directory \"" + D() +
+                     "\". (open " + D() + ": no longer the directory created for this run)");
+      EXPECT_EQ(ReadFile(D("theirs")), "theirs");
+      EXPECT_EQ(ReadFile(tmp_ + "/moved/f"), "x");
+    } else {
+      want.push_back("[INFO ] Deleted file " + D("f"));
+      want.push_back("[INFO ] Deleted directory " + D());
+      EXPECT_FALSE(Exists(D()));
+    }
+    EXPECT_EQ(LogLines(ReadFile(scratch / "log.txt")), want);
   }
 }
 
