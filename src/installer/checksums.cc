@@ -36,16 +36,13 @@ std::string_view DropCR(std::string_view line) {
   return line;
 }
 
-// Appends the entry for one line; false with *error set when it is invalid.
-bool TakeLine(std::string_view line, ChecksumList& list, Error* error) {
+// Appends the entry for one line, or fails when the line is invalid.
+Status TakeLine(std::string_view line, ChecksumList& list) {
   line = DropCR(line);
   std::optional<FileChecksum> entry = ParseLine(line);
-  if (!entry) {
-    *error = Error("invalid line: " + std::string(line));
-    return false;
-  }
+  if (!entry) return Error("invalid line: " + std::string(line));
   list.push_back(std::move(*entry));
-  return true;
+  return Status::Ok();
 }
 
 std::string HexDigest(const unsigned char* digest, unsigned int len) {
@@ -90,17 +87,15 @@ Result<ChecksumList> parseChecksumsFile(ByteSource& reader) {
     size_t start = 0;
     for (size_t nl; (nl = pending.find('\n', start)) != std::string::npos; start = nl + 1) {
       if (nl - start > kMaxChecksumLineLength) return list;
-      Error error;
-      if (!TakeLine(std::string_view(pending).substr(start, nl - start), list, &error)) {
-        return error;
-      }
+      Status taken = TakeLine(std::string_view(pending).substr(start, nl - start), list);
+      if (!taken.ok()) return taken.error();
     }
     pending.erase(0, start);
     if (pending.size() > kMaxChecksumLineLength) return list;
   }
   if (!pending.empty()) {
-    Error error;
-    if (!TakeLine(pending, list, &error)) return error;
+    Status taken = TakeLine(pending, list);
+    if (!taken.ok()) return taken.error();
   }
   return list;
 }

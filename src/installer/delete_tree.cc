@@ -3,6 +3,7 @@
 // open follows a symbolic link. Whoever can write into the tree while it is
 // deleted can therefore not turn the deletion to files outside it by putting
 // a link where a directory stood. The path texts are kept for the log only.
+#include "installer/delete_tree.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -15,17 +16,53 @@
 #include <optional>
 #include <vector>
 
+#include "common/owned.h"
 #include "common/path.h"
-#include "common/platform.h"
-#include "installer/cleanup.h"
+#include "common/unicode_case.h"
 
 namespace quorvane {
+
+bool IsNotFoundError(const Error& error) { return error.errnum == ENOENT; }
+
+std::string FileModeText(mode_t mode) {
+  std::string out;
+  if (S_ISDIR(mode)) out += 'd';
+  if (S_ISLNK(mode)) out += 'L';
+  if (S_ISBLK(mode) || S_ISCHR(mode)) out += 'D';
+  if (S_ISFIFO(mode)) out += 'p';
+  if (S_ISSOCK(mode)) out += 'S';
+  if (mode & S_ISUID) out += 'u';
+  if (mode & S_ISGID) out += 'g';
+  if (S_ISCHR(mode)) out += 'c';
+  if (mode & S_ISVTX) out += 't';
+  if (out.empty()) out += '-';
+  static const char kRwx[] = "rwx";
+  for (int bit = 8; bit >= 0; --bit) out += (mode & (1u << bit)) ? kRwx[(8 - bit) % 3] : '-';
+  return out;
+}
+
+// A bare text prefix would let the safe directory /tmp/quorvane_1 admit its
+// sibling /tmp/quorvane_12, so the prefix must end at an element boundary.
+Status isSafeToDelete(const std::string& path, const std::string& safeDir) {
+  Result<std::string> abs = MakeAbsolute(path);
+  if (!abs.ok()) return abs.error();
+  const std::string lower_path = ToLowerUnicode(*abs);
+  const std::string lower_safe = ToLowerUnicode(safeDir);
+  const bool prefix = lower_path.size() >= lower_safe.size() &&
+                      lower_path.compare(0, lower_safe.size(), lower_safe) == 0;
+  if (prefix && (lower_safe.empty() || lower_safe.back() == '/' ||
+                 lower_path.size() == lower_safe.size() || lower_path[lower_safe.size()] == '/')) {
+    return Status::Ok();
+  }
+  return Error("cannot delete files or directory outside safe temporary directory " + safeDir);
+}
+
 namespace {
 
 int UnlinkAt(const DeleteContext& ctx, int dirfd, const char* name, int flags) {
   int rc;
   do {
-    rc = ctx.ops.unlinkAt ? ctx.ops.unlinkAt(dirfd, name, flags) : unlinkat(dirfd, name, flags);
+    rc = ctx.ops.unlink_at ? ctx.ops.unlink_at(dirfd, name, flags) : unlinkat(dirfd, name, flags);
   } while (rc != 0 && errno == EINTR);
   return rc;
 }
@@ -45,9 +82,9 @@ void Pause(const DeleteContext& ctx, int64_t nanoseconds) {
 // more (a directory that is not empty), unless the path is no directory.
 int RemoveOnce(const DeleteContext& ctx, int dirfd, const std::string& name) {
   if (UnlinkAt(ctx, dirfd, name.c_str(), 0) == 0) return 0;
-  int unlinkErr = errno;
+  const int unlink_err = errno;
   if (UnlinkAt(ctx, dirfd, name.c_str(), AT_REMOVEDIR) == 0) return 0;
-  return errno == ENOTDIR ? unlinkErr : errno;
+  return errno == ENOTDIR ? unlink_err : errno;
 }
 
 // Removes name in dirfd; path is its text for the log and the error.
@@ -78,83 +115,42 @@ Kind KindOf(mode_t mode) {
 
 Error UnknownMode(mode_t mode) { return Error("unknown mode: " + FileModeText(mode)); }
 
-// An open directory, closed when it goes out of scope.
-class OpenDir {
- public:
-  OpenDir() = default;
-  explicit OpenDir(DIR* d) : dir_(d) {}
-  OpenDir(const OpenDir&) = delete;
-  OpenDir& operator=(const OpenDir&) = delete;
-  OpenDir(OpenDir&& other) noexcept : dir_(other.dir_) { other.dir_ = nullptr; }
-  OpenDir& operator=(OpenDir&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      dir_ = other.dir_;
-      other.dir_ = nullptr;
-    }
-    return *this;
-  }
-  ~OpenDir() { Reset(); }
-  DIR* get() const { return dir_; }
-  int fd() const { return dirfd(dir_); }
-  void Reset() {
-    if (dir_ != nullptr) closedir(dir_);
-    dir_ = nullptr;
-  }
-
- private:
-  DIR* dir_ = nullptr;
-};
-
-int OpenAt(int parentfd, const char* name) {
+UniqueFd OpenAt(int parentfd, const char* name) {
   int fd;
   do {
     fd = openat(parentfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  return fd;
+  return UniqueFd(fd);
+}
+
+// The stream of an open directory; it takes the descriptor over.
+Result<UniqueDir> StreamOf(UniqueFd fd, const std::string& dir) {
+  DIR* d = fdopendir(fd.get());
+  if (d == nullptr) return SysError("open", dir, errno);
+  fd.release();
+  return UniqueDir(d);
 }
 
 // A directory opened for the walk, with its identity.
 struct Opened {
-  OpenDir dir;
-  dev_t dev = 0;
-  ino_t ino = 0;
-  platform::MountId mount;
+  UniqueDir dir;
+  DirIdentity id;
 };
 
 // Opens name in parentfd as a directory, refusing a symbolic link, and, when
 // expected is given, anything but the directory whose status was read.
 Result<Opened> OpenDirectoryAt(int parentfd, const std::string& name, const std::string& dir,
                                const struct stat* expected) {
-  const int fd = OpenAt(parentfd, name.c_str());
-  if (fd < 0) return SysError("open", dir, errno);
-  struct stat st;
-  if (fstat(fd, &st) != 0) {
-    const int err = errno;
-    close(fd);
-    return SysError("open", dir, err);
-  }
-  if (expected != nullptr && (st.st_dev != expected->st_dev || st.st_ino != expected->st_ino)) {
-    close(fd);
+  UniqueFd fd = OpenAt(parentfd, name.c_str());
+  if (!fd.valid()) return SysError("open", dir, errno);
+  Result<DirIdentity> id = IdentityOf(fd.get());
+  if (!id.ok()) return SysError("open", dir, id.error().errnum);
+  if (expected != nullptr && (id->dev != expected->st_dev || id->ino != expected->st_ino)) {
     return Error("open " + dir + ": directory replaced during deletion");
   }
-  Result<platform::MountId> mount = platform::MountOf(fd);
-  if (!mount.ok()) {
-    close(fd);
-    return SysError("open", dir, mount.error().errnum);
-  }
-  DIR* d = fdopendir(fd);
-  if (d == nullptr) {
-    const int err = errno;
-    close(fd);
-    return SysError("open", dir, err);
-  }
-  Opened out;
-  out.dir = OpenDir(d);
-  out.dev = st.st_dev;
-  out.ino = st.st_ino;
-  out.mount = *mount;
-  return out;
+  Result<UniqueDir> stream = StreamOf(std::move(fd), dir);
+  if (!stream.ok()) return stream.error();
+  return Opened{std::move(stream.value()), *id};
 }
 
 // All names but "." and "..", in ascending byte order.
@@ -185,7 +181,7 @@ struct FirstError {
 
 struct Walk {
   const DeleteContext& ctx;
-  const std::string& safeDir;
+  const std::string& safe_dir;
   int64_t retries;
   int64_t delay;
 };
@@ -193,13 +189,13 @@ struct Walk {
 // Removes a directory or file entry once its content is handled; the outcome
 // is logged with the given texts.
 void RemoveEntry(const Walk& w, int dirfd, const std::string& name, const std::string& p,
-                 const char* failedFormat, const char* deletedFormat, FirstError& first) {
+                 const char* failed_format, const char* deleted_format, FirstError& first) {
   Status st = RemoveWithRetryAt(w.ctx, dirfd, name, p, w.retries, w.delay);
   if (!st.ok() && !IsNotFoundError(st.error())) {
     first.Remember(st.error());
-    w.ctx.log.Logf(failedFormat, p, st.error());
+    w.ctx.log.Logf(failed_format, p, st.error());
   } else {
-    w.ctx.log.Logf(deletedFormat, p);
+    w.ctx.log.Logf(deleted_format, p);
   }
 }
 
@@ -211,7 +207,7 @@ void RemoveDirectoryEntry(const Walk& w, int dirfd, const std::string& name, con
 
 void DeleteFile(const Walk& w, int dirfd, const std::string& name, const std::string& p,
                 FirstError& first) {
-  if (Status safe = isSafeToDelete(p, w.safeDir); !safe.ok()) {
+  if (Status safe = isSafeToDelete(p, w.safe_dir); !safe.ok()) {
     first.Remember(safe.error());
     w.ctx.log.Logf("[ERROR] Can't delete file %s. (%s)", p, safe.error());
     return;
@@ -230,14 +226,18 @@ class TreeDeletion {
   TreeDeletion(const Walk& w, const std::string& top) : w_(w), top_(top) {}
 
   Status Run() {
-    if (Status safe = isSafeToDelete(top_, w_.safeDir); !safe.ok()) {
+    if (Status safe = isSafeToDelete(top_, w_.safe_dir); !safe.ok()) {
       w_.ctx.log.Logf("[ERROR] Can't delete directory %s. (%s)", top_, safe.error());
       return safe;
     }
     Result<Opened> opened = Open(AT_FDCWD, TopLevelName(top_), top_, nullptr);
     if (!opened.ok()) return opened.error();
-    rootDev_ = opened->dev;
-    rootMount_ = opened->mount;
+    // What stands at the path now may be another directory, or one mounted
+    // over it, whose content is not ours to delete.
+    if (w_.ctx.top && !(opened->id == *w_.ctx.top)) {
+      return Error("open " + top_ + ": no longer the directory created for this run");
+    }
+    root_ = opened->id;
     Result<Level> top = Enter(opened.value(), TopLevelName(top_), top_);
     if (!top.ok()) return top.error();
     levels_.push_back(std::move(*top));
@@ -252,7 +252,7 @@ class TreeDeletion {
       if (levels_.size() == 1) break;
       if (Status back = Leave(); !back.ok()) return back;
     }
-    cur_.Reset();
+    cur_.reset();
     FirstError& first = levels_.front().first;
     RemoveDirectoryEntry(w_, AT_FDCWD, TopLevelName(top_), top_, first);
     return first.ToStatus();
@@ -275,13 +275,15 @@ class TreeDeletion {
     return end == std::string::npos ? path.substr(0, 1) : path.substr(0, end + 1);
   }
 
+  // Below the top the path is clean and a name holds no "/": appending
+  // spares JoinPath's cleaning of the whole path, quadratic in a deep tree.
   std::string ChildPath(const std::string& name) const {
     return levels_.size() == 1 ? JoinPath(top_, name) : path_ + "/" + name;
   }
 
   Result<Opened> Open(int parentfd, const std::string& name, const std::string& dir,
                       const struct stat* expected) {
-    if (w_.ctx.ops.beforeOpenDir) w_.ctx.ops.beforeOpenDir(dir);
+    if (w_.ctx.ops.before_open_dir) w_.ctx.ops.before_open_dir(dir);
     return OpenDirectoryAt(parentfd, name, dir, expected);
   }
 
@@ -290,8 +292,8 @@ class TreeDeletion {
     Result<std::vector<std::string>> names = ReadNames(o.dir.get(), dir);
     if (!names.ok()) return names.error();
     Level level;
-    level.dev = o.dev;
-    level.ino = o.ino;
+    level.dev = o.id.dev;
+    level.ino = o.id.ino;
     level.name = name;
     level.names = std::move(names.value());
     cur_ = std::move(o.dir);
@@ -301,7 +303,7 @@ class TreeDeletion {
   void DeleteEntry(const std::string& name, const std::string& p) {
     FirstError& first = levels_.back().first;
     struct stat st;
-    if (fstatat(cur_.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (fstatat(CurrentFd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       w_.ctx.log.Logf("[ERROR] Can't delete %s, error: %s", p, SysError("lstat", p, errno));
       return;
     }
@@ -310,7 +312,7 @@ class TreeDeletion {
         DeleteSubdirectory(name, p, st);
         break;
       case Kind::kRegular:
-        DeleteFile(w_, cur_.fd(), name, p, first);
+        DeleteFile(w_, CurrentFd(), name, p, first);
         break;
       case Kind::kOther: {
         Error e = UnknownMode(st.st_mode);
@@ -323,42 +325,37 @@ class TreeDeletion {
 
   void DeleteSubdirectory(const std::string& name, const std::string& p, const struct stat& st) {
     FirstError& first = levels_.back().first;
-    if (Status safe = isSafeToDelete(p, w_.safeDir); !safe.ok()) {
+    if (Status safe = isSafeToDelete(p, w_.safe_dir); !safe.ok()) {
       first.Remember(safe.error());
       w_.ctx.log.Logf("[ERROR] Can't delete directory %s. (%s)", p, safe.error());
       return;
     }
     // A mount point inside the tree is not entered: only its removal is
     // tried, and fails. A device of its own shows most before the open.
-    if (st.st_dev != rootDev_) {
-      RemoveDirectoryEntry(w_, cur_.fd(), name, p, first);
+    if (st.st_dev != root_.dev) {
+      RemoveDirectoryEntry(w_, CurrentFd(), name, p, first);
       return;
     }
-    if (Status safe = isSafeToDelete(p, w_.safeDir); !safe.ok()) {
-      w_.ctx.log.Logf("[ERROR] Can't delete directory %s. (%s)", p, safe.error());
-      FinishSubdirectory(name, p, safe);
-      return;
-    }
-    Result<Opened> opened = Open(cur_.fd(), name, p, &st);
+    Result<Opened> opened = Open(CurrentFd(), name, p, &st);
     if (!opened.ok()) {
       FinishSubdirectory(name, p, opened.error());
       return;
     }
     // The device alone does not show a bind mount of a directory of the same
     // file system; the mount of what was opened does.
-    if (!(opened->mount == rootMount_)) {
-      opened.value().dir.Reset();
-      RemoveDirectoryEntry(w_, cur_.fd(), name, p, first);
+    if (!(opened->id.mount == root_.mount)) {
+      opened.value().dir.reset();
+      RemoveDirectoryEntry(w_, CurrentFd(), name, p, first);
       return;
     }
-    OpenDir parent = std::move(cur_);
+    UniqueDir parent = std::move(cur_);
     Result<Level> child = Enter(opened.value(), name, p);
     if (!child.ok()) {
       cur_ = std::move(parent);
       FinishSubdirectory(name, p, child.error());
       return;
     }
-    parent.Reset();
+    parent.reset();
     levels_.push_back(std::move(*child));
     path_ = p;
   }
@@ -372,7 +369,7 @@ class TreeDeletion {
           "[ERROR] Failed to delete all files and subdirectories from directory %s. (%s)", p,
           tree.error());
     }
-    RemoveDirectoryEntry(w_, cur_.fd(), name, p, first);
+    RemoveDirectoryEntry(w_, CurrentFd(), name, p, first);
   }
 
   // Back to the parent of the current level, which is then removed. A
@@ -382,48 +379,41 @@ class TreeDeletion {
     levels_.pop_back();
     const std::string p = path_;
     path_ = levels_.size() == 1 ? top_ : path_.substr(0, path_.rfind('/'));
-    Result<OpenDir> parent = OpenParent(p, levels_.back());
-    cur_.Reset();
+    Result<UniqueDir> parent = OpenParent(p, levels_.back());
+    cur_.reset();
     if (!parent.ok()) {
       FirstError& first = levels_.front().first;
       first.Remember(parent.error());
       return first.ToStatus();
     }
     cur_ = std::move(*parent);
-    RemoveDirectoryEntry(w_, cur_.fd(), done.name, p, done.first);
+    RemoveDirectoryEntry(w_, CurrentFd(), done.name, p, done.first);
     FinishSubdirectory(done.name, p, done.first.ToStatus());
     return Status::Ok();
   }
 
-  Result<OpenDir> OpenParent(const std::string& child, const Level& parent) {
+  Result<UniqueDir> OpenParent(const std::string& child, const Level& parent) {
     const std::string dotdot = child + "/..";
-    const int fd = OpenAt(cur_.fd(), "..");
-    if (fd < 0) return SysError("open", dotdot, errno);
+    UniqueFd fd = OpenAt(CurrentFd(), "..");
+    if (!fd.valid()) return SysError("open", dotdot, errno);
     struct stat st;
-    if (fstat(fd, &st) != 0 || st.st_dev != parent.dev || st.st_ino != parent.ino) {
-      close(fd);
+    if (fstat(fd.get(), &st) != 0 || st.st_dev != parent.dev || st.st_ino != parent.ino) {
       return Error("open " + dotdot + ": directory replaced during deletion");
     }
-    DIR* d = fdopendir(fd);
-    if (d == nullptr) {
-      const int err = errno;
-      close(fd);
-      return SysError("open", dotdot, err);
-    }
-    return OpenDir(d);
+    return StreamOf(std::move(fd), dotdot);
   }
+
+  int CurrentFd() const { return dirfd(cur_.get()); }
 
   const Walk& w_;
   const std::string& top_;
   std::vector<Level> levels_;
   std::string path_;  // of the current level
-  OpenDir cur_;       // the current level, open
-  dev_t rootDev_ = 0;
-  platform::MountId rootMount_;
+  UniqueDir cur_;     // the current level, open
+  DirIdentity root_;  // of the top directory
 };
 
 }  // namespace
-
 
 Status removeWithRetry(const DeleteContext& ctx, const std::string& path, int64_t retries,
                        int64_t delay) {

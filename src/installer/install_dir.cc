@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/dir_identity.h"
 #include "common/platform.h"
 #include "installer/constants.h"
 #include "installer/exit_codes.h"
@@ -63,6 +64,14 @@ bool MakeInstallDir(Run& run) {
     run.exitCode = exitInstallDirFailed;
     return false;
   }
+  Result<DirIdentity> id = IdentityOf(run.installDirFd.get());
+  if (!id.ok()) {
+    run.log.Logf("[ERROR] Cannot create temporary folder. (%s)",
+                 SysError("open", run.installDir, id.error().errnum));
+    run.exitCode = exitInstallDirFailed;
+    return false;
+  }
+  run.installDirIdentity = *id;
   return true;
 }
 

@@ -26,8 +26,8 @@ Result<std::string> createInstallDir(const std::string& dir, const std::string& 
                                      const std::string& defaultTempDir,
                                      const RandomSource& random = SystemRandom);
 
-// The install-directory step: sets run.installDir, run.installDirFd and
-// run.installDirCreated, or logs the failure and sets run.exitCode to exitInstallDirFailed.
+// The install-directory step: sets run.installDir, run.installDirFd,
+// run.installDirIdentity and run.installDirCreated, or logs the failure and sets run.exitCode to exitInstallDirFailed.
 bool MakeInstallDir(Run& run);
 
 // The use that the install directory is about to be put to.

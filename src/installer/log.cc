@@ -1,6 +1,5 @@
 #include "installer/log.h"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 #include "common/path.h"
 #include "common/path_safety.h"
 #include "common/utf8.h"
+#include "common/write_all.h"
 #include "installer/constants.h"
 
 namespace quorvane {
@@ -69,10 +69,6 @@ std::string LogFilePath(std::string_view dir) {
   return JoinPath(dir, std::string(installerLogBaseName) + ".log");
 }
 
-InstallerLog::~InstallerLog() {
-  if (fd_ >= 0) close(fd_);
-}
-
 void InstallerLog::Discard() {
   state_ = State::kDiscarding;
   pending_.clear();
@@ -89,7 +85,7 @@ void InstallerLog::initInstallerLog(const std::string& path, bool to_file) {
     Discard();
     return;
   }
-  fd_ = *opened;
+  fd_.reset(*opened);
   state_ = State::kFile;
   for (const std::string& line : pending_) WriteLine(line, true);
   pending_.clear();
@@ -111,10 +107,7 @@ void InstallerLog::flushPendingLog(const std::string& default_temp_dir) {
 
 void InstallerLog::finishLog() {
   Logf("[INFO ] End, success.\n\n\n\n");
-  if (fd_ >= 0) {
-    close(fd_);  // a failure to close changes nothing now
-    fd_ = -1;
-  }
+  fd_.reset();  // a failure to close changes nothing now
   state_ = State::kDiscarding;  // a closed log takes no more lines
 }
 
@@ -123,13 +116,8 @@ void InstallerLog::WriteLine(std::string text, bool always_newline) {
   line += text;
   if (always_newline || line.back() != '\n') line += '\n';
   // One write per line and no buffer, so that an abrupt end loses no line.
-  size_t done = 0;
-  while (done < line.size()) {
-    ssize_t n = write(fd_, line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // a failed write is ignored
-    done += static_cast<size_t>(n);
-  }
+  // A failed write is ignored.
+  (void)WriteAllBytes(fd_.get(), line);
 }
 
 }  // namespace quorvane

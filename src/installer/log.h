@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/owned.h"
 
 namespace quorvane {
 
@@ -45,7 +46,6 @@ class InstallerLog {
   InstallerLog() = default;
   InstallerLog(const InstallerLog&) = delete;
   InstallerLog& operator=(const InstallerLog&) = delete;
-  ~InstallerLog();
 
   // Once per run. With to_file false, or when the file cannot be opened,
   // every line is discarded, the held ones included; otherwise the held lines
@@ -73,7 +73,7 @@ class InstallerLog {
   }
 
   bool exists() const { return state_ != State::kAbsent; }
-  bool writes_to_file() const { return fd_ >= 0; }
+  bool writes_to_file() const { return fd_.valid(); }
   const std::optional<Error>& open_error() const { return open_error_; }
   // The lines held until the set-up, in the order they were written.
   const std::vector<std::string>& pendingLogLines() const { return pending_; }
@@ -85,7 +85,7 @@ class InstallerLog {
   void WriteLine(std::string text, bool always_newline);
 
   State state_ = State::kAbsent;
-  int fd_ = -1;
+  UniqueFd fd_;
   std::optional<Error> open_error_;
   std::vector<std::string> pending_;
 };

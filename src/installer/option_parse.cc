@@ -9,14 +9,14 @@ namespace {
 
 struct Match {
   size_t count = 0;  // 0: no match
-  bool byLetter = false;
+  bool by_letter = false;
 };
 
 // How word names the option: by "--" and the exact long name (count 1), or as a
 // "-" word holding the option's letter (count: its occurrences after the "-").
 Match MatchWord(const OptionDef& option, std::string_view word) {
   if (word.size() > 2 && word.starts_with("--") && word[2] != '-') {
-    return Match{word.substr(2) == option.longName ? 1u : 0u, false};
+    return Match{word.substr(2) == option.long_name ? 1u : 0u, false};
   }
   if (option.letter != 0 && word.size() > 1 && word[0] == '-' && word[1] != '-') {
     return Match{static_cast<size_t>(std::count(word.begin() + 1, word.end(), option.letter)), true};
@@ -68,7 +68,7 @@ class Parser {
   Status ScanRow(size_t row) {
     const OptionDef& option = table_[row];
     OptionOutcome& out = result_.options[row];
-    bool givenWithEquals = false;
+    bool given_with_equals = false;
     for (size_t pos = 0; pos < words_.size(); ++pos) {
       std::string& w = words_[pos];
       if (w.empty()) continue;
@@ -80,15 +80,15 @@ class Parser {
           if (eq + 1 == w.size()) return NotEnoughArguments(option);
           Status s = Accept(option, out, w.substr(eq + 1), m.count);
           if (!s.ok()) return s;
-          givenWithEquals = true;
+          given_with_equals = true;
           w.clear();
           continue;
         }
       }
       Match m = MatchWord(option, w);
       if (m.count == 0) continue;
-      if (option.takesValue) {
-        if (givenWithEquals) return Repeated(option);
+      if (option.takes_value) {
+        if (given_with_equals) return Repeated(option);
         if (pos + 1 == words_.size()) return NotEnoughArguments(option);
         // The next word is the value whatever it holds, even an empty word.
         Status s = Accept(option, out, std::move(words_[pos + 1]), m.count);
@@ -99,8 +99,8 @@ class Parser {
       } else {
         Status s = Accept(option, out, std::string(), m.count);
         if (!s.ok()) return s;
-        if (m.byLetter) std::erase(w, option.letter);
-        if (!m.byLetter || w == "-") w.clear();
+        if (m.by_letter) std::erase(w, option.letter);
+        if (!m.by_letter || w == "-") w.clear();
       }
     }
     out.scanned = true;
@@ -112,7 +112,7 @@ class Parser {
                        size_t count) {
     if (out.given || count > 1) return Repeated(option);
     out.given = true;
-    if (option.takesValue) out.value = std::move(value);
+    if (option.takes_value) out.value = std::move(value);
     return Status::Ok();
   }
 
@@ -131,7 +131,7 @@ std::string DisplayName(const OptionDef& option) {
     name += '|';
   }
   name += "--";
-  name += option.longName;
+  name += option.long_name;
   return name;
 }
 

@@ -13,9 +13,9 @@ namespace quorvane {
 
 // One row of an option table.
 struct OptionDef {
-  std::string_view longName;  // without the leading "--"
-  char letter = 0;            // 0 when the option has no one-letter form
-  bool takesValue = false;    // a value option; otherwise a flag
+  std::string_view long_name;  // without the leading "--"
+  char letter = 0;             // 0 when the option has no one-letter form
+  bool takes_value = false;    // a value option; otherwise a flag
 };
 
 // What the parse found for one row.

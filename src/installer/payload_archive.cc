@@ -126,7 +126,7 @@ Result<std::unique_ptr<MemberReader>> PayloadArchive::OpenMember(size_t index) {
     return Error(kZipUnsupportedMethod);
   }
   // Stored data that runs past the archive ends where the archive does.
-  std::string_view stored = std::string_view(bytes_).substr(*data, entry.compressedSize);
+  std::string_view stored = std::string_view(bytes_).substr(*data, entry.compressed_size);
   std::unique_ptr<MemberReader> reader = MemberReader::Create(stored, entry);
   if (reader == nullptr) return OutOfMemory();
   return reader;

@@ -58,8 +58,8 @@ struct ExecPlan {
   std::vector<char*> argv;
   std::vector<char*> envp;
   int streams[3];  // streams[0] unused: the null device is opened in the child
-  int statusFd;
-  int statusReadFd;  // the parent's end, closed first in the child
+  int status_fd;
+  int status_read_fd;  // the parent's end, closed first in the child
 };
 
 // What the child reports through the status pipe when it gives up.
@@ -102,17 +102,17 @@ bool PlaceNullInput() {
 // Runs in the child; returns only on failure, with its stage and errno. Our
 // own descriptors are all close-on-exec, but the installer may have inherited
 // others; the payload gets none of them, only its three streams.
-ChildFailure ExecInChild(const ExecPlan& plan, int& statusFd) {
-  close(plan.statusReadFd);
+ChildFailure ExecInChild(const ExecPlan& plan, int& status_fd) {
+  close(plan.status_read_fd);
   if (plan.dir != nullptr && chdir(plan.dir) != 0) return {kStageExec, errno};
   if (!PlaceNullInput()) return {kStageNull, errno};
   for (int target = 1; target < 3; ++target) {
     if (!PlaceStream(plan.streams[target], target)) return {kStageExec, errno};
   }
-  if (statusFd != kChildStatusFd) {
-    if (dup2(statusFd, kChildStatusFd) != kChildStatusFd) return {kStageExec, errno};
-    statusFd = kChildStatusFd;
-    if (fcntl(statusFd, F_SETFD, FD_CLOEXEC) != 0) return {kStageExec, errno};
+  if (status_fd != kChildStatusFd) {
+    if (dup2(status_fd, kChildStatusFd) != kChildStatusFd) return {kStageExec, errno};
+    status_fd = kChildStatusFd;
+    if (fcntl(status_fd, F_SETFD, FD_CLOEXEC) != 0) return {kStageExec, errno};
   }
   platform::CloseDescriptorsFrom(kChildStatusFd + 1);
   execve(plan.path, plan.argv.data(), plan.envp.data());
@@ -120,9 +120,9 @@ ChildFailure ExecInChild(const ExecPlan& plan, int& statusFd) {
 }
 
 [[noreturn]] void ChildMain(const ExecPlan& plan) {
-  int statusFd = plan.statusFd;
-  ChildFailure failure = ExecInChild(plan, statusFd);
-  ssize_t ignored = write(statusFd, &failure, sizeof failure);
+  int status_fd = plan.status_fd;
+  ChildFailure failure = ExecInChild(plan, status_fd);
+  ssize_t ignored = write(status_fd, &failure, sizeof failure);
   (void)ignored;
   _exit(127);
 }

@@ -4,9 +4,11 @@
 #ifndef QUORVANE_INSTALLER_RUN_H_
 #define QUORVANE_INSTALLER_RUN_H_
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/dir_identity.h"
 #include "common/owned.h"
 #include "installer/exit_codes.h"
 #include "installer/log.h"
@@ -31,6 +33,7 @@ struct Run {
   bool installDirCreated = false;
   std::string installDir;
   UniqueFd installDirFd;  // the install directory as created, open until its last check
+  std::optional<DirIdentity> installDirIdentity;  // what the deletion may enter
   std::vector<std::string> payloadArgs;
   std::string mainFile;
 };

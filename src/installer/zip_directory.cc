@@ -61,7 +61,7 @@ bool ApplyZip64Extra(const Bytes& b, uint64_t extra, uint64_t extra_length, ZipE
     if (at + length > end) return false;
     if (id == kZip64ExtraId) {
       uint64_t field_end = at + length;
-      for (uint64_t* field : {&e.size, &e.compressedSize, &e.localHeaderOffset}) {
+      for (uint64_t* field : {&e.size, &e.compressed_size, &e.local_header_offset}) {
         if (*field != 0xffffffffu) continue;
         if (at + 8 > field_end) return false;
         *field = b.U64(at);
@@ -84,14 +84,14 @@ std::optional<ZipEntry> ReadEntry(const Bytes& b, uint64_t* at) {
   uint64_t total = kCentralHeaderSize + name_length + extra_length + comment_length;
   if (!b.Has(p, total)) return std::nullopt;
   ZipEntry e;
-  e.madeByHost = static_cast<uint8_t>(b.U16(p + 4) >> 8);
+  e.made_by_host = static_cast<uint8_t>(b.U16(p + 4) >> 8);
   e.flags = b.U16(p + 8);
   e.method = b.U16(p + 10);
   e.crc32 = b.U32(p + 16);
-  e.compressedSize = b.U32(p + 20);
+  e.compressed_size = b.U32(p + 20);
   e.size = b.U32(p + 24);
-  e.externalAttributes = b.U32(p + 38);
-  e.localHeaderOffset = b.U32(p + 42);
+  e.external_attributes = b.U32(p + 38);
+  e.local_header_offset = b.U32(p + 42);
   e.name = std::string(b.Sub(p + kCentralHeaderSize, name_length));
   if (!ApplyZip64Extra(b, p + kCentralHeaderSize + name_length, extra_length, e)) return std::nullopt;
   *at = p + total;
@@ -153,14 +153,14 @@ bool LocalFieldAgrees(uint32_t local, uint64_t central, bool descriptor, bool si
 
 bool IsDirectoryMember(const ZipEntry& entry) {
   if (!entry.name.empty() && entry.name.back() == '/') return true;
-  switch (entry.madeByHost) {
+  switch (entry.made_by_host) {
     case 3:   // Unix
     case 19:  // macOS
-      return ((entry.externalAttributes >> 16) & kUnixHostMask) == kUnixDirectory;
+      return ((entry.external_attributes >> 16) & kUnixHostMask) == kUnixDirectory;
     case 0:   // MS-DOS
     case 11:  // NTFS
     case 14:  // VFAT
-      return (entry.externalAttributes & kDosDirectoryAttribute) != 0;
+      return (entry.external_attributes & kDosDirectoryAttribute) != 0;
     default:
       return false;
   }
@@ -182,7 +182,7 @@ Result<std::vector<ZipEntry>> ReadCentralDirectory(std::string_view archive) {
 
 Result<uint64_t> CheckLocalHeader(std::string_view archive, const ZipEntry& entry) {
   Bytes b(archive);
-  uint64_t p = entry.localHeaderOffset;
+  uint64_t p = entry.local_header_offset;
   if (!b.Has(p, kLocalHeaderSize) || b.U32(p) != kLocalHeaderSignature) return Error(kZipNotValid);
   uint16_t name_length = b.U16(p + 26);
   uint16_t extra_length = b.U16(p + 28);
@@ -191,7 +191,7 @@ Result<uint64_t> CheckLocalHeader(std::string_view archive, const ZipEntry& entr
   bool agrees = b.U16(p + 8) == entry.method &&
                 b.Sub(p + kLocalHeaderSize, name_length) == entry.name &&
                 LocalFieldAgrees(b.U32(p + 14), entry.crc32, descriptor, false) &&
-                LocalFieldAgrees(b.U32(p + 18), entry.compressedSize, descriptor, true) &&
+                LocalFieldAgrees(b.U32(p + 18), entry.compressed_size, descriptor, true) &&
                 LocalFieldAgrees(b.U32(p + 22), entry.size, descriptor, true);
   if (!agrees) return Error(kZipNotValid);
   return p + kLocalHeaderSize + name_length + extra_length;

@@ -14,15 +14,15 @@ namespace quorvane {
 
 // One member as the central directory records it.
 struct ZipEntry {
-  std::string name;         // the stored bytes, no character set applied
-  uint8_t madeByHost = 0;   // high byte of the version-made-by field
-  uint16_t flags = 0;       // general-purpose bit flags
-  uint16_t method = 0;      // 0 stored, 8 DEFLATE
+  std::string name;          // the stored bytes, no character set applied
+  uint8_t made_by_host = 0;  // high byte of the version-made-by field
+  uint16_t flags = 0;        // general-purpose bit flags
+  uint16_t method = 0;       // 0 stored, 8 DEFLATE
   uint32_t crc32 = 0;
-  uint64_t compressedSize = 0;
-  uint64_t size = 0;        // uncompressed
-  uint32_t externalAttributes = 0;
-  uint64_t localHeaderOffset = 0;
+  uint64_t compressed_size = 0;
+  uint64_t size = 0;  // uncompressed
+  uint32_t external_attributes = 0;
+  uint64_t local_header_offset = 0;
 };
 
 // Whether the member names a directory: its name ends in "/", or its

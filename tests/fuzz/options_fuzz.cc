@@ -78,7 +78,7 @@ void CheckPureParse(const std::vector<std::string>& words) {
   for (size_t i = 0; i < kTable.size(); ++i) {
     const OptionOutcome& out = parse.options[i];
     if (parse.complete) Check(out.scanned, "complete parse left a row unscanned");
-    if (!kTable[i].takesValue) Check(out.value.empty(), "flag with a value");
+    if (!kTable[i].takes_value) Check(out.value.empty(), "flag with a value");
   }
   Check(ParseOptions(kTable, words).status.ok() == parse.status.ok(), "parse is not repeatable");
 }

@@ -12,7 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/dir_identity.h"
 #include "common/path.h"
+#include "installer/delete_tree.h"
 #include "support/test_support.h"
 
 namespace quorvane {
@@ -259,7 +261,7 @@ TEST_F(CleanupTest, DirectorySwappedForLinkDuringDeletionCannotReachOutside) {
   MakeDir(D("a"));
   WriteFile(D("a/precious"), "ours");
   WriteFile(D("z"), "");
-  ops_.beforeOpenDir = [&](const std::string& dir) {
+  ops_.before_open_dir = [&](const std::string& dir) {
     if (dir != D("a")) return;
     ASSERT_EQ(rename(D("a").c_str(), D("a.moved").c_str()), 0);
     MakeLink(outside_, D("a"));
@@ -267,10 +269,10 @@ TEST_F(CleanupTest, DirectorySwappedForLinkDuringDeletionCannotReachOutside) {
   Status st = deleteAll(Ctx(), D(), D(), 0, 0);
   ASSERT_FALSE(st.ok());
   ExpectRefusedOpen(st.error(), D("a"));
-  const std::string openErr = st.error().text();
+  const std::string open_err = st.error().text();
   EXPECT_EQ(Logged(), (Lines{
                           "[ERROR] Failed to delete all files and subdirectories from directory " +
-                              D("a") + ". (" + openErr + ")",
+                              D("a") + ". (" + open_err + ")",
                           "[INFO ] Deleted directory " + D("a"),  // the link itself went
                           "[INFO ] Deleted file " + D("z"),
                           "[ERROR] Failed to delete directory " + D() + ". (" + NotEmpty(D()) + ")",
@@ -287,7 +289,7 @@ TEST_F(CleanupTest, DirectorySwappedForAnotherDirectoryIsNotEntered) {
   MakeDir(D("a"));
   MakeDir(D("other"));
   WriteFile(D("other/kept"), "kept");
-  ops_.beforeOpenDir = [&](const std::string& dir) {
+  ops_.before_open_dir = [&](const std::string& dir) {
     if (dir != D("a")) return;
     ASSERT_EQ(rename(D("a").c_str(), (tmp_ + "/a.moved").c_str()), 0);
     ASSERT_EQ(rename(D("other").c_str(), D("a").c_str()), 0);
@@ -296,11 +298,11 @@ TEST_F(CleanupTest, DirectorySwappedForAnotherDirectoryIsNotEntered) {
   ASSERT_FALSE(st.ok());
   const std::string replaced = "open " + D("a") + ": directory replaced during deletion";
   EXPECT_EQ(st.error().text(), replaced);
-  const std::string notEmpty = NotEmpty(D("a"));
+  const std::string not_empty = NotEmpty(D("a"));
   EXPECT_EQ(Logged(), (Lines{
                           "[ERROR] Failed to delete all files and subdirectories from directory " +
                               D("a") + ". (" + replaced + ")",
-                          "[ERROR] Failed to delete directory " + D("a") + ". (" + notEmpty + ")",
+                          "[ERROR] Failed to delete directory " + D("a") + ". (" + not_empty + ")",
                           "[ERROR] Can't delete " + D("other") + ", error: " +
                               SysError("lstat", D("other"), ENOENT).text(),
                           "[ERROR] Failed to delete directory " + D() + ". (" + NotEmpty(D()) + ")",
@@ -315,7 +317,7 @@ TEST_F(CleanupTest, WalkStopsWhereTheWayBackLeadsElsewhere) {
   MakeDir(D("a"));
   MakeDir(D("a/b"));
   WriteFile(D("z"), "z");
-  ops_.beforeOpenDir = [&](const std::string& dir) {
+  ops_.before_open_dir = [&](const std::string& dir) {
     if (dir == D("a/b")) {
       ASSERT_EQ(rename(D("a").c_str(), (tmp_ + "/moved").c_str()), 0);
     }
@@ -331,7 +333,7 @@ TEST_F(CleanupTest, WalkStopsWhereTheWayBackLeadsElsewhere) {
 
 TEST_F(CleanupTest, TopLevelSwappedForLinkAfterItsStatusWasRead) {
   MakeDir(D());
-  ops_.beforeOpenDir = [&](const std::string& dir) {
+  ops_.before_open_dir = [&](const std::string& dir) {
     if (dir != D()) return;
     ASSERT_EQ(rename(D().c_str(), (tmp_ + "/moved").c_str()), 0);
     MakeLink(outside_, D());
@@ -350,7 +352,7 @@ TEST_F(CleanupTest, SubdirectoryGoneOrReplacedBeforeItIsOpened) {
   MakeDir(D());
   MakeDir(D("gone"));
   MakeDir(D("turned"));
-  ops_.beforeOpenDir = [&](const std::string& dir) {
+  ops_.before_open_dir = [&](const std::string& dir) {
     if (dir == D("gone")) {
       ASSERT_EQ(rmdir(dir.c_str()), 0);
     }
@@ -360,16 +362,16 @@ TEST_F(CleanupTest, SubdirectoryGoneOrReplacedBeforeItIsOpened) {
     }
   };
   Status st = deleteAll(Ctx(), D(), D(), 0, 0);
-  const std::string notDir = SysError("open", D("turned"), ENOTDIR).text();
+  const std::string not_dir = SysError("open", D("turned"), ENOTDIR).text();
   EXPECT_EQ(Logged(), (Lines{
                           "[INFO ] Deleted directory " + D("gone"),
                           "[ERROR] Failed to delete all files and subdirectories from directory " +
-                              D("turned") + ". (" + notDir + ")",
+                              D("turned") + ". (" + not_dir + ")",
                           "[INFO ] Deleted directory " + D("turned"),
                           "[INFO ] Deleted directory " + D(),
                       }));
   ASSERT_FALSE(st.ok());
-  EXPECT_EQ(st.error().text(), notDir);
+  EXPECT_EQ(st.error().text(), not_dir);
   EXPECT_FALSE(Exists(D()));
 }
 
@@ -385,8 +387,8 @@ TEST_F(CleanupTest, DeleteAllOnFilesPipesAndMissingPaths) {
   EXPECT_EQ(pipe.error().text(), "unknown mode: prw-r-----");
   Status refused = deleteAll(Ctx(), tmp_ + "/quorvane_12", D(), 10, 0);
   ASSERT_FALSE(refused.ok());
-  Status underGone = deleteAll(Ctx(), D("f/x"), D(), 10, 0);  // f is gone: nothing there
-  EXPECT_TRUE(underGone.ok());
+  Status under_gone = deleteAll(Ctx(), D("f/x"), D(), 10, 0);  // f is gone: nothing there
+  EXPECT_TRUE(under_gone.ok());
 
   const std::string refusal =
       "cannot delete files or directory outside safe temporary directory " + D();
@@ -457,7 +459,7 @@ struct FailingRemoval {
 TEST_F(CleanupTest, RetriesAreCappedAtOneThousandAttempts) {
   struct Case {
     int64_t retries, delay;
-    int attempts, retryLines, pauses;
+    int attempts, retry_lines, pauses;
   } cases[] = {
       {0, 5, 1, 0, 0},
       {10, 5, 11, 10, 10},
@@ -475,7 +477,7 @@ TEST_F(CleanupTest, RetriesAreCappedAtOneThousandAttempts) {
     auto failing = std::make_shared<FailingRemoval>();
     int pauses = 0;
     DeleteOps ops;
-    ops.unlinkAt = [failing](int fd, const char* n, int f) { return (*failing)(fd, n, f); };
+    ops.unlink_at = [failing](int fd, const char* n, int f) { return (*failing)(fd, n, f); };
     ops.pause = [&](int64_t ns) {
       EXPECT_EQ(ns, c.delay);
       ++pauses;
@@ -487,21 +489,21 @@ TEST_F(CleanupTest, RetriesAreCappedAtOneThousandAttempts) {
     EXPECT_EQ(failing->calls, 2 * c.attempts) << c.retries;
     EXPECT_EQ(pauses, c.pauses) << c.retries;
     EXPECT_EQ(LogLines(ReadFile(scratch / "log.txt")),
-              Lines(c.retryLines, "[DEBUG] Retry delete: /busy"))
+              Lines(c.retry_lines, "[DEBUG] Retry delete: /busy"))
         << c.retries;
   }
 }
 
 TEST_F(CleanupTest, AttemptErrorIsRmdirsUnlessThePathIsNoDirectory) {
   struct Case {
-    int unlinkErr, rmdirErr, want;
+    int unlink_err, rmdir_err, want;
   } cases[] = {{EISDIR, ENOTEMPTY, ENOTEMPTY},
                {EPERM, ENOTEMPTY, ENOTEMPTY},
                {EBUSY, ENOTDIR, EBUSY},
                {EPERM, EACCES, EACCES}};
   for (const Case& c : cases) {
-    ops_.unlinkAt = [&](int, const char*, int flags) {
-      errno = (flags & AT_REMOVEDIR) ? c.rmdirErr : c.unlinkErr;
+    ops_.unlink_at = [&](int, const char*, int flags) {
+      errno = (flags & AT_REMOVEDIR) ? c.rmdir_err : c.unlink_err;
       return -1;
     };
     Status st = removeWithRetry(Ctx(), "/p", 0, 0);
@@ -517,10 +519,10 @@ TEST_F(CleanupTest, InterruptedCallsAreRepeatedWithinOneAttempt) {
   MakeDir(D());
   MakeDir(D("sub"));
   const std::vector<bool> interrupted = {true, true, false, true, false};
-  std::vector<int> flagsSeen;
-  ops_.unlinkAt = [&](int fd, const char* name, int flags) {
-    size_t call = flagsSeen.size();
-    flagsSeen.push_back(flags);
+  std::vector<int> flags_seen;
+  ops_.unlink_at = [&](int fd, const char* name, int flags) {
+    size_t call = flags_seen.size();
+    flags_seen.push_back(flags);
     if (call < interrupted.size() && interrupted[call]) {
       errno = EINTR;
       return -1;
@@ -528,7 +530,7 @@ TEST_F(CleanupTest, InterruptedCallsAreRepeatedWithinOneAttempt) {
     return unlinkat(fd, name, flags);
   };
   EXPECT_TRUE(removeWithRetry(Ctx(), D("sub"), 10, 0).ok());
-  EXPECT_EQ(flagsSeen, (std::vector<int>{0, 0, 0, AT_REMOVEDIR, AT_REMOVEDIR}));
+  EXPECT_EQ(flags_seen, (std::vector<int>{0, 0, 0, AT_REMOVEDIR, AT_REMOVEDIR}));
   EXPECT_FALSE(Exists(D("sub")));
   EXPECT_EQ(Logged(), Lines{});
 }
@@ -537,7 +539,7 @@ TEST_F(CleanupTest, PathGoneBetweenAttemptsCountsAsRemoved) {
   MakeDir(D());
   WriteFile(D("f"), "x");
   int calls = 0;
-  ops_.unlinkAt = [&](int fd, const char* name, int flags) {
+  ops_.unlink_at = [&](int fd, const char* name, int flags) {
     if (++calls == 2) unlinkat(fd, name, 0);  // someone else removes it meanwhile
     if (calls <= 2) {
       errno = (flags & AT_REMOVEDIR) ? ENOTDIR : EBUSY;
@@ -559,7 +561,7 @@ TEST_F(CleanupTest, PathGoneBetweenAttemptsCountsAsRemoved) {
 
 TEST_F(CleanupTest, FlagsDecideWhetherTheDirectoryIsDeleted) {
   struct Case {
-    bool noDelete, kill, help, deleted;
+    bool no_delete, kill, help, deleted;
   } cases[] = {
       {false, false, false, true}, {true, false, false, false}, {true, true, false, true},
       {true, false, true, true},   {false, true, true, true},
@@ -571,7 +573,7 @@ TEST_F(CleanupTest, FlagsDecideWhetherTheDirectoryIsDeleted) {
     const std::string dir = scratch / "quorvane_7";
     MakeDir(dir);
     Parameters params;
-    params.NoDelete = c.noDelete;
+    params.NoDelete = c.no_delete;
     params.Kill = c.kill;
     params.Help = c.help;
     cleanupInstallDir(log, params, dir);
@@ -579,8 +581,49 @@ TEST_F(CleanupTest, FlagsDecideWhetherTheDirectoryIsDeleted) {
                      ? Lines{"[INFO ] Delete temporary installer directory: " + dir,
                              "[INFO ] Deleted directory " + dir}
                      : Lines{"[INFO ] Deleting temporary files ignored due command line arguments"};
-    EXPECT_EQ(LogLines(ReadFile(scratch / "log.txt")), want) << c.noDelete << c.kill << c.help;
+    EXPECT_EQ(LogLines(ReadFile(scratch / "log.txt")), want) << c.no_delete << c.kill << c.help;
     EXPECT_EQ(Exists(dir), !c.deleted);
+  }
+}
+
+DirIdentity IdentityAt(const std::string& dir) {
+  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  EXPECT_GE(fd, 0) << dir;
+  Result<DirIdentity> id = IdentityOf(fd);
+  close(fd);
+  EXPECT_TRUE(id.ok()) << dir;
+  return id.ok() ? *id : DirIdentity{};
+}
+
+// The directory created for the run is deleted; another one found at its
+// path later is left with all it holds.
+TEST_F(CleanupTest, OnlyTheDirectoryCreatedForTheRunIsDeleted) {
+  for (bool replaced : {false, true}) {
+    SCOPED_TRACE(replaced ? "replaced" : "the same");
+    MakeDir(D());
+    WriteFile(D("f"), "x");
+    const DirIdentity created = IdentityAt(D());
+    if (replaced) {
+      ASSERT_EQ(rename(D().c_str(), (tmp_ + "/moved").c_str()), 0);
+      MakeDir(D());
+      WriteFile(D("theirs"), "theirs");
+    }
+    ScratchDir scratch;
+    InstallerLog log;
+    log.initInstallerLog(scratch / "log.txt", true);
+    cleanupInstallDir(log, Parameters{}, D(), created);
+    Lines want = {"[INFO ] Delete temporary installer directory: " + D()};
+    if (replaced) {
+      want.push_back("[ERROR] Failed to delete temporary installer directory \"" + D() +
+                     "\". (open " + D() + ": no longer the directory created for this run)");
+      EXPECT_EQ(ReadFile(D("theirs")), "theirs");
+      EXPECT_EQ(ReadFile(tmp_ + "/moved/f"), "x");
+    } else {
+      want.push_back("[INFO ] Deleted file " + D("f"));
+      want.push_back("[INFO ] Deleted directory " + D());
+      EXPECT_FALSE(Exists(D()));
+    }
+    EXPECT_EQ(LogLines(ReadFile(scratch / "log.txt")), want);
   }
 }
 

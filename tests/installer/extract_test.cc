@@ -158,11 +158,11 @@ TEST_F(ExtractTest, ListIsReadFirstAndMembersGoInArchiveOrder) {
   // directories after the prefix is written by its base name; a member
   // merely starting with the prefix belongs to the pass; a long name is
   // logged whole.
-  const std::string longName = "amd64/a-member-name-well-over-forty-characters.txt";
+  const std::string long_name = "amd64/a-member-name-well-over-forty-characters.txt";
   std::vector<ZipMember> members = {
       FileMember("amd64/deep/er/quorvane.so", kLibrary),
       FileMember("amd64.txt", "top level"),
-      FileMember(longName, "long"),
+      FileMember(long_name, "long"),
       FileMember("amd64/quorvane", kProgram),
       FileMember("amd64/checksums.txt",
                  ChecksumList({{"quorvane", kProgram},
@@ -178,7 +178,7 @@ TEST_F(ExtractTest, ListIsReadFirstAndMembersGoInArchiveOrder) {
   EXPECT_EQ(r.lines, (std::vector<std::string>{
                          Info("amd64/deep/er/quorvane.so", "quorvane.so"),
                          Info("amd64.txt", "amd64.txt"),
-                         "[INFO ]         " + longName + "  ->  " + BaseName(longName),
+                         "[INFO ]         " + long_name + "  ->  " + BaseName(long_name),
                          Info("amd64/quorvane", "quorvane"),
                          Info("amd64/checksums.txt", "checksums.txt"),
                          Info("licenses/checksums.txt", "licenses/checksums.txt"),
@@ -261,8 +261,8 @@ TEST(IsDirectoryMember, ByNameHostAndAttributes) {
   for (const Case& c : cases) {
     ZipEntry e;
     e.name = c.name;
-    e.madeByHost = c.host;
-    e.externalAttributes = c.attributes;
+    e.made_by_host = c.host;
+    e.external_attributes = c.attributes;
     EXPECT_EQ(IsDirectoryMember(e), c.directory) << c.name << " host " << int(c.host);
   }
 }

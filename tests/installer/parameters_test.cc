@@ -183,14 +183,14 @@ TEST_F(ParseParametersTest, LenientPassCreatesTheDebugDirUnlessItStoppedFirst) {
 TEST_F(ParseParametersTest, DebugDirErrors) {
   WriteFile(Abs("file"), "x");
   ASSERT_EQ(symlink("missing/target", Abs("dangling").c_str()), 0);
-  const std::string longName = "/" + std::string(1 << 20, 'n');
+  const std::string long_name = "/" + std::string(1 << 20, 'n');
   const std::pair<std::string, std::string> cases[] = {
       {"file", "debug parameter value \"" + Abs("file") + "\" is not a directory"},
       {"file/sub", "invalid debug directory \"" + Abs("file/sub") + "\", error: stat " + Abs("file/sub") +
                        ": not a directory"},
       {"dangling", "couldn't create \"" + Abs("dangling") + "\", error: mkdir " + Abs("dangling") +
                        ": file exists"},
-      {longName, "invalid debug directory \"" + longName + "\", error: stat " + longName +
+      {long_name, "invalid debug directory \"" + long_name + "\", error: stat " + long_name +
                      ": file name too long"},
   };
   for (const auto& [value, want] : cases) {

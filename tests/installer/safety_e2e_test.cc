@@ -348,6 +348,47 @@ TEST_F(SafetyE2ETest, MountLeftInTheInstallDirectoryIsNotEntered) {
   }
 }
 
+// A payload that mounts another directory over its own install directory:
+// the deletion finds that directory at the install directory's path and
+// leaves it, with all it holds. Runs in a mount namespace of this test's own.
+TEST_F(SafetyE2ETest, MountOverTheInstallDirectoryIsNotEntered) {
+  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    GTEST_SKIP() << "no mount namespace of its own here: " << strerror(errno);
+  }
+  const std::string exe = Pack(
+      "pwd -P > \"$QV_PROBE/cwd\"\n"
+      "mount --bind \"$QV_PRECIOUS\" \"$PWD\" || exit 9\n"
+      "exit 0\n");
+  const std::string precious = s_ / "precious";
+  const std::string debug = s_ / "precious-log";
+  ASSERT_EQ(mkdir(precious.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(debug.c_str(), 0755), 0);
+  WriteFile(precious + "/keep", "precious\n");
+  ASSERT_EQ(mkdir((precious + "/deeper").c_str(), 0755), 0);
+  WriteFile(precious + "/deeper/too", "also\n");
+
+  test::ProcessResult r = Run(exe, {"--debug-dir", debug}, s_ / "tmp", {"QV_PRECIOUS=" + precious});
+  std::string d = ReadFile(s_ / "probe/cwd");
+  if (!d.empty()) d.pop_back();
+  ASSERT_FALSE(d.empty()) << r.err;
+  const bool mounted = umount2(d.c_str(), MNT_DETACH) == 0;
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(ReadFile(precious + "/keep"), "precious\n");
+  EXPECT_EQ(ReadFile(precious + "/deeper/too"), "also\n");
+  EXPECT_TRUE(mounted) << "the mount was left in place";
+
+  Lines log = LogLines(ReadFile(debug + "/Quorvane_i.log"));
+  auto at = std::find(log.begin(), log.end(), "[INFO ] Delete temporary installer directory: " + d);
+  ASSERT_NE(at, log.end());
+  Lines got(at + 1, log.end());
+  ASSERT_GE(got.size(), 4u);
+  got.resize(got.size() - 4);  // the closing line and three empty lines
+  EXPECT_EQ(got, (Lines{"[ERROR] Failed to delete temporary installer directory \"" + d +
+                        "\". (open " + d + ": no longer the directory created for this run)"}));
+  EXPECT_TRUE(Exists(d + "/quorvane"));  // the install directory itself, untouched
+  test::RemoveTree(d);
+}
+
 // A payload that leaves 300 nested directories, deleted by an installer
 // that may open only 64 files.
 TEST_F(SafetyE2ETest, DeepTreeIsDeletedWithFewDescriptors) {

@@ -136,8 +136,8 @@ std::vector<ReadMember> ReadZip(const std::string& archive_bytes) {
     ReadMember m;
     m.name = entries[i].name;
     m.method = entries[i].method;
-    m.made_by_host = entries[i].madeByHost;
-    m.external_attributes = entries[i].externalAttributes;
+    m.made_by_host = entries[i].made_by_host;
+    m.external_attributes = entries[i].external_attributes;
     Result<std::unique_ptr<MemberReader>> reader = archive.value()->OpenMember(i);
     if (!reader.ok()) throw std::runtime_error("ReadZip " + m.name + ": " + reader.error().text());
     char buf[65536];
