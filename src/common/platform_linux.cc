@@ -2,7 +2,6 @@
 // the same results for callers as the NetBSD services they stand in for.
 #include <errno.h>
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
@@ -49,10 +48,6 @@ Result<MountId> MountOf(int fd) {
   if (stx.stx_mask & STATX_MNT_ID) id.mount = stx.stx_mnt_id;
   return id;
 }
-
-void CloseDescriptorsFrom(int lowest) { closefrom(lowest); }
-
-uint32_t RandomNumber() { return arc4random(); }
 
 namespace system {
 

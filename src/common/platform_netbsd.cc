@@ -1,6 +1,5 @@
 // The platform services as NetBSD provides them.
 #include <errno.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysctl.h>
@@ -44,10 +43,6 @@ Result<MountId> MountOf(int fd) {
   id.dev = st.st_dev;
   return id;
 }
-
-void CloseDescriptorsFrom(int lowest) { closefrom(lowest); }
-
-uint32_t RandomNumber() { return arc4random(); }
 
 namespace system {
 

@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,5 +51,9 @@ Result<int> WaitForChild(pid_t pid) {
     return SysError("wait", got < 0 ? errno : ECHILD);
   }
 }
+
+void CloseDescriptorsFrom(int lowest) { closefrom(lowest); }
+
+uint32_t RandomNumber() { return arc4random(); }
 
 }  // namespace quorvane::platform

@@ -13,13 +13,10 @@
 namespace quorvane {
 namespace {
 
+using test::RealPath;
+
 using test::ScratchDir;
 using test::WriteFile;
-
-std::string RealPath(const std::string& path) {
-  char buf[PATH_MAX];
-  return realpath(path.c_str(), buf) != nullptr ? buf : "";
-}
 
 // "l" and the number, appended: GCC 12 at -O3 warns wrongly (-Wrestrict) on
 // "l" + std::to_string(i).

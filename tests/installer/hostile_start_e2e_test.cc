@@ -27,6 +27,8 @@
 namespace quorvane {
 namespace {
 
+using test::Contains;
+
 using test::Exists;
 using test::LogLines;
 using test::ReadFile;
@@ -39,10 +41,6 @@ const std::string kClosing = "[INFO ] End, success.";
 // error are kept (err), every byte is counted (err_bytes).
 using Start = test::Wrapper;
 using Ended = test::InstallerRun;
-
-bool Contains(const Lines& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
 
 // A scratch tree: $S/bin (the installer), $S/home (working directory),
 // $S/tmp (TMPDIR), $S/dbg (debug directory), $S/probe (the payload's notes).

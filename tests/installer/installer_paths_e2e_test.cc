@@ -13,10 +13,7 @@
 namespace quorvane {
 namespace {
 
-std::string RealPath(const std::string& path) {
-  char buf[PATH_MAX];
-  return realpath(path.c_str(), buf) != nullptr ? buf : "";
-}
+using test::RealPath;
 
 // Started through a link in another directory: "Running from" names the
 // real file's directory.

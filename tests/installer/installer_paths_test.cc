@@ -7,15 +7,12 @@
 #include <gtest/gtest.h>
 
 #include "common/path.h"
+#include "support/test_support.h"
 
 namespace quorvane {
 namespace {
 
-
-std::string RealPath(const std::string& path) {
-  char buf[PATH_MAX];
-  return realpath(path.c_str(), buf) != nullptr ? buf : "";
-}
+using test::RealPath;
 
 TEST(InstallerPathsTest, DefaultTempDirComesFromTmpdir) {
   const char* saved = getenv("TMPDIR");

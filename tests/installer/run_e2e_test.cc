@@ -28,6 +28,8 @@
 namespace quorvane {
 namespace {
 
+using test::Contains;
+
 using encryptedparams::DecryptedParams;
 using encryptedparams::EncryptedParams;
 using test::Exists;
@@ -104,10 +106,6 @@ std::string CannotHideLocales() {
   if (result < 0) return "the probe did not report";
   const char* steps[] = {"", "unshare", "make / private", "mount tmpfs"};
   return std::string(steps[result / 1000 % 4]) + ": " + std::strerror(result % 1000);
-}
-
-bool Contains(const Lines& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 // A scratch tree standing in for an operator's machine:

@@ -23,6 +23,8 @@
 namespace quorvane {
 namespace {
 
+using test::Contains;
+
 using test::Exists;
 using test::LogLines;
 using test::ReadFile;
@@ -32,10 +34,6 @@ using Words = std::vector<std::string>;
 using Lines = std::vector<std::string>;
 
 constexpr uid_t kOther = test::kNobodyUid;
-
-bool Contains(const Lines& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
 
 // $S/bin the installer, $S/home the working directory, $S/tmp a safe TMPDIR,
 // $S/shared a sticky directory that anyone may write to (like /tmp),

@@ -19,33 +19,14 @@
 namespace quorvane {
 namespace {
 
+using test::RealPath;
+using test::TreeOf;
+using test::UmaskTest;
+
 using test::Exists;
 using test::ModeOf;
 using test::ScratchDir;
 using test::WriteFile;
-
-std::string RealPath(const std::string& path) {
-  char buf[PATH_MAX];
-  return realpath(path.c_str(), buf) != nullptr ? buf : "";
-}
-
-// Every path under root, relative to it.
-std::set<std::string> TreeOf(const std::string& root) {
-  std::set<std::string> out;
-  std::error_code ec;
-  for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-    out.insert(std::filesystem::relative(it->path(), root).string());
-  }
-  return out;
-}
-
-class UmaskTest : public ::testing::Test {
- protected:
-  void SetUp() override { old_ = umask(022); }
-  void TearDown() override { umask(old_); }
-  mode_t old_ = 0;
-};
 
 using MakeDirectoryTest = UmaskTest;
 

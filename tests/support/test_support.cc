@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <limits.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -194,6 +196,26 @@ std::vector<std::string> LogLines(const std::string& content) {
     }
   }
   return lines;
+}
+
+std::string RealPath(const std::string& path) {
+  char buf[PATH_MAX];
+  return realpath(path.c_str(), buf) != nullptr ? buf : "";
+}
+
+// Every path under root, relative to it.
+std::set<std::string> TreeOf(const std::string& root) {
+  std::set<std::string> out;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    out.insert(std::filesystem::relative(it->path(), root).string());
+  }
+  return out;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 }  // namespace quorvane::test

@@ -7,8 +7,11 @@
 
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace quorvane::test {
 
@@ -107,6 +110,23 @@ ProcessResult RunProcess(const Launch& launch);
 // RunProcess with no wrapper.
 ProcessResult RunProgram(const std::string& exe, const std::vector<std::string>& argv,
                          const std::vector<std::string>& env, const std::string& cwd);
+
+// Whether one of lines is exactly line.
+bool Contains(const std::vector<std::string>& lines, const std::string& line);
+
+// The path with every link resolved; "" when it cannot be.
+std::string RealPath(const std::string& path);
+
+// Every path under root, relative to it.
+std::set<std::string> TreeOf(const std::string& root);
+
+// A test that runs with the file-creation mask 022.
+class UmaskTest : public ::testing::Test {
+ protected:
+  void SetUp() override { old_ = umask(022); }
+  void TearDown() override { umask(old_); }
+  mode_t old_ = 0;
+};
 
 // The installer without a payload section.
 std::string InstallerBinary();
