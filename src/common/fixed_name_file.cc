@@ -39,7 +39,8 @@ std::string Refusal(const struct stat& dir, const struct stat& file) {
 
 Result<int> OpenFixedNameFile(const std::string& path, int access) {
   if (path.find('\0') != std::string::npos) return SysError("open", path, EINVAL);
-  UniqueFd dirfd(OpenRetrying(AT_FDCWD, DirPart(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+  UniqueFd dirfd(
+      OpenRetrying(AT_FDCWD, DirPart(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
   if (!dirfd.valid()) return SysError("open", path, errno);
   struct stat dir_st;
   if (fstat(dirfd.get(), &dir_st) != 0) return SysError("open", path, errno);

@@ -149,7 +149,9 @@ void RunSteps(Run& run) {
   run.faultCode = kExitInternalFault;
   ReleaseInstallDir(run);
   if (run.installDirCreated) {
-    RunPart(run, [&] { cleanupInstallDir(run.log, run.params, run.installDir, run.installDirIdentity); });
+    RunPart(run, [&] {
+      cleanupInstallDir(run.log, run.params, run.installDir, run.installDirIdentity);
+    });
   }
   RunPart(run, [&] { run.log.flushPendingLog(run.defaultTempDir); });
   RunPart(run, [&] { run.log.finishLog(); });

@@ -60,7 +60,8 @@ Status RunEncryptedParamsStep(Parameters& record, const std::string& program_pat
                               bool lenient) {
   if (!top_level) return Error("encrypted parameters can only be used with command line arguments");
 
-  Result<EncryptedParams> given = encryptedparams::NewEncryptedParamsFromString(record.EncryptedParamsValue);
+  Result<EncryptedParams> given =
+      encryptedparams::NewEncryptedParamsFromString(record.EncryptedParamsValue);
   if (!given.ok()) return given.error();
   Result<DecryptedParams> decrypted = given->Decrypt();
   if (!decrypted.ok()) return decrypted.error();

@@ -20,7 +20,8 @@ constexpr mode_t kInstallDirMode = 0700;
 uint32_t SystemRandom() { return platform::RandomNumber(); }
 
 Result<std::string> createInstallDir(const std::string& dir_arg, const std::string& pattern_arg,
-                                     const std::string& defaultTempDir, const RandomSource& random) {
+                                     const std::string& defaultTempDir,
+                                     const RandomSource& random) {
   const std::string dir = dir_arg.empty() ? defaultTempDir : dir_arg;
   const std::string pattern = pattern_arg.empty() ? installDirPrefix : pattern_arg;
   if (pattern.find('/') != std::string::npos) {
@@ -57,7 +58,8 @@ bool MakeInstallDir(Run& run) {
   run.installDir = *made;
   run.installDirCreated = true;
   // Kept open, so that a directory put in its place later is recognised.
-  run.installDirFd.reset(open(run.installDir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  run.installDirFd.reset(
+      open(run.installDir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!run.installDirFd.valid()) {
     run.log.Logf("[ERROR] Cannot create temporary folder. (%s)",
                  SysError("open", run.installDir, errno));

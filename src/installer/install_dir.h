@@ -27,7 +27,8 @@ Result<std::string> createInstallDir(const std::string& dir, const std::string& 
                                      const RandomSource& random = SystemRandom);
 
 // The install-directory step: sets run.installDir, run.installDirFd,
-// run.installDirIdentity and run.installDirCreated, or logs the failure and sets run.exitCode to exitInstallDirFailed.
+// run.installDirIdentity and run.installDirCreated, or logs the failure and sets run.exitCode to
+// exitInstallDirFailed.
 bool MakeInstallDir(Run& run);
 
 // The use that the install directory is about to be put to.

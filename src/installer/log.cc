@@ -45,7 +45,8 @@ std::string FormatLogText(std::string_view format, const std::vector<LogArg>& ar
       i = j - 1;
       continue;
     }
-    std::string value = next < args.size() ? args[next].text : "%!" + std::string(1, format[j]) + "(MISSING)";
+    std::string value =
+        next < args.size() ? args[next].text : "%!" + std::string(1, format[j]) + "(MISSING)";
     ++next;
     size_t runes = CountRunes(value);
     std::string pad = runes < width ? std::string(width - runes, ' ') : std::string();

@@ -19,7 +19,8 @@ Match MatchWord(const OptionDef& option, std::string_view word) {
     return Match{word.substr(2) == option.long_name ? 1u : 0u, false};
   }
   if (option.letter != 0 && word.size() > 1 && word[0] == '-' && word[1] != '-') {
-    return Match{static_cast<size_t>(std::count(word.begin() + 1, word.end(), option.letter)), true};
+    return Match{static_cast<size_t>(std::count(word.begin() + 1, word.end(), option.letter)),
+                 true};
   }
   return Match{};
 }

@@ -66,7 +66,8 @@ Status Absolutize(std::string& value, const char* what) {
   if (value.empty()) return Status::Ok();
   Result<std::string> abs = MakeAbsolute(value);
   if (!abs.ok()) {
-    return Error("invalid " + std::string(what) + " \"" + value + "\", error: " + abs.error().text());
+    return Error("invalid " + std::string(what) + " \"" + value +
+                 "\", error: " + abs.error().text());
   }
   value = std::move(abs).value();
   return Status::Ok();
@@ -84,13 +85,15 @@ Status ValidateDebugDir(std::string& value) {
     const int err = nul ? EINVAL : errno;
     if (err == ENOENT) {
       Status made = MakeDirectoryWithParents(value, 0640);
-      if (!made.ok()) return Error("couldn't create \"" + value + "\", error: " + made.error().text());
+      if (!made.ok())
+        return Error("couldn't create \"" + value + "\", error: " + made.error().text());
       return Status::Ok();
     }
     return Error("invalid debug directory \"" + value + "\", error: " +
                  SysError("stat", value, err).text());
   }
-  if (!S_ISDIR(st.st_mode)) return Error("debug parameter value \"" + value + "\" is not a directory");
+  if (!S_ISDIR(st.st_mode))
+    return Error("debug parameter value \"" + value + "\" is not a directory");
   return Status::Ok();
 }
 
@@ -115,7 +118,8 @@ Result<Parameters> parseArgs(const std::vector<std::string>& args, bool top_leve
 
   Parameters record = RecordFromOptions(parse, defaults);
   if (!record.EncryptedParamsValue.empty()) {
-    Status s = RunEncryptedParamsStep(record, args.empty() ? std::string() : args[0], top_level, lenient);
+    Status s =
+        RunEncryptedParamsStep(record, args.empty() ? std::string() : args[0], top_level, lenient);
     if (!s.ok()) return s.error();
   }
   Status s = ValidateDirectories(record);

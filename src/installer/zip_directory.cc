@@ -93,7 +93,8 @@ std::optional<ZipEntry> ReadEntry(const Bytes& b, uint64_t* at) {
   e.external_attributes = b.U32(p + 38);
   e.local_header_offset = b.U32(p + 42);
   e.name = std::string(b.Sub(p + kCentralHeaderSize, name_length));
-  if (!ApplyZip64Extra(b, p + kCentralHeaderSize + name_length, extra_length, e)) return std::nullopt;
+  if (!ApplyZip64Extra(b, p + kCentralHeaderSize + name_length, extra_length, e))
+    return std::nullopt;
   *at = p + total;
   return e;
 }
