@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "common/owned.h"
 #include "common/platform.h"
 #include "common/platform_system.h"
 
@@ -21,12 +22,10 @@ bool IsOpen(int fd) { return fcntl(fd, F_GETFD) != -1 || errno != EBADF; }
 void FillStandardDescriptors() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (IsOpen(fd)) continue;
-    int got = open("/dev/null", O_RDWR);
-    if (got < 0) return;
-    if (got > STDERR_FILENO) {
-      close(got);
-      return;
-    }
+    UniqueFd got(open("/dev/null", O_RDWR));
+    if (!got.valid()) return;
+    if (got.get() > STDERR_FILENO) return;  // closed again as it goes
+    (void)got.release();  // it is the standard descriptor now
   }
 }
 

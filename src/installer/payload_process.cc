@@ -89,7 +89,8 @@ bool PlaceStream(int fd, int target) {
 // The child's status pipe, once the streams are in place.
 constexpr int kChildStatusFd = STDERR_FILENO + 1;
 
-// Opens the null device as the child's descriptor 0.
+// Opens the null device as the child's descriptor 0. Like everything the
+// child runs before exec, it uses plain system calls only, closes included.
 bool PlaceNullInput() {
   int fd = open("/dev/null", O_RDONLY);
   if (fd < 0) return false;

@@ -58,7 +58,7 @@ Result<bool> checkIfRoot(const UserDatabase& users) {
     if (err == ENOENT || (err == 0 && found == nullptr)) {
       return Error("unknown userid " + UidText(uid), ENOENT);
     }
-    if (err != 0) return Error("lookup userid " + UidText(uid) + ": " + ErrnoText(err), err);
+    if (err != 0) return SysError("lookup", "userid " + UidText(uid), err);
     return UidText(found->pw_uid) == "0";
   }
 }
