@@ -427,11 +427,13 @@ TEST_F(CleanupTest, RefusedDirectoryStaysWithAllItHolds) {
 TEST_F(CleanupTest, ImmutableFileIsRetriedAndReported) {
   MakeDir(D());
   WriteFile(D("f"), "x");
-  std::string cmd = "chattr +i '" + D("f") + "' 2>/dev/null";
-  if (geteuid() != 0 || std::system(cmd.c_str()) != 0) GTEST_SKIP() << "no immutable flag here";
+  auto chattr = [&](const char* flag) {
+    return test::RunProgram("/usr/bin/chattr", {"chattr", flag, D("f")}, {}, "").exit_status;
+  };
+  if (geteuid() != 0 || chattr("+i") != 0) GTEST_SKIP() << "no immutable flag here";
   ops_.pause = [&](int64_t ns) { pauses_.push_back(ns); };
   Status st = deleteAll(Ctx(), D(), D(), 2, 7);
-  std::system(("chattr -i '" + D("f") + "'").c_str());
+  chattr("-i");
 
   const std::string perm = SysError("remove", D("f"), EPERM).text();
   Lines want;
