@@ -52,6 +52,12 @@ bool PrepareTempDir(Run& run) {
       run.log.Logf("Couldn't create temporary directory %s. (%s)", dir, made.error());
       return Fail(run);
     }
+    // A level that another user made first, between the check and the
+    // mkdir, is taken as made; it must pass the same rule.
+    if (Status safe = CheckPathSafeFor(dir, geteuid()); !safe.ok()) {
+      run.log.Logf("[ERROR] Invalid temporary directory %s. (%s)", dir, safe.error());
+      return Fail(run);
+    }
     return true;
   }
   if (!S_ISDIR(st.st_mode)) {

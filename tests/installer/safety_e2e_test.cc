@@ -258,6 +258,26 @@ TEST_F(SafetyE2ETest, TemporaryDirectoryThatAnotherUserCouldChangeIsRefused) {
   }
 }
 
+// Another user makes the missing temporary directory between the check of
+// its path and the installer's mkdir, which then finds it there: the made
+// directory is checked again and refused.
+TEST_F(SafetyE2ETest, TemporaryDirectoryMadeByAnotherUserMeanwhileIsRefused) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's run-time must be the first library loaded";
+#endif
+  const std::string exe = Pack("exit 0\n");
+  const std::string dir = shared_ + "/new";
+  test::ProcessResult r = Run(exe, {"--no-delete", "--temp-dir", dir}, s_ / "tmp",
+                              {"LD_PRELOAD=" QUORVANE_MKDIR_RACE_PRELOAD, "QV_RACE_DIR=" + dir});
+  EXPECT_EQ(r.exit_status, 254) << r.err;
+  EXPECT_FALSE(PayloadRan());
+  EXPECT_EQ(Entries(dir), Words{});
+  Lines log = LogLines(ReadFile(s_ / "tmp/Quorvane_i.log"));
+  EXPECT_TRUE(Contains(log, "[ERROR] Invalid temporary directory " + dir + ". (unsafe path " + dir +
+                                ": owned by user 65534)"))
+      << ::testing::PrintToString(log);
+}
+
 // A sticky directory of the superuser that anyone may write to, like /tmp,
 // is a good temporary directory, also reached through a link of the
 // superuser.
