@@ -149,16 +149,16 @@ void RunSteps(Run& run) {
   run.faultCode = kExitInternalFault;
   ReleaseInstallDir(run);
   if (run.installDirCreated) {
-    RunPart(run, [&] {
+    RunGuarded(run, [&] {
       cleanupInstallDir(run.log, run.params, run.installDir, run.installDirIdentity);
     });
   }
-  RunPart(run, [&] { run.log.flushPendingLog(run.defaultTempDir); });
-  RunPart(run, [&] { run.log.finishLog(); });
+  RunGuarded(run, [&] { run.log.flushPendingLog(run.defaultTempDir); });
+  RunGuarded(run, [&] { run.log.finishLog(); });
   exitWithCode(run);
 }
 
-// The text of an exception that escaped a part of the run.
+// The text of an exception that escaped a guarded piece of the run.
 std::string FaultText() {
   try {
     throw;
@@ -173,9 +173,9 @@ std::string FaultText() {
 
 }  // namespace
 
-void RunPart(Run& run, const std::function<void()>& part) noexcept {
+void RunGuarded(Run& run, const std::function<void()>& piece) noexcept {
   try {
-    part();
+    piece();
   } catch (...) {
     if (run.exitCode == 0) run.exitCode = run.faultCode;
     try {
@@ -190,7 +190,7 @@ void RunInstallerAndExit(std::vector<std::string> argv, std::string defaultTempD
   Run& run = *new Run;  // lives until the process exits
   run.argv = std::move(argv);
   run.defaultTempDir = std::move(defaultTempDir);
-  RunPart(run, [&] { RunSteps(run); });
+  RunGuarded(run, [&] { RunSteps(run); });
   EndSteps(run);
 }
 

@@ -10,11 +10,11 @@
 
 namespace quorvane {
 
-// Runs one part of the run. An exception that escapes it is an internal
+// Runs a piece of the run guarded. An exception that escapes it is an internal
 // fault: it is logged as "[ERROR] Internal error. (TEXT)" (held by the log
 // until it is set up) and, unless a step already set the exit code, the exit
 // code becomes run.faultCode. Nothing escapes.
-void RunPart(Run& run, const std::function<void()>& part) noexcept;
+void RunGuarded(Run& run, const std::function<void()>& piece) noexcept;
 
 // Runs the installer and ends the process with the run's exit code.
 [[noreturn]] void RunInstallerAndExit(std::vector<std::string> argv, std::string defaultTempDir);

@@ -35,12 +35,12 @@ std::unique_ptr<MemberReader> MemberReader::Create(std::string_view data, const 
   if (reader == nullptr || !reader->deflate_) return reader;
   // Raw DEFLATE: the archive holds no zlib header or trailer.
   if (inflateInit2(&reader->stream_, -MAX_WBITS) != Z_OK) return nullptr;
-  reader->streamReady_ = true;
+  reader->stream_ready_ = true;
   return reader;
 }
 
 MemberReader::~MemberReader() {
-  if (streamReady_) inflateEnd(&stream_);
+  if (stream_ready_) inflateEnd(&stream_);
 }
 
 Result<size_t> MemberReader::Read(char* buf, size_t n) {
@@ -72,7 +72,7 @@ Result<size_t> MemberReader::Next(char* buf, size_t n) {
 // Decodes until at least one byte comes out, the stream ends, or the stored
 // data runs out.
 Result<size_t> MemberReader::Inflate(char* buf, size_t n) {
-  if (streamEnded_) return size_t{0};
+  if (stream_ended_) return size_t{0};
   n = std::min<size_t>(n, UINT_MAX);
   stream_.next_out = reinterpret_cast<Bytef*>(buf);
   stream_.avail_out = static_cast<uInt>(n);
@@ -83,7 +83,7 @@ Result<size_t> MemberReader::Inflate(char* buf, size_t n) {
     int rc = inflate(&stream_, Z_NO_FLUSH);
     data_.remove_prefix(input - stream_.avail_in);
     if (rc == Z_STREAM_END) {
-      streamEnded_ = true;
+      stream_ended_ = true;
       break;
     }
     if (rc == Z_MEM_ERROR) return OutOfMemory();

@@ -42,8 +42,8 @@ class MemberReader : public ByteSource {
   std::string_view data_;  // the stored data not yet consumed
   bool deflate_;
   z_stream stream_{};
-  bool streamReady_ = false;
-  bool streamEnded_ = false;
+  bool stream_ready_ = false;
+  bool stream_ended_ = false;
   uint64_t size_;      // the recorded uncompressed size
   uint32_t crc32_;     // the recorded CRC-32
   uint64_t read_ = 0;  // bytes handed out so far

@@ -31,8 +31,9 @@ bool LiftAboveStdio(UniqueFd& fd) {
 
 // The descriptors opened for one child; whatever is still open at the end is
 // closed. The child's standard input, the null device, is opened by the child
-// itself: the installer then needs no more than the two ends of the status
-// pipe at once, however few descriptors it may open.
+// itself, which saves the installer one descriptor: starting a child with a
+// captured standard error takes four above the standard streams (this pipe
+// and the status pipe), one more while a log file is open.
 struct ChildStreams {
   UniqueFd stderr_read;   // ours, when the standard error is captured
   UniqueFd stderr_write;  // the child's

@@ -1,4 +1,4 @@
-// A part of the run that ends with a fault.
+// A piece of the run that ends with a fault.
 #include <functional>
 #include <new>
 #include <stdexcept>
@@ -17,10 +17,10 @@ using test::ScratchDir;
 
 using Lines = std::vector<std::string>;
 
-// A fault that escapes a part of the run never leaves the exit code at 0:
+// A fault that escapes a piece of the run never leaves the exit code at 0:
 // it takes the code of the step that was running, is reported where the run
 // writes its lines at that moment, and does not replace a code already set.
-TEST(RunPartTest, FaultsEndWithTheRunningStepsCodeAndALine) {
+TEST(RunGuardedTest, FaultsEndWithTheRunningStepsCodeAndALine) {
   struct Case {
     std::function<void()> part;
     int exit_code_before;
@@ -46,7 +46,7 @@ TEST(RunPartTest, FaultsEndWithTheRunningStepsCodeAndALine) {
     run.exitCode = c.exit_code_before;
     run.faultCode = -13;
     if (c.log_set_up) run.log.initInstallerLog(log_path, true);
-    RunPart(run, c.part);
+    RunGuarded(run, c.part);
     EXPECT_EQ(run.exitCode, c.want_code);
     Lines written = c.log_set_up ? LogLines(ReadFile(log_path)) : run.log.pendingLogLines();
     EXPECT_EQ(written, c.want_line.empty() ? Lines{} : Lines{c.want_line});
