@@ -35,19 +35,6 @@ void StderrCapture::Commit(size_t n) noexcept {
   size_ += n;
 }
 
-void StderrCapture::Append(const char* data, size_t size) noexcept {
-  while (size > 0) {
-    size_t room = 0;
-    char* at = Room(&room);
-    if (at == nullptr) return;
-    size_t n = std::min(room, size);
-    std::memcpy(at, data, n);
-    Commit(n);
-    data += n;
-    size -= n;
-  }
-}
-
 std::string StderrCapture::Head(size_t n) const {
   std::string out;
   ForEachPiece([&](std::string_view piece) {

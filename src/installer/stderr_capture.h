@@ -27,9 +27,6 @@ class StderrCapture {
   char* Room(size_t* size) noexcept;
   // Takes n bytes placed at the start of the last Room.
   void Commit(size_t n) noexcept;
-  // Appends a copy of data; what does not fit in memory is dropped and the
-  // capture stops.
-  void Append(const char* data, size_t size) noexcept;
 
   bool empty() const noexcept { return size_ == 0; }
   size_t size() const noexcept { return size_; }

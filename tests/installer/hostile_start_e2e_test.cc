@@ -28,7 +28,6 @@ namespace quorvane {
 namespace {
 
 using test::Contains;
-
 using test::Exists;
 using test::LogLines;
 using test::ReadFile;

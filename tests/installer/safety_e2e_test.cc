@@ -24,7 +24,6 @@ namespace quorvane {
 namespace {
 
 using test::Contains;
-
 using test::Exists;
 using test::LogLines;
 using test::ReadFile;
@@ -299,8 +298,8 @@ TEST_F(SafetyE2ETest, StickyDirectoryOfTheSuperuserIsFine) {
 // its own) or a bind mount of a directory of the install directory's file
 // system (the same device). Runs in a mount namespace of this test's own.
 TEST_F(SafetyE2ETest, MountLeftInTheInstallDirectoryIsNotEntered) {
-  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-    GTEST_SKIP() << "no mount namespace of its own here: " << strerror(errno);
+  if (std::string why = test::EnterPrivateMountNamespace(); !why.empty()) {
+    GTEST_SKIP() << "no mount namespace of its own here: " << why;
   }
   const std::string exe = Pack(
       "mkdir sub && mount --bind \"$QV_PRECIOUS\" sub || exit 9\n"
@@ -370,8 +369,8 @@ TEST_F(SafetyE2ETest, MountLeftInTheInstallDirectoryIsNotEntered) {
 // the deletion finds that directory at the install directory's path and
 // leaves it, with all it holds. Runs in a mount namespace of this test's own.
 TEST_F(SafetyE2ETest, MountOverTheInstallDirectoryIsNotEntered) {
-  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-    GTEST_SKIP() << "no mount namespace of its own here: " << strerror(errno);
+  if (std::string why = test::EnterPrivateMountNamespace(); !why.empty()) {
+    GTEST_SKIP() << "no mount namespace of its own here: " << why;
   }
   const std::string exe = Pack(
       "pwd -P > \"$QV_PROBE/cwd\"\n"

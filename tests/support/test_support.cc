@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <limits.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -216,6 +219,14 @@ std::set<std::string> TreeOf(const std::string& root) {
 
 bool Contains(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::string EnterPrivateMountNamespace() {
+  if (unshare(CLONE_NEWNS) != 0) return std::string("unshare: ") + std::strerror(errno);
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    return std::string("make / private: ") + std::strerror(errno);
+  }
+  return "";
 }
 
 }  // namespace quorvane::test

@@ -111,6 +111,11 @@ ProcessResult RunProcess(const Launch& launch);
 ProcessResult RunProgram(const std::string& exe, const std::vector<std::string>& argv,
                          const std::vector<std::string>& env, const std::string& cwd);
 
+// Moves this process into a mount namespace of its own whose mounts do not
+// propagate back, so that a test may mount without touching the machine's
+// tree. "" on success, else what failed.
+std::string EnterPrivateMountNamespace();
+
 // Whether one of lines is exactly line.
 bool Contains(const std::vector<std::string>& lines, const std::string& line);
 
