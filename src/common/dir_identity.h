@@ -8,13 +8,13 @@
 #include <sys/types.h>
 
 #include "common/error.h"
+#include "common/file_calls.h"
 #include "common/platform.h"
 
 namespace quorvane {
 
 struct DirIdentity {
-  dev_t dev = 0;
-  ino_t ino = 0;
+  FileId file;
   platform::MountId mount;
   bool operator==(const DirIdentity&) const = default;
 };
@@ -23,9 +23,19 @@ struct DirIdentity {
 inline Result<DirIdentity> IdentityOf(int fd) {
   struct stat st;
   if (fstat(fd, &st) != 0) return ErrnoError(errno);
-  Result<platform::MountId> mount = platform::MountOf(fd);
+  Result<platform::MountId> mount = platform::MountOf(fd, "");
   if (!mount.ok()) return mount.error();
-  return DirIdentity{st.st_dev, st.st_ino, *mount};
+  return DirIdentity{IdOf(st), *mount};
+}
+
+// The identity of what stands at a name, without opening it or following
+// a final link; the error keeps the errno.
+inline Result<DirIdentity> IdentityAt(const FileAt& entry) {
+  Result<struct stat> st = StatAt(entry, AT_SYMLINK_NOFOLLOW);
+  if (!st.ok()) return st.error();
+  Result<platform::MountId> mount = platform::MountOf(entry.dirfd, entry.name.c_str());
+  if (!mount.ok()) return mount.error();
+  return DirIdentity{IdOf(*st), *mount};
 }
 
 }  // namespace quorvane

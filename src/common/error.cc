@@ -17,13 +17,17 @@ std::string ErrnoText(int errnum) {
   return text;
 }
 
-Error SysError(std::string_view op, std::string_view path, int errnum) {
+Error PathError(std::string_view op, std::string_view path, std::string_view text, int errnum) {
   std::string msg(op);
   msg += ' ';
   msg += path;
   msg += ": ";
-  msg += ErrnoText(errnum);
+  msg += text;
   return Error(std::move(msg), errnum);
+}
+
+Error SysError(std::string_view op, std::string_view path, int errnum) {
+  return PathError(op, path, ErrnoText(errnum), errnum);
 }
 
 Error SysError(std::string_view op, int errnum) {

@@ -21,7 +21,11 @@ struct Error {
 // The system's description of an errno value, in lower case.
 std::string ErrnoText(int errnum);
 
-// "op path: message", keeping the errno.
+// "op path: text": the one shape of every error about a file or directory.
+Error PathError(std::string_view op, std::string_view path, std::string_view text,
+                int errnum = 0);
+
+// "op path: message" with the system's message for errnum, keeping the errno.
 Error SysError(std::string_view op, std::string_view path, int errnum);
 
 // "op: message" for a call that names no path, keeping the errno.

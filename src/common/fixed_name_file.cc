@@ -5,19 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "common/owned.h"
 #include "common/path.h"
 
 namespace quorvane {
 namespace {
-
-int OpenRetrying(int dirfd, const char* name, int flags, mode_t mode) {
-  int fd;
-  do {
-    fd = openat(dirfd, name, flags, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
 
 // A directory in which someone other than this process's user can create,
 // rename or remove entries.
@@ -35,35 +26,31 @@ std::string Refusal(const struct stat& dir, const struct stat& file) {
   return "";
 }
 
+Result<UniqueFd> OpenIn(int dirfd, const FileAt& file, int access) {
+  Result<struct stat> dir_st = StatOf(dirfd, file.path, "open");
+  if (!dir_st.ok()) return dir_st.error();
+  Result<UniqueFd> fd = OpenAt(FileAt(dirfd, file.name, file.path),
+                               access | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0640);
+  if (!fd.ok()) return fd.error();
+  Result<struct stat> st = StatOf(fd->get(), file.path, "open");
+  if (!st.ok()) return st.error();
+  if (std::string refusal = Refusal(*dir_st, *st); !refusal.empty()) {
+    return PathError("open", file.path, refusal, S_ISREG(st->st_mode) ? EACCES : EINVAL);
+  }
+  if (ftruncate(fd->get(), 0) != 0) return SysError("truncate", file.path, errno);
+  // Writes to the file should block as usual from here on.
+  const int flags = fcntl(fd->get(), F_GETFL);
+  if (flags >= 0) (void)fcntl(fd->get(), F_SETFL, flags & ~O_NONBLOCK);
+  return fd;
+}
+
 }  // namespace
 
-Result<int> OpenFixedNameFile(const std::string& path, int access) {
-  if (path.find('\0') != std::string::npos) return SysError("open", path, EINVAL);
-  UniqueFd dirfd(
-      OpenRetrying(AT_FDCWD, DirPart(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
-  if (!dirfd.valid()) return SysError("open", path, errno);
-  struct stat dir_st;
-  if (fstat(dirfd.get(), &dir_st) != 0) return SysError("open", path, errno);
-  UniqueFd fd(OpenRetrying(dirfd.get(), BaseName(path).c_str(),
-                           access | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0640));
-  if (!fd.valid()) return SysError("open", path, errno);
-  dirfd.reset();
-  struct stat st;
-  std::string refusal;
-  int err = EACCES;
-  if (fstat(fd.get(), &st) != 0) {
-    err = errno;
-    refusal = ErrnoText(err);
-  } else {
-    refusal = Refusal(dir_st, st);
-    if (!S_ISREG(st.st_mode)) err = EINVAL;
-  }
-  if (!refusal.empty()) return Error("open " + path + ": " + refusal, err);
-  if (ftruncate(fd.get(), 0) != 0) return SysError("truncate", path, errno);
-  // Writes to the file should block as usual from here on.
-  const int flags = fcntl(fd.get(), F_GETFL);
-  if (flags >= 0) (void)fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-  return fd.release();
+Result<UniqueFd> OpenFixedNameFile(const FileAt& file, int access) {
+  if (file.dirfd != AT_FDCWD) return OpenIn(file.dirfd, file, access);
+  Result<UniqueFd> dir = OpenAt(FileAt(AT_FDCWD, DirPart(file.path), file.path), O_RDONLY | O_DIRECTORY);
+  if (!dir.ok()) return dir.error();
+  return OpenIn(dir->get(), FileAt(dir->get(), BaseName(file.path), file.path), access);
 }
 
 }  // namespace quorvane

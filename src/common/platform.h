@@ -18,6 +18,11 @@ namespace quorvane::platform {
 // sysctl KERN_PROC_PATHNAME; Linux: /proc/self/exe). Links may remain.
 Result<std::string> ExecutablePath();
 
+// The flag that opens a directory only to work inside it, by its
+// descriptor, without read permission (Linux: O_PATH; NetBSD: O_SEARCH
+// where the system has it, else a plain read-only open).
+extern const int kOpenForSearch;
+
 // Free-space figures of the file system that holds a path.
 struct FileSystemStats {
   uint64_t free_blocks = 0;  // f_bfree: blocks reserved for the superuser included
@@ -46,7 +51,7 @@ Result<int> WaitForChild(pid_t pid);
 // they were; the code that hands descriptors to a child guards itself too.
 void SanitizeStartState();
 
-// The mount that an open file lies on. Two files are on the same mount when
+// The mount that a file lies on. Two files are on the same mount when
 // their ids are equal: the device, and on Linux the mount's own id (statx
 // STATX_MNT_ID), which tells a bind mount from the file system it shows;
 // without it (kernels before 5.8) the device alone. NetBSD: the device, as
@@ -57,7 +62,9 @@ struct MountId {
   uint64_t mount = 0;  // 0: not known
   bool operator==(const MountId&) const = default;
 };
-Result<MountId> MountOf(int fd);
+// The entry name in the directory held at dirfd, not following a final
+// link; an empty name is the file open at dirfd itself.
+Result<MountId> MountOf(int dirfd, const char* name);
 
 // Closes every descriptor from lowest up. Async-signal-safe: a child calls
 // it between fork and exec.

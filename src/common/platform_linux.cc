@@ -8,22 +8,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <vector>
-
+#include "common/file_calls.h"
 #include "common/platform.h"
 #include "common/platform_system.h"
 
 namespace quorvane::platform {
 
-Result<std::string> ExecutablePath() {
-  std::vector<char> buf(4096);
-  for (;;) {
-    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
-    if (n < 0) return SysError("readlink", "/proc/self/exe", errno);
-    if (static_cast<size_t>(n) < buf.size()) return std::string(buf.data(), n);
-    buf.resize(buf.size() * 2);
-  }
-}
+const int kOpenForSearch = O_PATH;
+
+Result<std::string> ExecutablePath() { return ReadLinkAt("/proc/self/exe"); }
 
 // statvfs gives current figures here; there is no ST_WAIT to ask for.
 Result<FileSystemStats> QueryFileSystem(const std::string& path) {
@@ -37,10 +30,11 @@ Result<FileSystemStats> QueryFileSystem(const std::string& path) {
 
 // A bind mount of a directory of the same file system keeps its device, so
 // the mount's own id is compared where the system gives it.
-Result<MountId> MountOf(int fd) {
+Result<MountId> MountOf(int dirfd, const char* name) {
   struct statx stx;
-  if (statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_MNT_ID,
-            &stx) != 0) {
+  const int empty = *name == '\0' ? AT_EMPTY_PATH : 0;
+  if (statx(dirfd, name, empty | AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_MNT_ID, &stx) !=
+      0) {
     return ErrnoError(errno);
   }
   MountId id;

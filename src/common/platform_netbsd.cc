@@ -1,5 +1,6 @@
 // The platform services as NetBSD provides them.
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysctl.h>
@@ -12,6 +13,12 @@
 #include "common/platform_system.h"
 
 namespace quorvane::platform {
+
+#if defined(O_SEARCH)
+const int kOpenForSearch = O_SEARCH;
+#else
+const int kOpenForSearch = O_RDONLY;
+#endif
 
 Result<std::string> ExecutablePath() {
   int mib[4] = {CTL_KERN, KERN_PROC_ARGS, -1, KERN_PROC_PATHNAME};
@@ -36,9 +43,10 @@ Result<FileSystemStats> QueryFileSystem(const std::string& path) {
 
 // Every mount, null and other layer mounts included, reports a file system
 // id of its own, so the device tells mounts apart.
-Result<MountId> MountOf(int fd) {
+Result<MountId> MountOf(int dirfd, const char* name) {
   struct stat st;
-  if (fstat(fd, &st) != 0) return ErrnoError(errno);
+  const int rc = *name == '\0' ? fstat(dirfd, &st) : fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW);
+  if (rc != 0) return ErrnoError(errno);
   MountId id;
   id.dev = st.st_dev;
   return id;

@@ -100,9 +100,11 @@ Result<ChecksumList> parseChecksumsFile(ByteSource& reader) {
   return list;
 }
 
-Result<std::string> computeFileSha256(const std::string& path) {
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return SysError("open", path, errno);
+Result<std::string> computeFileSha256(const FileAt& file) {
+  const std::string& path = file.path;
+  Result<UniqueFd> opened = OpenAt(file, O_RDONLY);
+  if (!opened.ok()) return opened.error();
+  const UniqueFd& fd = *opened;
 
   std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
   if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) {
@@ -128,10 +130,10 @@ Result<std::string> computeFileSha256(const std::string& path) {
   return HexDigest(digest, len);
 }
 
-Status verifyFileChecksumIntegrity(const std::string& path, ChecksumList& list) {
-  Result<std::string> digest = computeFileSha256(path);
+Status verifyFileChecksumIntegrity(const FileAt& file, ChecksumList& list) {
+  Result<std::string> digest = computeFileSha256(file);
   if (!digest.ok()) return digest.error();
-  std::string name = BaseName(path);
+  std::string name = BaseName(file.path);
   FileChecksum* entry = list.FindFirst(name);
   if (entry == nullptr) return Error("file " + name + " not found in checksum list");
   if (entry->Validated) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/file_calls.h"
 #include "installer/byte_source.h"
 
 namespace quorvane {
@@ -59,11 +60,11 @@ Result<ChecksumList> parseChecksumsFile(ByteSource& reader);
 
 // The file's SHA-256 as 64 lower-case hexadecimal digits; the file is read
 // in pieces, never whole.
-Result<std::string> computeFileSha256(const std::string& path);
+Result<std::string> computeFileSha256(const FileAt& file);
 
-// Hashes the file at path and marks the first entry named like its base name
+// Hashes the file and marks the first entry named like its base name
 // when the digests agree; every other case is an error.
-Status verifyFileChecksumIntegrity(const std::string& path, ChecksumList& list);
+Status verifyFileChecksumIntegrity(const FileAt& file, ChecksumList& list);
 
 }  // namespace quorvane
 

@@ -17,7 +17,7 @@ void cleanupInstallDir(const DeleteContext& ctx, const Parameters& params,
 }
 
 void cleanupInstallDir(InstallerLog& log, const Parameters& params, const std::string& installDir,
-                       const std::optional<DirIdentity>& created) {
+                       const std::optional<HeldTree>& created) {
   cleanupInstallDir(DeleteContext{log, DeleteOps{}, created}, params, installDir);
 }
 

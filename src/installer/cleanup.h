@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 
-#include "common/dir_identity.h"
 #include "installer/delete_tree.h"
 #include "installer/log.h"
 #include "installer/parameters.h"
@@ -19,12 +18,13 @@ inline constexpr int64_t cleanupRetryDelay = 100'000'000;  // nanoseconds
 
 // The end step: deletes installDir unless --no-delete is given without
 // --kill and without --help. Its outcome is only logged. With ctx.top, or
-// the identity recorded when the directory was created, a directory found
-// at installDir that is not that one is left as it is.
+// the directory held since it was created, the deletion starts from that
+// directory, and a directory found at installDir that is not that one is
+// left as it is.
 void cleanupInstallDir(const DeleteContext& ctx, const Parameters& params,
                        const std::string& installDir);
 void cleanupInstallDir(InstallerLog& log, const Parameters& params, const std::string& installDir,
-                       const std::optional<DirIdentity>& created = std::nullopt);
+                       const std::optional<HeldTree>& created = std::nullopt);
 
 }  // namespace quorvane
 

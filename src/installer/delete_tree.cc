@@ -16,6 +16,8 @@
 #include <optional>
 #include <vector>
 
+#include "common/dir_identity.h"
+#include "common/file_calls.h"
 #include "common/owned.h"
 #include "common/path.h"
 #include "common/unicode_case.h"
@@ -115,12 +117,8 @@ Kind KindOf(mode_t mode) {
 
 Error UnknownMode(mode_t mode) { return Error("unknown mode: " + FileModeText(mode)); }
 
-UniqueFd OpenAt(int parentfd, const char* name) {
-  int fd;
-  do {
-    fd = openat(parentfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  return UniqueFd(fd);
+Result<UniqueFd> OpenListable(const FileAt& dir) {
+  return OpenAt(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
 }
 
 // The stream of an open directory; it takes the descriptor over.
@@ -139,16 +137,16 @@ struct Opened {
 
 // Opens name in parentfd as a directory, refusing a symbolic link, and, when
 // expected is given, anything but the directory whose status was read.
-Result<Opened> OpenDirectoryAt(int parentfd, const std::string& name, const std::string& dir,
-                               const struct stat* expected) {
-  UniqueFd fd = OpenAt(parentfd, name.c_str());
-  if (!fd.valid()) return SysError("open", dir, errno);
-  Result<DirIdentity> id = IdentityOf(fd.get());
+Result<Opened> OpenWalkedDirectory(const FileAt& at, const struct stat* expected) {
+  const std::string& dir = at.path;
+  Result<UniqueFd> fd = OpenListable(at);
+  if (!fd.ok()) return fd.error();
+  Result<DirIdentity> id = IdentityOf(fd->get());
   if (!id.ok()) return SysError("open", dir, id.error().errnum);
-  if (expected != nullptr && (id->dev != expected->st_dev || id->ino != expected->st_ino)) {
-    return Error("open " + dir + ": directory replaced during deletion");
+  if (expected != nullptr && !(id->file == IdOf(*expected))) {
+    return PathError("open", dir, "directory replaced during deletion");
   }
-  Result<UniqueDir> stream = StreamOf(std::move(fd), dir);
+  Result<UniqueDir> stream = StreamOf(std::move(*fd), dir);
   if (!stream.ok()) return stream.error();
   return Opened{std::move(stream.value()), *id};
 }
@@ -223,20 +221,16 @@ void DeleteFile(const Walk& w, int dirfd, const std::string& name, const std::st
 // same directory as before. Memory per level is its remaining names.
 class TreeDeletion {
  public:
-  TreeDeletion(const Walk& w, const std::string& top) : w_(w), top_(top) {}
+  TreeDeletion(const Walk& w, const std::string& top, UniqueFd held_top)
+      : w_(w), top_(top), held_top_(std::move(held_top)) {}
 
   Status Run() {
     if (Status safe = isSafeToDelete(top_, w_.safe_dir); !safe.ok()) {
       w_.ctx.log.Logf("[ERROR] Can't delete directory %s. (%s)", top_, safe.error());
       return safe;
     }
-    Result<Opened> opened = Open(AT_FDCWD, TopLevelName(top_), top_, nullptr);
+    Result<Opened> opened = OpenTop();
     if (!opened.ok()) return opened.error();
-    // What stands at the path now may be another directory, or one mounted
-    // over it, whose content is not ours to delete.
-    if (w_.ctx.top && !(opened->id == *w_.ctx.top)) {
-      return Error("open " + top_ + ": no longer the directory created for this run");
-    }
     root_ = opened->id;
     Result<Level> top = Enter(opened.value(), TopLevelName(top_), top_);
     if (!top.ok()) return top.error();
@@ -254,14 +248,14 @@ class TreeDeletion {
     }
     cur_.reset();
     FirstError& first = levels_.front().first;
-    RemoveDirectoryEntry(w_, AT_FDCWD, TopLevelName(top_), top_, first);
+    const FileAt top_entry = TopEntry();
+    RemoveDirectoryEntry(w_, top_entry.dirfd, top_entry.name, top_, first);
     return first.ToStatus();
   }
 
  private:
   struct Level {
-    dev_t dev = 0;
-    ino_t ino = 0;
+    FileId id;
     std::string name;  // in the parent
     std::vector<std::string> names;
     size_t next = 0;
@@ -275,16 +269,38 @@ class TreeDeletion {
     return end == std::string::npos ? path.substr(0, 1) : path.substr(0, end + 1);
   }
 
+  // The top directory in the directory above it: the held one, or the path.
+  FileAt TopEntry() const {
+    if (w_.ctx.top) return FileAt(w_.ctx.top->parent_fd, BaseName(top_), top_);
+    return FileAt(AT_FDCWD, TopLevelName(top_), top_);
+  }
+
+  // The top directory: the held one, while its path still names it (what
+  // stands there now may be another directory, or one mounted over it,
+  // whose content is not ours to delete); else what the path names.
+  Result<Opened> OpenTop() {
+    if (!held_top_.valid()) return Open(TopEntry(), nullptr);
+    Result<DirIdentity> held = IdentityOf(held_top_.get());
+    if (!held.ok()) return SysError("open", top_, held.error().errnum);
+    Result<DirIdentity> named = IdentityAt(TopEntry());
+    if (!named.ok() || !(*named == *held)) {
+      return PathError("open", top_, "no longer the directory created for this run");
+    }
+    if (w_.ctx.ops.before_open_dir) w_.ctx.ops.before_open_dir(top_);
+    Result<UniqueDir> stream = StreamOf(std::move(held_top_), top_);
+    if (!stream.ok()) return stream.error();
+    return Opened{std::move(stream.value()), *held};
+  }
+
   // Below the top the path is clean and a name holds no "/": appending
   // spares JoinPath's cleaning of the whole path, quadratic in a deep tree.
   std::string ChildPath(const std::string& name) const {
     return levels_.size() == 1 ? JoinPath(top_, name) : path_ + "/" + name;
   }
 
-  Result<Opened> Open(int parentfd, const std::string& name, const std::string& dir,
-                      const struct stat* expected) {
-    if (w_.ctx.ops.before_open_dir) w_.ctx.ops.before_open_dir(dir);
-    return OpenDirectoryAt(parentfd, name, dir, expected);
+  Result<Opened> Open(const FileAt& at, const struct stat* expected) {
+    if (w_.ctx.ops.before_open_dir) w_.ctx.ops.before_open_dir(at.path);
+    return OpenWalkedDirectory(at, expected);
   }
 
   // Lists the opened directory name; it becomes the current directory.
@@ -292,8 +308,7 @@ class TreeDeletion {
     Result<std::vector<std::string>> names = ReadNames(o.dir.get(), dir);
     if (!names.ok()) return names.error();
     Level level;
-    level.dev = o.id.dev;
-    level.ino = o.id.ino;
+    level.id = o.id.file;
     level.name = name;
     level.names = std::move(names.value());
     cur_ = std::move(o.dir);
@@ -332,11 +347,11 @@ class TreeDeletion {
     }
     // A mount point inside the tree is not entered: only its removal is
     // tried, and fails. A device of its own shows most before the open.
-    if (st.st_dev != root_.dev) {
+    if (st.st_dev != root_.file.dev) {
       RemoveDirectoryEntry(w_, CurrentFd(), name, p, first);
       return;
     }
-    Result<Opened> opened = Open(CurrentFd(), name, p, &st);
+    Result<Opened> opened = Open(FileAt(CurrentFd(), name, p), &st);
     if (!opened.ok()) {
       FinishSubdirectory(name, p, opened.error());
       return;
@@ -394,24 +409,28 @@ class TreeDeletion {
 
   Result<UniqueDir> OpenParent(const std::string& child, const Level& parent) {
     const std::string dotdot = child + "/..";
-    UniqueFd fd = OpenAt(CurrentFd(), "..");
-    if (!fd.valid()) return SysError("open", dotdot, errno);
-    struct stat st;
-    if (fstat(fd.get(), &st) != 0 || st.st_dev != parent.dev || st.st_ino != parent.ino) {
-      return Error("open " + dotdot + ": directory replaced during deletion");
+    Result<UniqueFd> fd = OpenListable(FileAt(CurrentFd(), "..", dotdot));
+    if (!fd.ok()) return fd.error();
+    Result<struct stat> st = StatOf(fd->get(), dotdot, "open");
+    if (!st.ok() || !(IdOf(*st) == parent.id)) {
+      return PathError("open", dotdot, "directory replaced during deletion");
     }
-    return StreamOf(std::move(fd), dotdot);
+    return StreamOf(std::move(*fd), dotdot);
   }
 
   int CurrentFd() const { return dirfd(cur_.get()); }
 
   const Walk& w_;
   const std::string& top_;
+  UniqueFd held_top_;  // taken over from the caller; read through once opened
   std::vector<Level> levels_;
   std::string path_;  // of the current level
   UniqueDir cur_;     // the current level, open
   DirIdentity root_;  // of the top directory
 };
+
+// The held top directory's descriptor, which the deletion takes over.
+UniqueFd TakeHeldTop(const DeleteContext& ctx) { return UniqueFd(ctx.top ? ctx.top->fd : -1); }
 
 }  // namespace
 
@@ -422,24 +441,27 @@ Status removeWithRetry(const DeleteContext& ctx, const std::string& path, int64_
 
 Status deleteDirRec(const DeleteContext& ctx, const std::string& dir, const std::string& safeDir,
                     int64_t retries, int64_t delay) {
-  return TreeDeletion(Walk{ctx, safeDir, retries, delay}, dir).Run();
+  return TreeDeletion(Walk{ctx, safeDir, retries, delay}, dir, TakeHeldTop(ctx)).Run();
 }
 
 Status deleteAll(const DeleteContext& ctx, const std::string& path, const std::string& safeDir,
                  int64_t retries, int64_t delay) {
+  UniqueFd held = TakeHeldTop(ctx);
   if (Status safe = isSafeToDelete(path, safeDir); !safe.ok()) {
     ctx.log.Logf("[ERROR] Can't delete %s. (%s)", path, safe.error());
     return safe;
   }
   // Not following a link here: a link at the top is refused as "unknown mode".
-  struct stat st;
-  if (fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno == ENOENT) return Status::Ok();
-    return SysError("stat", path, errno);
+  const FileAt at = ctx.top ? FileAt(ctx.top->parent_fd, BaseName(path), path) : FileAt(path);
+  Result<struct stat> named = StatAt(at, AT_SYMLINK_NOFOLLOW, "stat");
+  if (!named.ok()) {
+    if (named.error().errnum == ENOENT) return Status::Ok();
+    return named.error();
   }
+  const struct stat& st = *named;
   switch (KindOf(st.st_mode)) {
     case Kind::kDirectory:
-      return deleteDirRec(ctx, path, safeDir, retries, delay);
+      return TreeDeletion(Walk{ctx, safeDir, retries, delay}, path, std::move(held)).Run();
     case Kind::kRegular: {
       Status removed = removeWithRetry(ctx, path, retries, delay);
       if (!removed.ok() && !IsNotFoundError(removed.error())) {

@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 
-#include "common/dir_identity.h"
 #include "common/error.h"
 #include "installer/log.h"
 
@@ -30,12 +29,22 @@ struct DeleteOps {
   std::function<void(const std::string& dir)> before_open_dir;
 };
 
+// A directory held open, in the directory held open above it. The deletion
+// takes fd over: it becomes the stream the top directory is read through,
+// so that the deletion needs no descriptor beyond those already held.
+struct HeldTree {
+  int parent_fd = -1;
+  int fd = -1;
+};
+
 struct DeleteContext {
   InstallerLog& log;
   DeleteOps ops;
-  // When given, the top directory of a tree must be this one: anything else
-  // found at its path (another directory, a mount over it) is not touched.
-  std::optional<DirIdentity> top = std::nullopt;
+  // When given, the tree is this directory: the deletion starts from its
+  // descriptor and removes it from the one above, and only while the path
+  // still names it; anything else found at the path (another directory, a
+  // mount over it) is not touched.
+  std::optional<HeldTree> top = std::nullopt;
 };
 
 // True for the error of a removal or status read that found nothing (ENOENT).
@@ -59,7 +68,7 @@ Status removeWithRetry(const DeleteContext& ctx, const std::string& path, int64_
 
 // Deletes the directory tree at dir, dir last; directories and regular
 // files only. Never follows a symbolic link: the tree is walked through
-// directory descriptors. A top directory that is not ctx.top is refused
+// directory descriptors. A path that no longer names ctx.top is refused
 // with "open <dir>: no longer the directory created for this run". Returns
 // the first error met.
 Status deleteDirRec(const DeleteContext& ctx, const std::string& dir, const std::string& safeDir,

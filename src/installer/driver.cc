@@ -6,8 +6,11 @@
 #include <cstdlib>
 #include <exception>
 #include <new>
+#include <optional>
 
+#include "common/file_calls.h"
 #include "common/path.h"
+#include "common/path_walk.h"
 #include "common/words.h"
 #include "installer/cleanup.h"
 #include "installer/constants.h"
@@ -83,25 +86,32 @@ bool ParseCommandLine(Run& run) {
 }
 
 // The log goes to the debug directory when that is a directory, else to the
-// temporary directory with --no-delete, else nowhere.
+// temporary directory with --no-delete, else nowhere. Either directory is
+// held while the file is opened in it.
 bool SetUpLog(Run& run) {
   std::string path = LogFilePath(run.params.TempDir);
+  int dirfd = run.tempDirFd.get();
   bool to_file = run.params.NoDelete;
+  Result<WalkedPath> debug = Error();
   if (!run.params.DebugDir.empty()) {
-    struct stat st;
-    if (stat(run.params.DebugDir.c_str(), &st) != 0) {
-      if (errno != ENOENT) {
-        run.log.Logf("[ERROR] Failed to get stats for %s. (%s)", run.params.DebugDir,
-                     SysError("stat", run.params.DebugDir, errno));
-        run.exitCode = exitBadDirectory;
-        return false;
-      }
-    } else if (S_ISDIR(st.st_mode)) {
+    WalkOptions checked;
+    checked.check_owners = true;
+    WalkStop stop;
+    debug = WalkPath(run.params.DebugDir, checked, &stop);
+    if (debug.ok()) {
       path = LogFilePath(run.params.DebugDir);
+      dirfd = debug->fd.get();
       to_file = true;
+    } else if (stop == WalkStop::kUnsafe ||
+               (stop == WalkStop::kLookup && debug.error().errnum != ENOENT)) {
+      const Error& e = debug.error();
+      run.log.Logf("[ERROR] Failed to get stats for %s. (%s)", run.params.DebugDir,
+                   stop == WalkStop::kUnsafe ? e : SysError("stat", run.params.DebugDir, e.errnum));
+      run.exitCode = exitBadDirectory;
+      return false;
     }
   }
-  run.log.initInstallerLog(path, to_file);
+  run.log.initInstallerLog(FileAt(dirfd, LogFileName(), path), to_file);
   return true;
 }
 
@@ -130,7 +140,6 @@ constexpr RunStep kRunSteps[] = {
     {BuildPayloadArgs, exitBadDirectory},
     {InstallDirReadyForExtraction, exitBadDirectory},
     {ExtractPayload, exitExtractFailed},
-    {InstallDirReadyForPayload, exitExtractFailed},
     {ExecutePayload, exitRunFailed},
 };
 
@@ -141,17 +150,22 @@ void RunSteps(Run& run) {
   }
 }
 
+// The install directory as the deletion starts from it: held since its
+// creation (when it could be opened then) in the held temporary directory.
+// The deletion takes the descriptor over.
+std::optional<HeldTree> HeldInstallTree(Run& run) {
+  if (!run.installDirFd.valid()) return std::nullopt;
+  return HeldTree{run.tempDirFd.get(), run.installDirFd.release()};
+}
+
 [[noreturn]] void exitWithCode(const Run& run) { std::exit(ProcessExitStatus(run.exitCode)); }
 
 // The end steps, in the order the end of a run needs them. A fault in one of
 // them does not keep the next from running.
 [[noreturn]] void EndSteps(Run& run) {
   run.faultCode = kExitInternalFault;
-  ReleaseInstallDir(run);
   if (run.installDirCreated) {
-    RunGuarded(run, [&] {
-      cleanupInstallDir(run.log, run.params, run.installDir, run.installDirIdentity);
-    });
+    RunGuarded(run, [&] { cleanupInstallDir(run.log, run.params, run.installDir, HeldInstallTree(run)); });
   }
   RunGuarded(run, [&] { run.log.flushPendingLog(run.defaultTempDir); });
   RunGuarded(run, [&] { run.log.finishLog(); });

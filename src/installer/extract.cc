@@ -9,6 +9,7 @@
 #include <new>
 #include <optional>
 
+#include "common/file_calls.h"
 #include "common/owned.h"
 #include "common/path.h"
 #include "common/write_all.h"
@@ -39,16 +40,6 @@ Status CopyMember(MemberReader& member, int fd, const std::string& path) {
     Status written = WriteAll(fd, std::string_view(buf.get(), *n), path);
     if (!written.ok()) return written;
   }
-}
-
-// Opens for writing, creating or emptying the file. A path with a NUL byte
-// cannot name a file; it is refused rather than cut short.
-int CreateTarget(const std::string& path) {
-  if (path.find('\0') != std::string::npos) {
-    errno = EINVAL;
-    return -1;
-  }
-  return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kWrittenFileMode);
 }
 
 // The list of a pass, parsed before any file of the prefix is written. The
@@ -90,29 +81,48 @@ std::optional<PassList> LoadList(InstallerLog& log, PayloadArchive& archive,
   return std::nullopt;
 }
 
-// The directory a pass writes into; nullopt when its status cannot be known.
-std::optional<std::string> Destination(const std::string& installDir, const std::string& prefix,
-                                       bool toRoot) {
-  if (toRoot) return installDir;
-  std::string dir = JoinPath(installDir, prefix);
-  struct stat st;
-  if (stat(dir.c_str(), &st) == 0) return dir;
-  if (errno != ENOENT) return std::nullopt;
-  // A failure here shows when the first file cannot be created in it.
-  (void)mkdir(dir.c_str(), kLicensesDirMode);
-  return dir;
+// The directory a pass writes into, held; nullopt when its status cannot be
+// known. A directory that cannot be opened is no failure yet: it shows when
+// the first file cannot be created in it.
+struct Destination {
+  FileAt dir;
+  UniqueFd held;
+  std::optional<Error> open_error;
+};
+
+std::optional<Destination> OpenDestination(const FileAt& installDir, const std::string& prefix,
+                                           bool toRoot) {
+  if (toRoot) return Destination{installDir, UniqueFd(), std::nullopt};
+  const FileAt entry = installDir.Entry(prefix);
+  Result<struct stat> st = StatAt(entry, 0, "stat");
+  if (!st.ok()) {
+    if (st.error().errnum != ENOENT) return std::nullopt;
+    // A failure here shows when the first file cannot be created in it.
+    (void)MakeDirectoryAt(entry, kLicensesDirMode);
+  }
+  Result<UniqueFd> fd = OpenDirectoryAt(entry);
+  if (!fd.ok()) return Destination{entry, UniqueFd(), fd.error()};
+  const int held = fd->get();
+  return Destination{FileAt::Held(held, entry.path), std::move(*fd), std::nullopt};
 }
 
 struct Pass {
   InstallerLog& log;
   PayloadArchive& archive;
-  const std::string& installDir;
   const std::string& prefix;
   bool toRoot;
   std::string listName;
-  std::string destination;
+  const Destination& destination;
   ChecksumList& list;
 };
+
+// Opens the target for writing, creating or emptying it.
+Result<UniqueFd> CreateTarget(const Pass& pass, const FileAt& target) {
+  if (pass.destination.open_error) {
+    return SysError("open", target.path, pass.destination.open_error->errnum);
+  }
+  return OpenAt(target, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, kWrittenFileMode);
+}
 
 // Writes, secures and verifies one file member.
 bool WriteMember(Pass& pass, size_t index) {
@@ -126,25 +136,24 @@ bool WriteMember(Pass& pass, size_t index) {
   pass.log.Logf("[INFO ]         %-40s  ->  %s", entry.name,
                 pass.toRoot ? base : JoinPath(pass.prefix, base));
 
-  std::string target = JoinPath(pass.destination, base);
-  UniqueFd fd(CreateTarget(target));
-  if (!fd.valid()) {
-    Error error = SysError("open", target, errno);
+  const FileAt target = pass.destination.dir.Entry(base);
+  Result<UniqueFd> fd = CreateTarget(pass, target);
+  if (!fd.ok()) {
     member.value().reset();
-    pass.log.Logf("[ERROR] Cannot create file: %s. (%s)", target, error);
+    pass.log.Logf("[ERROR] Cannot create file: %s. (%s)", target.path, fd.error());
     return false;
   }
-  Status copied = CopyMember(**member, fd.get(), target);
-  fd.reset();
+  Status copied = CopyMember(**member, fd->get(), target.path);
+  fd.value().reset();
   member.value().reset();
   if (!copied.ok()) {
-    pass.log.Logf("[ERROR] Cannot write file: %s. (%s)", target, copied.error());
+    pass.log.Logf("[ERROR] Cannot write file: %s. (%s)", target.path, copied.error());
     return false;
   }
 
   Status secured = secureFile(target);
   if (!secured.ok()) {
-    pass.log.Logf("[ERROR] Cannot secure file: %s. (%s)", target, secured.error());
+    pass.log.Logf("[ERROR] Cannot secure file: %s. (%s)", target.path, secured.error());
     return false;
   }
   if (entry.name == pass.listName) return true;  // the list is never checked against itself
@@ -165,8 +174,8 @@ bool ExtractMember(Pass& pass, size_t index) {
   } catch (const std::bad_alloc&) {
     try {
       const std::string& name = pass.archive.entries()[index].name;
-      std::string target = JoinPath(pass.destination, MemberBaseName(name));
-      pass.log.Logf("[ERROR] Cannot write file: %s. (%s)", target, ErrnoError(ENOMEM));
+      const FileAt target = pass.destination.dir.Entry(MemberBaseName(name));
+      pass.log.Logf("[ERROR] Cannot write file: %s. (%s)", target.path, ErrnoError(ENOMEM));
     } catch (const std::bad_alloc&) {
       // Not even the line could be made; the driver's line still follows.
     }
@@ -176,13 +185,12 @@ bool ExtractMember(Pass& pass, size_t index) {
 
 }  // namespace
 
-Status secureFile(const std::string& path) {
-  if (!path.ends_with(".so")) return Status::Ok();
-  if (chmod(path.c_str(), kSecuredFileMode) != 0) return SysError("chmod", path, errno);
-  return Status::Ok();
+Status secureFile(const FileAt& file) {
+  if (!file.path.ends_with(".so")) return Status::Ok();
+  return ChangeModeAt(file, kSecuredFileMode);
 }
 
-bool extractPrefix(InstallerLog& log, PayloadArchive& archive, const std::string& installDir,
+bool extractPrefix(InstallerLog& log, PayloadArchive& archive, const FileAt& installDir,
                    const std::string& prefix, bool toRoot) {
   std::string listName = prefix + "/" + kChecksumsListBaseName;
   std::optional<PassList> list = LoadList(log, archive, listName);
@@ -191,10 +199,10 @@ bool extractPrefix(InstallerLog& log, PayloadArchive& archive, const std::string
     log.Logf("[ERROR] Invalid %s file", listName);
     return false;
   }
-  std::optional<std::string> destination = Destination(installDir, prefix, toRoot);
+  std::optional<Destination> destination = OpenDestination(installDir, prefix, toRoot);
   if (!destination) return false;
 
-  Pass pass{log, archive, installDir, prefix, toRoot, listName, *destination, list->entries};
+  Pass pass{log, archive, prefix, toRoot, listName, *destination, list->entries};
   const std::vector<ZipEntry>& entries = archive.entries();
   for (size_t i = 0; i < entries.size(); ++i) {
     if (!entries[i].name.starts_with(prefix) || IsDirectoryMember(entries[i])) continue;
@@ -208,7 +216,7 @@ bool extractPrefix(InstallerLog& log, PayloadArchive& archive, const std::string
   return true;
 }
 
-bool dropFiles(InstallerLog& log, const std::string& installerPath, const std::string& installDir,
+bool dropFiles(InstallerLog& log, const std::string& installerPath, const FileAt& installDir,
                const embeddedArch& arch, std::string* mainFile) {
   Result<std::string> payload = getPayloadData(installerPath);
   if (!payload.ok()) {
@@ -230,25 +238,24 @@ bool dropFiles(InstallerLog& log, const std::string& installerPath, const std::s
   }
   if (!extractPrefix(log, **archive, installDir, arch.String(), true)) return false;
 
-  std::string main = JoinPath(installDir, payloadExecutableName);
-  struct stat st;
-  if (stat(main.c_str(), &st) != 0) {
-    log.Logf("[ERROR] Cannot access main file: %s. (%s)", main, SysError("stat", main, errno));
+  const FileAt main = installDir.Entry(payloadExecutableName);
+  if (Result<struct stat> st = StatAt(main, 0, "stat"); !st.ok()) {
+    log.Logf("[ERROR] Cannot access main file: %s. (%s)", main.path, st.error());
     return false;
   }
-  if (chmod(main.c_str(), kSecuredFileMode) != 0) {
-    log.Logf("[ERROR] Failed to add execute permissions to %s. (%s)", main,
-             SysError("chmod", main, errno));
+  if (Status secured = ChangeModeAt(main, kSecuredFileMode); !secured.ok()) {
+    log.Logf("[ERROR] Failed to add execute permissions to %s. (%s)", main.path, secured.error());
     return false;
   }
   if (!extractPrefix(log, **archive, installDir, kLicensesPrefix, false)) return false;
-  *mainFile = main;
+  *mainFile = main.path;
   return true;
 }
 
 bool ExtractPayload(Run& run) {
   run.log.Logf("[INFO ] Extracting files to: %s", run.installDir);
-  if (!dropFiles(run.log, run.installerPath, run.installDir, embeddedArch{}, &run.mainFile)) {
+  const FileAt installDir = FileAt::Held(run.installDirFd.get(), run.installDir);
+  if (!dropFiles(run.log, run.installerPath, installDir, embeddedArch{}, &run.mainFile)) {
     run.log.Logf("[ERROR] Cannot extract files to folder");
     run.exitCode = exitExtractFailed;
     return false;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/error.h"
+#include "common/file_calls.h"
 #include "installer/constants.h"
 #include "installer/log.h"
 #include "installer/payload_archive.h"
@@ -23,11 +24,11 @@ inline constexpr mode_t kSecuredFileMode = 0540;    // by chmod, exact
 inline constexpr mode_t kLicensesDirMode = 0540;    // at creation, less the umask
 
 // Extracts and verifies the payload carried by the installer at installerPath
-// into installDir: the arch prefix into installDir itself, then the licences
+// into installDir (held, or a path): the arch prefix into installDir itself, then the licences
 // into their subdirectory. On success *mainFile is installDir joined with
 // "quorvane" and true is returned; otherwise false, *mainFile untouched. Logs
 // every written file and every failure but a failure to read the section.
-bool dropFiles(InstallerLog& log, const std::string& installerPath, const std::string& installDir,
+bool dropFiles(InstallerLog& log, const std::string& installerPath, const FileAt& installDir,
                const embeddedArch& arch, std::string* mainFile);
 
 // The extraction step: dropFiles into run.installDir, setting run.mainFile,
@@ -37,11 +38,11 @@ bool ExtractPayload(Run& run);
 // One pass over the members whose names begin with prefix: writes each file
 // by its base name into installDir (toRoot) or installDir/prefix, and checks
 // it against the prefix's list, whose every entry must be matched.
-bool extractPrefix(InstallerLog& log, PayloadArchive& archive, const std::string& installDir,
+bool extractPrefix(InstallerLog& log, PayloadArchive& archive, const FileAt& installDir,
                    const std::string& prefix, bool toRoot);
 
-// A path ending in ".so" gets mode 0540; any other path is left alone.
-Status secureFile(const std::string& path);
+// A file whose path ends in ".so" gets mode 0540; any other is left alone.
+Status secureFile(const FileAt& file);
 
 }  // namespace quorvane
 

@@ -5,7 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "common/dir_identity.h"
+#include "common/file_calls.h"
+#include "common/path.h"
 #include "common/platform.h"
 #include "installer/constants.h"
 #include "installer/exit_codes.h"
@@ -15,17 +16,47 @@ namespace {
 
 constexpr mode_t kInstallDirMode = 0700;
 
+// A directory of this process's user that no one else may enter.
+bool OwnedAndPrivate(const struct stat& st) {
+  return S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 077) == 0;
+}
+
+// Whether dir, the held directory dirfd or else the path text, still exists.
+bool DirectoryExists(int dirfd, const std::string& dir) {
+  Result<struct stat> st =
+      dirfd == AT_FDCWD ? StatAt(FileAt(dir), 0, "stat") : StatOf(dirfd, dir);
+  return !(st.ok() ? st->st_nlink == 0 : st.error().errnum == ENOENT);
+}
+
+// Creates the install directory in the held temporary directory and opens
+// it there; what was opened must be the directory this process just made.
+Result<UniqueFd> CreateAndHold(Run& run) {
+  Result<std::string> made = createInstallDir(run.tempDirFd.get(), run.params.TempDir,
+                                              installDirPrefix, run.defaultTempDir);
+  if (!made.ok()) return made.error();
+  run.installDir = *made;
+  run.installDirCreated = true;
+  Result<UniqueFd> fd = OpenAt(FileAt(run.tempDirFd.get(), BaseName(run.installDir), run.installDir),
+                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+  if (!fd.ok()) return fd.error();
+  Result<struct stat> st = StatOf(fd->get(), run.installDir, "open");
+  if (!st.ok()) return st.error();
+  if (!OwnedAndPrivate(*st)) return PathError("verify", run.installDir, "owner or mode changed");
+  return fd;
+}
+
 }  // namespace
 
 uint32_t SystemRandom() { return platform::RandomNumber(); }
 
-Result<std::string> createInstallDir(const std::string& dir_arg, const std::string& pattern_arg,
+Result<std::string> createInstallDir(int dirfd, const std::string& dir_arg,
+                                     const std::string& pattern_arg,
                                      const std::string& defaultTempDir,
                                      const RandomSource& random) {
   const std::string dir = dir_arg.empty() ? defaultTempDir : dir_arg;
   const std::string pattern = pattern_arg.empty() ? installDirPrefix : pattern_arg;
   if (pattern.find('/') != std::string::npos) {
-    return Error("mkdirtemp " + pattern + ": pattern contains path separator", EINVAL);
+    return PathError("mkdirtemp", pattern, "pattern contains path separator", EINVAL);
   }
   const size_t star = pattern.rfind('*');
   const std::string prefix = star == std::string::npos ? pattern : pattern.substr(0, star);
@@ -33,92 +64,52 @@ Result<std::string> createInstallDir(const std::string& dir_arg, const std::stri
   const std::string base = dir + (!dir.empty() && dir.back() == '/' ? "" : "/") + prefix;
 
   for (int attempt = 0; attempt < kInstallDirAttempts; ++attempt) {
-    const std::string name = base + std::to_string(random()) + suffix;
+    const std::string number = std::to_string(random());
+    const std::string name = base + number + suffix;
+    // Inside a held directory by the entry's name; else by the whole path.
+    const std::string entry = dirfd == AT_FDCWD ? name : prefix + number + suffix;
     // mkdir itself decides: a name that exists already is never taken over.
-    if (mkdir(name.c_str(), kInstallDirMode) == 0) return name;
-    const int err = errno;
+    Status made = MakeDirectoryAt(FileAt(dirfd, entry, name), kInstallDirMode);
+    if (made.ok()) return name;
+    const int err = made.error().errnum;
     if (err == EEXIST) continue;
-    if (err == ENOENT) {
-      struct stat st;
-      if (stat(dir.c_str(), &st) != 0 && errno == ENOENT) return SysError("stat", dir, ENOENT);
-    }
-    return SysError("mkdir", name, err);
+    if (err == ENOENT && !DirectoryExists(dirfd, dir)) return SysError("stat", dir, ENOENT);
+    return made.error();
   }
   return SysError("mkdirtemp", base + "*" + suffix, EEXIST);
 }
 
 bool MakeInstallDir(Run& run) {
-  Result<std::string> made = createInstallDir(run.params.TempDir, installDirPrefix,
-                                              run.defaultTempDir);
-  if (!made.ok()) {
-    run.log.Logf("[ERROR] Cannot create temporary folder. (%s)", made.error());
+  Result<UniqueFd> held = CreateAndHold(run);
+  if (!held.ok()) {
+    run.log.Logf("[ERROR] Cannot create temporary folder. (%s)", held.error());
     run.exitCode = exitInstallDirFailed;
     return false;
   }
-  run.installDir = *made;
-  run.installDirCreated = true;
-  // Kept open, so that a directory put in its place later is recognised.
-  run.installDirFd.reset(
-      open(run.installDir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!run.installDirFd.valid()) {
-    run.log.Logf("[ERROR] Cannot create temporary folder. (%s)",
-                 SysError("open", run.installDir, errno));
-    run.exitCode = exitInstallDirFailed;
-    return false;
-  }
-  Result<DirIdentity> id = IdentityOf(run.installDirFd.get());
-  if (!id.ok()) {
-    run.log.Logf("[ERROR] Cannot create temporary folder. (%s)",
-                 SysError("open", run.installDir, id.error().errnum));
-    run.exitCode = exitInstallDirFailed;
-    return false;
-  }
-  run.installDirIdentity = *id;
+  run.installDirFd = std::move(*held);
   return true;
 }
 
-namespace {
-
-Status CheckInstallDir(const Run& run) {
-  struct stat held, named;
-  if (fstat(run.installDirFd.get(), &held) != 0) return SysError("fstat", run.installDir, errno);
-  if (lstat(run.installDir.c_str(), &named) != 0) return SysError("lstat", run.installDir, errno);
-  if (held.st_dev != named.st_dev || held.st_ino != named.st_ino) {
-    return Error("verify " + run.installDir + ": no longer the directory created for this run");
+Status CheckInstallDir(const Run& run, std::string_view missing_op) {
+  const std::string& d = run.installDir;
+  Result<struct stat> held = StatOf(run.installDirFd.get(), d, "fstat");
+  if (!held.ok()) return held.error();
+  Result<struct stat> named =
+      StatAt(FileAt(run.tempDirFd.get(), BaseName(d), d), AT_SYMLINK_NOFOLLOW, missing_op);
+  if (!named.ok()) return named.error();
+  if (!SameFile(*held, *named)) {
+    return PathError("verify", d, "no longer the directory created for this run");
   }
-  if (held.st_uid != geteuid() || (held.st_mode & 077) != 0) {
-    return Error("verify " + run.installDir + ": owner or mode changed");
-  }
+  if (!OwnedAndPrivate(*held)) return PathError("verify", d, "owner or mode changed");
   return Status::Ok();
 }
 
-}  // namespace
-
-bool InstallDirUnchanged(Run& run, InstallDirUse use) {
-  Status same = CheckInstallDir(run);
-  if (same.ok()) return true;
-  if (use == InstallDirUse::kExtract) {
-    run.log.Logf("[ERROR] Cannot create temporary folder. (%s)", same.error());
-    run.exitCode = exitInstallDirFailed;
-  } else {
-    run.log.Logf("[ERROR] Cannot run %s. (%s)", payloadExecutableName, same.error());
-    run.exitCode = exitRunFailed;
-  }
-  return false;
-}
-
-void ReleaseInstallDir(Run& run) {
-  run.installDirFd.reset();
-}
-
 bool InstallDirReadyForExtraction(Run& run) {
-  return InstallDirUnchanged(run, InstallDirUse::kExtract);
-}
-
-bool InstallDirReadyForPayload(Run& run) {
-  if (!InstallDirUnchanged(run, InstallDirUse::kRunPayload)) return false;
-  ReleaseInstallDir(run);
-  return true;
+  Status same = CheckInstallDir(run, "lstat");
+  if (same.ok()) return true;
+  run.log.Logf("[ERROR] Cannot create temporary folder. (%s)", same.error());
+  run.exitCode = exitInstallDirFailed;
+  return false;
 }
 
 }  // namespace quorvane

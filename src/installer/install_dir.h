@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "common/error.h"
 #include "installer/run.h"
@@ -19,35 +20,30 @@ using RandomSource = std::function<uint32_t()>;
 uint32_t SystemRandom();
 
 // Creates dir/<prefix><random number><suffix> with mode 0700 (no parents)
-// and returns its path. The pattern is split at its last "*"; without one it
+// and returns its path: inside the directory held at dirfd, or by the path
+// text with AT_FDCWD. The pattern is split at its last "*"; without one it
 // is all prefix. An empty dir means defaultTempDir, an empty pattern
 // "quorvane_"; a pattern with "/" is refused.
-Result<std::string> createInstallDir(const std::string& dir, const std::string& pattern,
+Result<std::string> createInstallDir(int dirfd, const std::string& dir, const std::string& pattern,
                                      const std::string& defaultTempDir,
                                      const RandomSource& random = SystemRandom);
 
-// The install-directory step: sets run.installDir, run.installDirFd,
-// run.installDirIdentity and run.installDirCreated, or logs the failure and sets run.exitCode to
-// exitInstallDirFailed.
+// The install-directory step: creates it in the held temporary directory
+// and sets run.installDir, run.installDirCreated and run.installDirFd, the
+// directory held until its deletion; or logs the failure and sets
+// run.exitCode to exitInstallDirFailed.
 bool MakeInstallDir(Run& run);
 
-// The use that the install directory is about to be put to.
-enum class InstallDirUse { kExtract, kRunPayload };
+// Whether the held install directory is still the one at run.installDir in
+// the held temporary directory, a directory of this process's user that no
+// one else may enter. Errors: "<missing_op> D: ..." when nothing can be
+// examined there, "verify D: no longer the directory created for this
+// run", "verify D: owner or mode changed".
+Status CheckInstallDir(const Run& run, std::string_view missing_op);
 
-// Whether run.installDir still names the directory that MakeInstallDir
-// created (same device and inode, a directory of this process's user that
-// no one else may enter). Otherwise the failure is logged as a failure of
-// the install directory (before extraction) or of the payload's start, and
-// run.exitCode set accordingly.
-bool InstallDirUnchanged(Run& run, InstallDirUse use);
-
-// Closes run.installDirFd once nothing is checked against it any more, so
-// that the payload's start and the deletion have its descriptor too.
-void ReleaseInstallDir(Run& run);
-
-// The two checks as steps of the run: before extraction, before the start.
+// The check as the step before extraction: a failure is a failure of the
+// install directory.
 bool InstallDirReadyForExtraction(Run& run);
-bool InstallDirReadyForPayload(Run& run);
 
 }  // namespace quorvane
 

@@ -4,7 +4,7 @@
 
 #include "common/path.h"
 #include "common/platform.h"
-#include "common/symlinks.h"
+#include "common/path_walk.h"
 
 namespace quorvane {
 
@@ -17,7 +17,11 @@ std::string DefaultTempDirFromEnvironment() {
 Result<std::string> getInstallerFilePath() {
   Result<std::string> exe = platform::ExecutablePath();
   if (!exe.ok()) return exe.error();
-  return ResolveSymlinks(*exe);
+  WalkOptions any_file;
+  any_file.want_directory = false;
+  Result<WalkedPath> walked = WalkPath(*exe, any_file);
+  if (!walked.ok()) return walked.error();
+  return std::move(walked.value().resolved);
 }
 
 Result<std::string> getInstallerDir() {

@@ -8,7 +8,7 @@
 
 #include "common/fixed_name_file.h"
 #include "common/path.h"
-#include "common/path_safety.h"
+#include "common/path_walk.h"
 #include "common/utf8.h"
 #include "common/write_all.h"
 #include "installer/constants.h"
@@ -66,27 +66,27 @@ std::string LogTimestamp() {
   return buf;
 }
 
-std::string LogFilePath(std::string_view dir) {
-  return JoinPath(dir, std::string(installerLogBaseName) + ".log");
-}
+std::string LogFileName() { return std::string(installerLogBaseName) + ".log"; }
+
+std::string LogFilePath(std::string_view dir) { return JoinPath(dir, LogFileName()); }
 
 void InstallerLog::Discard() {
   state_ = State::kDiscarding;
   pending_.clear();
 }
 
-void InstallerLog::initInstallerLog(const std::string& path, bool to_file) {
+void InstallerLog::initInstallerLog(const FileAt& file, bool to_file) {
   if (!to_file) {
     Discard();
     return;
   }
-  Result<int> opened = OpenFixedNameFile(path, O_RDWR);
+  Result<UniqueFd> opened = OpenFixedNameFile(file, O_RDWR);
   if (!opened.ok()) {
     open_error_ = opened.error();
     Discard();
     return;
   }
-  fd_.reset(*opened);
+  fd_ = std::move(*opened);
   state_ = State::kFile;
   for (const std::string& line : pending_) WriteLine(line, true);
   pending_.clear();
@@ -97,13 +97,15 @@ void InstallerLog::flushPendingLog(const std::string& default_temp_dir) {
   // A directory that another user could change is no place for root's log:
   // the file could be made to appear elsewhere.
   Result<std::string> dir = MakeAbsolute(default_temp_dir);
-  Status safe = dir.ok() ? CheckPathSafeFor(*dir, geteuid()) : Status(dir.error());
-  if (!safe.ok()) {
-    open_error_ = safe.error();
+  WalkOptions checked;
+  checked.check_owners = true;
+  Result<WalkedPath> held = dir.ok() ? WalkPath(*dir, checked) : Result<WalkedPath>(dir.error());
+  if (!held.ok()) {
+    open_error_ = held.error();
     Discard();
     return;
   }
-  initInstallerLog(LogFilePath(default_temp_dir), true);
+  initInstallerLog(FileAt(held->fd.get(), LogFileName(), LogFilePath(default_temp_dir)), true);
 }
 
 void InstallerLog::finishLog() {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/file_calls.h"
 #include "common/owned.h"
 
 namespace quorvane {
@@ -49,11 +50,13 @@ class InstallerLog {
 
   // Once per run. With to_file false, or when the file cannot be opened,
   // every line is discarded, the held ones included; otherwise the held lines
-  // are written first.
-  void initInstallerLog(const std::string& path, bool to_file);
+  // are written first. The file is opened in its held directory (file.dirfd)
+  // by the rules for a fixed name in a shared directory.
+  void initInstallerLog(const FileAt& file, bool to_file);
 
   // When the log was never set up, it is set up as a file in
-  // default_temp_dir with the lines it holds.
+  // default_temp_dir with the lines it holds, unless that directory breaks
+  // the temporary directory's ownership rule.
   void flushPendingLog(const std::string& default_temp_dir);
 
   // The closing line, then the file is closed.
@@ -90,7 +93,8 @@ class InstallerLog {
   std::vector<std::string> pending_;
 };
 
-// The log file's path in a directory.
+// The log file's name, and its path in a directory.
+std::string LogFileName();
 std::string LogFilePath(std::string_view dir);
 
 }  // namespace quorvane

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/make_directories.h"
+#include "common/path_walk.h"
 #include "common/path.h"
 #include "installer/encrypted_params_step.h"
 #include "installer/option_parse.h"
@@ -73,28 +73,33 @@ Status Absolutize(std::string& value, const char* what) {
   return Status::Ok();
 }
 
-// The debug directory must be a directory; a missing one is created.
+constexpr mode_t kDebugDirMode = 0640;
+
+// The debug directory must be a directory; a missing one is created. Root
+// writes the log and the crash dump there, so every level on the way must
+// be safe from other users, as the temporary directory's are.
 Status ValidateDebugDir(std::string& value) {
   if (value.empty()) return Status::Ok();
   Status s = Absolutize(value, "debug directory");
   if (!s.ok()) return s;
-  struct stat st;
-  // A NUL byte would cut the path short and name another directory.
-  const bool nul = value.find('\0') != std::string::npos;
-  if (nul || stat(value.c_str(), &st) != 0) {
-    const int err = nul ? EINVAL : errno;
-    if (err == ENOENT) {
-      Status made = MakeDirectoryWithParents(value, 0640);
-      if (!made.ok())
-        return Error("couldn't create \"" + value + "\", error: " + made.error().text());
-      return Status::Ok();
-    }
-    return Error("invalid debug directory \"" + value + "\", error: " +
-                 SysError("stat", value, err).text());
+  WalkOptions options;
+  options.check_owners = true;
+  options.create_mode = kDebugDirMode;
+  WalkStop stop;
+  Result<WalkedPath> walked = WalkPath(value, options, &stop);
+  if (walked.ok()) return Status::Ok();
+  switch (stop) {
+    case WalkStop::kCreate:
+      return Error("couldn't create \"" + value + "\", error: " + walked.error().text());
+    case WalkStop::kNotDirectory:
+      return Error("debug parameter value \"" + value + "\" is not a directory");
+    case WalkStop::kUnsafe:
+      return Error("invalid debug directory \"" + value + "\", error: " + walked.error().text());
+    case WalkStop::kLookup:
+      break;
   }
-  if (!S_ISDIR(st.st_mode))
-    return Error("debug parameter value \"" + value + "\" is not a directory");
-  return Status::Ok();
+  return Error("invalid debug directory \"" + value + "\", error: " +
+               SysError("stat", value, walked.error().errnum).text());
 }
 
 Status ValidateDirectories(Parameters& p) {

@@ -11,7 +11,9 @@
 #include <string>
 #include <utility>
 
+#include "common/file_calls.h"
 #include "common/owned.h"
+#include "common/path.h"
 #include "common/platform.h"
 #include "installer/stderr_copier.h"
 
@@ -54,8 +56,9 @@ Status OpenStreams(const ExecCommand& cmd, ChildStreams& s) {
 // Everything the child needs, prepared before the fork: between fork and
 // exec the child calls async-signal-safe functions only.
 struct ExecPlan {
-  const char* path;
-  const char* dir;  // nullptr: stay
+  const char* path;  // as execve gets it
+  const char* dir;   // nullptr: stay
+  int dir_fd;        // -1: dir
   std::vector<char*> argv;
   std::vector<char*> envp;
   int streams[3];  // streams[0] unused: the null device is opened in the child
@@ -106,7 +109,11 @@ bool PlaceNullInput() {
 // others; the payload gets none of them, only its three streams.
 ChildFailure ExecInChild(const ExecPlan& plan, int& status_fd) {
   close(plan.status_read_fd);
-  if (plan.dir != nullptr && chdir(plan.dir) != 0) return {kStageExec, errno};
+  if (plan.dir_fd >= 0) {
+    if (fchdir(plan.dir_fd) != 0) return {kStageExec, errno};
+  } else if (plan.dir != nullptr && chdir(plan.dir) != 0) {
+    return {kStageExec, errno};
+  }
   if (!PlaceNullInput()) return {kStageNull, errno};
   for (int target = 1; target < 3; ++target) {
     if (!PlaceStream(plan.streams[target], target)) return {kStageExec, errno};
@@ -164,8 +171,11 @@ Result<pid_t> Spawn(const ExecCommand& cmd, const std::vector<std::string>& env,
   if (!LiftAboveStdio(status_read) || !LiftAboveStdio(status_write)) {
     return SysError("fork/exec", cmd.path, errno);
   }
-  ExecPlan plan{cmd.path.c_str(), cmd.dir.empty() ? nullptr : cmd.dir.c_str(), CStrings(cmd.argv),
-                CStrings(env),
+  // In a held directory the program is named from there, so that no rename
+  // of the directory or above it changes what runs.
+  const std::string exec_path = cmd.dir_fd >= 0 ? "./" + BaseName(cmd.path) : cmd.path;
+  ExecPlan plan{exec_path.c_str(), cmd.dir.empty() ? nullptr : cmd.dir.c_str(), cmd.dir_fd,
+                CStrings(cmd.argv), CStrings(env),
                 {-1, cmd.stdoutFd, cmd.stderrCapture ? s.stderr_write.get() : cmd.stderrFd},
                 status_write.get(), status_read.get()};
   pid_t pid = fork();
@@ -181,6 +191,20 @@ Result<pid_t> Spawn(const ExecCommand& cmd, const std::vector<std::string>& env,
     return SysError("fork/exec", cmd.path, failure.err);
   }
   return pid;
+}
+
+// The working directory must be there: a held one not removed meanwhile.
+Status ExamineDirectory(const ExecCommand& cmd) {
+  if (cmd.dir_fd >= 0) {
+    Result<struct stat> st = StatOf(cmd.dir_fd, cmd.dir, "chdir");
+    if (!st.ok()) return st.error();
+    if (st->st_nlink == 0) return SysError("chdir", cmd.dir, ENOENT);
+    return Status::Ok();
+  }
+  if (cmd.dir.empty()) return Status::Ok();
+  Result<struct stat> st = StatAt(FileAt(cmd.dir), 0, "chdir");
+  if (!st.ok()) return st.error();
+  return Status::Ok();
 }
 
 CommandOutcome Failed(Error error) {
@@ -217,10 +241,7 @@ CommandOutcome RunCommand(const ExecCommand& cmd, const std::vector<std::string>
   ChildStreams streams;
   Status opened = OpenStreams(cmd, streams);
   if (!opened.ok()) return Failed(opened.error());
-  if (!cmd.dir.empty()) {
-    struct stat st;
-    if (stat(cmd.dir.c_str(), &st) != 0) return Failed(SysError("chdir", cmd.dir, errno));
-  }
+  if (Status dir = ExamineDirectory(cmd); !dir.ok()) return Failed(dir.error());
   // Everything that allocates is done before the child exists: once it
   // runs, nothing here may throw before it has been waited for.
   std::optional<StderrCopier> copier;

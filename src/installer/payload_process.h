@@ -18,6 +18,9 @@ struct ExecCommand {
   std::string path;               // executed by this path, never searched for
   std::vector<std::string> argv;  // path first, then the arguments
   std::string dir;                // working directory; "" keeps the installer's
+  // The working directory held open: the child changes into it (dir then
+  // only names it in messages) and path is executed relative to it.
+  int dir_fd = -1;
   int stdoutFd = STDOUT_FILENO;   // handed over as the child's descriptor 1
   int stderrFd = STDERR_FILENO;   // the destination of the child's standard error
   // When set, the child's standard error goes through a pipe: every piece
@@ -46,7 +49,8 @@ struct CommandOutcome {
 // child gets descriptors 0, 1 and 2 only, stays in the installer's process
 // group and keeps the signal mask and dispositions of the calling thread.
 // Start errors read "chdir DIR: ..." (the working directory cannot be
-// examined) or "fork/exec PATH: ..." (anything that fails in the child).
+// examined, or the held one was removed) or "fork/exec PATH: ..." (anything
+// that fails in the child).
 CommandOutcome RunCommand(const ExecCommand& cmd, const std::vector<std::string>& env);
 
 }  // namespace quorvane

@@ -11,11 +11,13 @@
 
 #include "common/fixed_name_file.h"
 #include "common/owned.h"
+#include "common/path_walk.h"
 #include "common/path.h"
 #include "common/words.h"
 #include "common/write_all.h"
 #include "installer/constants.h"
 #include "installer/exit_codes.h"
+#include "installer/install_dir.h"
 #include "installer/payload_process.h"
 #include "installer/stderr_capture.h"
 
@@ -38,12 +40,33 @@ std::string DumpFileName() {
   return name + ".dmp";
 }
 
+// The directory of the dump, held: the install directory itself, or a debug
+// directory reached by a walk that checks every level on the way.
+// A directory that is not there is the dump's open failure; an unsafe one
+// is said as it is.
+Result<UniqueFd> OpenDumpDirectory(const std::string& debug_dir, const std::string& dump_path,
+                                   const std::string& installDir, const HeldInstallDir& held) {
+  if (held.fd >= 0 && debug_dir == installDir) {
+    return OpenAt(FileAt::Held(held.fd, installDir), O_RDONLY | O_DIRECTORY);
+  }
+  WalkOptions checked;
+  checked.check_owners = true;
+  WalkStop stop;
+  Result<WalkedPath> walked = WalkPath(debug_dir, checked, &stop);
+  if (!walked.ok()) {
+    if (stop == WalkStop::kUnsafe) return walked.error();
+    return SysError("open", dump_path, walked.error().errnum);
+  }
+  return std::move(walked.value().fd);
+}
+
 // Creates the file with 0640 or empties the one that is there (its mode and
 // owner stay). What was written before a failure stays in the file.
-Status WriteDump(const std::string& path, const StderrCapture& data) {
-  Result<int> opened = OpenFixedNameFile(path, O_WRONLY);
+Status WriteDump(const FileAt& file, const StderrCapture& data) {
+  const std::string& path = file.path;
+  Result<UniqueFd> opened = OpenFixedNameFile(file, O_WRONLY);
   if (!opened.ok()) return opened.error();
-  UniqueFd fd(*opened);
+  UniqueFd fd = std::move(*opened);
   Status written;
   data.ForEachPiece([&](std::string_view piece) {
     written = WriteAll(fd.get(), piece, path);
@@ -58,12 +81,15 @@ Status WriteDump(const std::string& path, const StderrCapture& data) {
 constexpr size_t kReasonPrefixSize = 24;
 
 int ReportCrash(InstallerLog& log, const StderrCapture& output, const std::string& mainFile,
-                const std::string& debug_dir) {
+                const std::string& debug_dir, const std::string& installDir,
+                const HeldInstallDir& held) {
   std::string reason = crashReason(output.Head(kReasonPrefixSize), mainFile);
   std::string dumpPath;
   if (!debug_dir.empty()) {
     dumpPath = JoinPath(debug_dir, DumpFileName());
-    Status written = WriteDump(dumpPath, output);
+    Result<UniqueFd> dir = OpenDumpDirectory(debug_dir, dumpPath, installDir, held);
+    Status written = dir.ok() ? WriteDump(FileAt(dir->get(), DumpFileName(), dumpPath), output)
+                              : Status(dir.error());
     if (!written.ok()) {
       log.Logf("[ERROR] Cannot write stack trace dump file: %s. (%s)", dumpPath, written.error());
       return exitDumpFailed;
@@ -77,7 +103,8 @@ int ReportCrash(InstallerLog& log, const StderrCapture& output, const std::strin
 }
 
 int Classify(InstallerLog& log, const CommandOutcome& outcome, const StderrCapture& capture,
-             const std::string& mainFile, const std::string& debug_dir) {
+             const std::string& mainFile, const std::string& debug_dir,
+             const std::string& installDir, const HeldInstallDir& held) {
   switch (outcome.kind) {
     case CommandOutcome::Kind::kSuccess:
       return 0;
@@ -94,7 +121,9 @@ int Classify(InstallerLog& log, const CommandOutcome& outcome, const StderrCaptu
     return code - payloadExitOffset;
   }
   // Status 2 with anything on the standard error is a crash, whatever it says.
-  if (code == 2 && !capture.empty()) return ReportCrash(log, capture, mainFile, debug_dir);
+  if (code == 2 && !capture.empty()) {
+    return ReportCrash(log, capture, mainFile, debug_dir, installDir, held);
+  }
   log.Logf("[ERROR] A warning occurred while running %s. (warning code: %d)",
            payloadExecutableName, code);
   return code + payloadExitOffset;
@@ -146,10 +175,17 @@ std::string crashReason(const std::string& output, const std::string& mainFile) 
 
 int runPayload(InstallerLog& log, const std::string& mainFile,
                const std::vector<std::string>& payloadArgs, const std::string& installDir,
-               const Parameters& params) {
+               const Parameters& params, const HeldInstallDir& held) {
   ExecCommand cmd = initExecCommand(mainFile, payloadArgs);
   log.Logf("[INFO ] Running: %s", JoinWords(cmd.argv));
+  if (held.check) {
+    if (Status same = held.check(); !same.ok()) {
+      log.Logf("[ERROR] Cannot run %s. (%s)", payloadExecutableName, same.error());
+      return exitRunFailed;
+    }
+  }
   cmd.dir = installDir;
+  cmd.dir_fd = held.fd;
   StderrCapture stderrCapture;
   cmd.stderrCapture = &stderrCapture;
   CommandOutcome outcome = RunCommand(cmd, PayloadEnvironment(CurrentEnvironment(), installDir));
@@ -159,11 +195,14 @@ int runPayload(InstallerLog& log, const std::string& mainFile,
     log.Logf("[ERROR] Cannot keep the standard error of %s beyond %d bytes. (%s)",
              payloadExecutableName, stderrCapture.size(), ErrnoText(ENOMEM));
   }
-  return Classify(log, outcome, stderrCapture, mainFile, params.DebugDir);
+  return Classify(log, outcome, stderrCapture, mainFile, params.DebugDir, installDir, held);
 }
 
 bool ExecutePayload(Run& run) {
-  const int code = runPayload(run.log, run.mainFile, run.payloadArgs, run.installDir, run.params);
+  // The check finds a removed directory as the start's "chdir" failure.
+  HeldInstallDir held{run.installDirFd.get(), [&] { return CheckInstallDir(run, "chdir"); }};
+  const int code =
+      runPayload(run.log, run.mainFile, run.payloadArgs, run.installDir, run.params, held);
   if (code == 0) return true;
   run.exitCode = code;
   return false;

@@ -2,23 +2,33 @@
 #ifndef QUORVANE_INSTALLER_PAYLOAD_RUN_H_
 #define QUORVANE_INSTALLER_PAYLOAD_RUN_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "installer/log.h"
 #include "installer/parameters.h"
 #include "installer/run.h"
 
 namespace quorvane {
 
+// The install directory as the start uses it: held open (the payload runs
+// in it and is executed from it) and checked right before the start.
+struct HeldInstallDir {
+  int fd = -1;                           // -1: the path text is used
+  std::function<Status()> check;         // empty: no check
+};
+
 // Runs mainFile with payloadArgs in installDir, logs how it ended and returns
 // the exit code: 0 (status 0), -14 (not started, wait or copy failed), -15
 // (crashed, dump not written), -16 (crashed), status + 1000, or -1001 (ended
 // by a signal). A crash writes the captured standard error into the dump in
-// params.DebugDir, unless that is empty.
+// params.DebugDir, unless that is empty: into the held install directory
+// when it is that one, else into the directory reached by a checked walk.
 int runPayload(InstallerLog& log, const std::string& mainFile,
                const std::vector<std::string>& payloadArgs, const std::string& installDir,
-               const Parameters& params);
+               const Parameters& params, const HeldInstallDir& held = {});
 
 // The payload step: runPayload with the run's state; a code other than 0
 // becomes run.exitCode and ends the run.

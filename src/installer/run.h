@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "common/dir_identity.h"
 #include "common/owned.h"
 #include "installer/exit_codes.h"
 #include "installer/log.h"
@@ -30,10 +29,10 @@ struct Run {
   std::string outputDirDefault;
   std::string installerPath;
   Parameters params;
+  UniqueFd tempDirFd;  // params.TempDir as checked, held from then on
   bool installDirCreated = false;
   std::string installDir;
-  UniqueFd installDirFd;  // the install directory as created, open until its last check
-  std::optional<DirIdentity> installDirIdentity;  // what the deletion may enter
+  UniqueFd installDirFd;  // the install directory as created, held to its deletion
   std::vector<std::string> payloadArgs;
   std::string mainFile;
 };

@@ -1,13 +1,9 @@
 #include "installer/temp_dir.h"
 
-#include <errno.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include "common/make_directories.h"
 #include "common/path.h"
-#include "common/path_safety.h"
-#include "installer/constants.h"
+#include "common/path_walk.h"
 #include "installer/exit_codes.h"
 
 namespace quorvane {
@@ -33,38 +29,33 @@ bool PrepareTempDir(Run& run) {
   const std::string& dir = run.params.TempDir;
 
   // Root works in this directory: no other user may be able to change what
-  // its path names, or the install directory could be exchanged under it.
-  if (Status safe = CheckPathSafeFor(dir, geteuid()); !safe.ok()) {
-    run.log.Logf("[ERROR] Invalid temporary directory %s. (%s)", dir, safe.error());
-    return Fail(run);
-  }
-  struct stat st;
-  // A NUL byte would cut the path short and name another directory.
-  const bool nul = dir.find('\0') != std::string::npos;
-  if (nul || stat(dir.c_str(), &st) != 0) {
-    const int err = nul ? EINVAL : errno;
-    if (err != ENOENT) {
-      run.log.Logf("[ERROR] Invalid temporary directory %s. (%s)", dir, SysError("stat", dir, err));
-      return Fail(run);
-    }
-    Status made = MakeDirectoryWithParents(dir, kTempDirMode);
-    if (!made.ok()) {
-      run.log.Logf("Couldn't create temporary directory %s. (%s)", dir, made.error());
-      return Fail(run);
-    }
-    // A level that another user made first, between the check and the
-    // mkdir, is taken as made; it must pass the same rule.
-    if (Status safe = CheckPathSafeFor(dir, geteuid()); !safe.ok()) {
-      run.log.Logf("[ERROR] Invalid temporary directory %s. (%s)", dir, safe.error());
-      return Fail(run);
-    }
+  // it holds, so every level on the way is checked as it is reached, and the
+  // directory is held from then on.
+  WalkOptions options;
+  options.check_owners = true;
+  options.create_mode = kTempDirMode;
+  WalkStop stop;
+  Result<WalkedPath> walked = WalkPath(dir, options, &stop);
+  if (walked.ok()) {
+    run.tempDirFd = std::move(walked.value().fd);
     return true;
   }
-  if (!S_ISDIR(st.st_mode)) {
-    run.log.Logf("[ERROR] Temporary directory value is not a directory: %s", dir);
-    return Fail(run);
+  switch (stop) {
+    case WalkStop::kCreate:
+      run.log.Logf("Couldn't create temporary directory %s. (%s)", dir, walked.error());
+      break;
+    case WalkStop::kNotDirectory:
+      run.log.Logf("[ERROR] Temporary directory value is not a directory: %s", dir);
+      break;
+    case WalkStop::kUnsafe:
+      run.log.Logf("[ERROR] Invalid temporary directory %s. (%s)", dir, walked.error());
+      break;
+    case WalkStop::kLookup:
+      run.log.Logf("[ERROR] Invalid temporary directory %s. (%s)", dir,
+                   SysError("stat", dir, walked.error().errnum));
+      break;
   }
-  return true;
+  return Fail(run);
 }
 
 }  // namespace quorvane

@@ -588,13 +588,10 @@ TEST_F(CleanupTest, FlagsDecideWhetherTheDirectoryIsDeleted) {
   }
 }
 
-DirIdentity IdentityAt(const std::string& dir) {
-  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  EXPECT_GE(fd, 0) << dir;
-  Result<DirIdentity> id = IdentityOf(fd);
-  close(fd);
-  EXPECT_TRUE(id.ok()) << dir;
-  return id.ok() ? *id : DirIdentity{};
+UniqueFd HoldDir(const std::string& dir) {
+  UniqueFd fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  EXPECT_TRUE(fd.valid()) << dir;
+  return fd;
 }
 
 // The directory created for the run is deleted; another one found at its
@@ -604,7 +601,8 @@ TEST_F(CleanupTest, OnlyTheDirectoryCreatedForTheRunIsDeleted) {
     SCOPED_TRACE(replaced ? "replaced" : "the same");
     MakeDir(D());
     WriteFile(D("f"), "x");
-    const DirIdentity created = IdentityAt(D());
+    const UniqueFd parent = HoldDir(tmp_);
+    UniqueFd created = HoldDir(D());
     if (replaced) {
       ASSERT_EQ(rename(D().c_str(), (tmp_ + "/moved").c_str()), 0);
       MakeDir(D());
@@ -613,7 +611,7 @@ TEST_F(CleanupTest, OnlyTheDirectoryCreatedForTheRunIsDeleted) {
     ScratchDir scratch;
     InstallerLog log;
     log.initInstallerLog(scratch / "log.txt", true);
-    cleanupInstallDir(log, Parameters{}, D(), created);
+    cleanupInstallDir(log, Parameters{}, D(), HeldTree{parent.get(), created.release()});
     Lines want = {"[INFO ] Delete temporary installer directory: " + D()};
     if (replaced) {
       want.push_back("[ERROR] Failed to delete temporary installer directory \"" + D() +

@@ -1,6 +1,7 @@
 #include "installer/install_dir.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +27,10 @@ RandomSource Fixed(uint32_t n) {
   return [n] { return n; };
 }
 
+UniqueFd HoldDir(const std::string& dir) {
+  return UniqueFd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
 class InstallDirTest : public ::testing::Test {
  protected:
   void SetUp() override { old_umask_ = umask(022); }
@@ -38,7 +43,7 @@ class InstallDirTest : public ::testing::Test {
 TEST_F(InstallDirTest, NameIsThePrefixAndARandomNumber) {
   std::set<std::string> names;
   for (int i = 0; i < 3; ++i) {
-    Result<std::string> dir = createInstallDir(s_.path(), "quorvane_", "/nonexistent");
+    Result<std::string> dir = createInstallDir(AT_FDCWD, s_.path(), "quorvane_", "/nonexistent");
     ASSERT_TRUE(dir.ok()) << dir.error().text();
     EXPECT_TRUE(std::regex_match(*dir, std::regex(s_.path() + "/quorvane_(0|[1-9][0-9]{0,9})")))
         << *dir;
@@ -64,7 +69,7 @@ TEST_F(InstallDirTest, NamesFromPatternAndDirectory) {
   };
   ASSERT_EQ(mkdir((s_ / "dflt").c_str(), 0755), 0);
   for (const Case& c : cases) {
-    Result<std::string> dir = createInstallDir(c.dir, c.pattern, s_ / "dflt", Fixed(c.number));
+    Result<std::string> dir = createInstallDir(AT_FDCWD, c.dir, c.pattern, s_ / "dflt", Fixed(c.number));
     ASSERT_TRUE(dir.ok()) << c.pattern << ": " << dir.error().text();
     EXPECT_EQ(*dir, c.want);
     EXPECT_EQ(ModeOf(*dir), 0700u);
@@ -73,7 +78,7 @@ TEST_F(InstallDirTest, NamesFromPatternAndDirectory) {
 
 TEST_F(InstallDirTest, PatternWithSlashIsRefused) {
   int draws = 0;
-  Result<std::string> dir = createInstallDir(s_.path(), "sub/x*", "/nonexistent", [&] {
+  Result<std::string> dir = createInstallDir(AT_FDCWD, s_.path(), "sub/x*", "/nonexistent", [&] {
     ++draws;
     return 1u;
   });
@@ -86,7 +91,7 @@ TEST_F(InstallDirTest, PatternWithSlashIsRefused) {
 TEST_F(InstallDirTest, AnExistingNameIsNeverReused) {
   ASSERT_EQ(mkdir((s_ / "quorvane_1").c_str(), 0755), 0);
   int draws = 0;
-  Result<std::string> dir = createInstallDir(s_.path(), "quorvane_", "/nonexistent", [&] {
+  Result<std::string> dir = createInstallDir(AT_FDCWD, s_.path(), "quorvane_", "/nonexistent", [&] {
     return ++draws < 3 ? 1u : 2u;
   });
   ASSERT_TRUE(dir.ok());
@@ -98,7 +103,7 @@ TEST_F(InstallDirTest, AnExistingNameIsNeverReused) {
 TEST_F(InstallDirTest, GivesUpAfter10000Attempts) {
   ASSERT_EQ(mkdir((s_ / "quorvane_9").c_str(), 0755), 0);
   int draws = 0;
-  Result<std::string> dir = createInstallDir(s_.path(), "quorvane_", "/nonexistent", [&] {
+  Result<std::string> dir = createInstallDir(AT_FDCWD, s_.path(), "quorvane_", "/nonexistent", [&] {
     ++draws;
     return 9u;
   });
@@ -118,7 +123,7 @@ TEST_F(InstallDirTest, CreationFailures) {
       {s_ / "file/sub", "mkdir " + s_ / "file/sub/quorvane_4" + ": not a directory"},
   };
   for (const auto& [dir, want] : cases) {
-    Result<std::string> got = createInstallDir(dir, "quorvane_", "/nonexistent", Fixed(4));
+    Result<std::string> got = createInstallDir(AT_FDCWD, dir, "quorvane_", "/nonexistent", Fixed(4));
     ASSERT_FALSE(got.ok()) << dir;
     EXPECT_EQ(got.error().text(), want);
   }
@@ -129,14 +134,20 @@ TEST_F(InstallDirTest, StepSetsTheRunsInstallDirOrLogs) {
   quorvane::Run run;
   run.log.initInstallerLog(s_ / "log", true);
   run.params.TempDir = s_.path();
+  run.tempDirFd = HoldDir(s_.path());
   EXPECT_TRUE(MakeInstallDir(run));
   EXPECT_TRUE(run.installDirCreated);
+  EXPECT_TRUE(run.installDirFd.valid());
   EXPECT_EQ(run.installDir.rfind(s_ / "quorvane_", 0), 0u);
   EXPECT_EQ(ModeOf(run.installDir), 0700u);
 
+  // The held temporary directory was removed after its check.
+  ASSERT_EQ(mkdir((s_ / "missing").c_str(), 0755), 0);
   quorvane::Run failing;
   failing.log.initInstallerLog(s_ / "log2", true);
   failing.params.TempDir = s_ / "missing";
+  failing.tempDirFd = HoldDir(s_ / "missing");
+  ASSERT_EQ(rmdir((s_ / "missing").c_str()), 0);
   EXPECT_FALSE(MakeInstallDir(failing));
   EXPECT_FALSE(failing.installDirCreated);
   EXPECT_EQ(failing.exitCode, exitInstallDirFailed);
@@ -145,36 +156,58 @@ TEST_F(InstallDirTest, StepSetsTheRunsInstallDirOrLogs) {
                                      s_ / "missing" + ": no such file or directory)"});
 }
 
+// Inside the held temporary directory: a rename of the path above it
+// between the check and the creation does not move where it is made.
+TEST_F(InstallDirTest, MadeInTheHeldDirectory) {
+  ASSERT_EQ(mkdir((s_ / "held").c_str(), 0755), 0);
+  UniqueFd held = HoldDir(s_ / "held");
+  ASSERT_EQ(rename((s_ / "held").c_str(), (s_ / "moved").c_str()), 0);
+  ASSERT_EQ(mkdir((s_ / "held").c_str(), 0755), 0);
+  Result<std::string> dir = createInstallDir(held.get(), s_ / "held", "quorvane_", "", Fixed(5));
+  ASSERT_TRUE(dir.ok()) << dir.error().text();
+  EXPECT_EQ(*dir, s_ / "held/quorvane_5");
+  EXPECT_TRUE(Exists(s_ / "moved/quorvane_5"));
+  EXPECT_FALSE(Exists(s_ / "held/quorvane_5"));
+}
+
 // The install directory is held open: a directory put at its path later, or
-// a change of its mode, stops the run before extraction or before the start.
-TEST_F(InstallDirTest, ReplacedOrOpenedInstallDirectoryIsRefused) {
-  for (InstallDirUse use : {InstallDirUse::kExtract, InstallDirUse::kRunPayload}) {
-    for (bool replace : {true, false}) {
-      quorvane::Run run;
-      const std::string log = s_ / "log-check";
-      unlink(log.c_str());
-      run.log.initInstallerLog(log, true);
-      run.params.TempDir = s_.path();
-      ASSERT_TRUE(MakeInstallDir(run));
-      ASSERT_TRUE(InstallDirUnchanged(run, use));
-      const std::string d = run.installDir;
-      std::string why;
-      if (replace) {
-        ASSERT_EQ(rename(d.c_str(), (d + ".old").c_str()), 0);
-        ASSERT_EQ(mkdir(d.c_str(), 0700), 0);
-        why = "verify " + d + ": no longer the directory created for this run";
-      } else {
-        ASSERT_EQ(chmod(d.c_str(), 0755), 0);
-        why = "verify " + d + ": owner or mode changed";
-      }
-      EXPECT_FALSE(InstallDirUnchanged(run, use));
-      const bool extract = use == InstallDirUse::kExtract;
-      EXPECT_EQ(run.exitCode, extract ? exitInstallDirFailed : exitRunFailed);
-      EXPECT_EQ(LogLines(ReadFile(log)),
-                std::vector<std::string>{(extract ? "[ERROR] Cannot create temporary folder. ("
-                                                  : "[ERROR] Cannot run quorvane. (") +
-                                         why + ")"});
+// a change of its mode, is found by the check before extraction and before
+// the start, and a removed one reads as the given operation's failure.
+TEST_F(InstallDirTest, ReplacedOrOpenedInstallDirectoryIsFound) {
+  for (const char* change : {"replaced", "opened", "removed"}) {
+    SCOPED_TRACE(change);
+    quorvane::Run run;
+    const std::string log = s_ / "log-check";
+    unlink(log.c_str());
+    run.log.initInstallerLog(log, true);
+    run.params.TempDir = s_.path();
+    run.tempDirFd = HoldDir(s_.path());
+    ASSERT_TRUE(MakeInstallDir(run));
+    ASSERT_TRUE(CheckInstallDir(run, "chdir").ok());
+    const std::string d = run.installDir;
+    std::string why;
+    if (change == std::string("replaced")) {
+      ASSERT_EQ(rename(d.c_str(), (d + ".old").c_str()), 0);
+      ASSERT_EQ(mkdir(d.c_str(), 0700), 0);
+      why = "verify " + d + ": no longer the directory created for this run";
+    } else if (change == std::string("opened")) {
+      ASSERT_EQ(chmod(d.c_str(), 0755), 0);
+      why = "verify " + d + ": owner or mode changed";
+    } else {
+      ASSERT_EQ(rmdir(d.c_str()), 0);
+      why = "chdir " + d + ": no such file or directory";
     }
+    Status checked = CheckInstallDir(run, "chdir");
+    ASSERT_FALSE(checked.ok());
+    EXPECT_EQ(checked.error().text(), why);
+    EXPECT_FALSE(InstallDirReadyForExtraction(run));
+    EXPECT_EQ(run.exitCode, exitInstallDirFailed);
+    const std::string extraction_why = change == std::string("removed")
+                                           ? "lstat " + d + ": no such file or directory"
+                                           : why;
+    EXPECT_EQ(LogLines(ReadFile(log)),
+              std::vector<std::string>{"[ERROR] Cannot create temporary folder. (" +
+                                       extraction_why + ")"});
   }
 }
 

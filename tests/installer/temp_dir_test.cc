@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/make_directories.h"
+#include "common/path_walk.h"
 #include "installer/constants.h"
 #include "installer/exit_codes.h"
 #include "support/test_support.h"
@@ -29,6 +29,15 @@ using test::ScratchDir;
 using test::WriteFile;
 
 using MakeDirectoryTest = UmaskTest;
+
+// A walk that makes every missing level, as the temporary and the debug
+// directory are made.
+Status MakeDirectoryWithParents(const std::string& path, mode_t mode) {
+  WalkOptions options;
+  options.create_mode = mode;
+  Result<WalkedPath> walked = WalkPath(path, options);
+  return walked.ok() ? Status::Ok() : Status(walked.error());
+}
 
 TEST_F(MakeDirectoryTest, CreatesEachMissingLevelWithTheModeLessTheUmask) {
   ScratchDir s;
@@ -55,8 +64,8 @@ TEST_F(MakeDirectoryTest, Failures) {
   WriteFile(s / "file", "x");
   ASSERT_EQ(symlink("nowhere", (s / "dangling").c_str()), 0);
   const std::pair<std::string, std::string> cases[] = {
-      {s / "file", "mkdir " + s / "file" + ": not a directory"},
-      {s / "file/a/b", "mkdir " + s / "file" + ": not a directory"},
+      {s / "file", "stat " + s / "file" + ": not a directory"},
+      {s / "file/a/b", "not a directory"},
       {s / "dangling", "mkdir " + s / "dangling" + ": file exists"},
       {s / "dangling/a", "mkdir " + s / "dangling" + ": file exists"},
   };
@@ -101,6 +110,7 @@ TEST_F(PrepareTempDirTest, AcceptedValues) {
     quorvane::Run run;
     Prepare(run, c.value, c.default_value);
     EXPECT_TRUE(PrepareTempDir(run)) << c.value;
+    EXPECT_TRUE(run.tempDirFd.valid()) << c.value;
     EXPECT_EQ(run.params.TempDir, c.want);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(run.log.pendingLogLines().empty());
@@ -108,11 +118,15 @@ TEST_F(PrepareTempDirTest, AcceptedValues) {
   ASSERT_EQ(chdir(old), 0);
 }
 
-TEST_F(PrepareTempDirTest, MissingLevelsAreCreatedAndNotExaminedAgain) {
+TEST_F(PrepareTempDirTest, MissingLevelsAreCreatedAndHeld) {
   quorvane::Run run;
-    Prepare(run, s_ / "new/one/two", "/nonexistent");
+  Prepare(run, s_ / "new/one/two", "/nonexistent");
   EXPECT_TRUE(PrepareTempDir(run));
   EXPECT_EQ(run.params.TempDir, s_ / "new/one/two");
+  struct stat held, named;
+  ASSERT_EQ(fstat(run.tempDirFd.get(), &held), 0);
+  ASSERT_EQ(stat((s_ / "new/one/two").c_str(), &named), 0);
+  EXPECT_TRUE(held.st_ino == named.st_ino && held.st_dev == named.st_dev);
   for (const char* level : {"new", "new/one", "new/one/two"}) EXPECT_EQ(ModeOf(s_ / level), 0640u);
 }
 
@@ -149,7 +163,7 @@ TEST_F(PrepareTempDirTest, NoWorkingDirectoryMeansNoAbsolutePath) {
   ASSERT_EQ(rmdir((s_ / "gone").c_str()), 0);
   unsetenv("PWD");
   quorvane::Run run;
-    Prepare(run, "rel", "/nonexistent");
+  Prepare(run, "rel", "/nonexistent");
   EXPECT_FALSE(PrepareTempDir(run));
   ASSERT_EQ(chdir(old), 0);
   setenv("PWD", old, 1);
