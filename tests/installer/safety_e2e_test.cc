@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -274,6 +275,95 @@ TEST_F(SafetyE2ETest, TemporaryDirectoryMadeByAnotherUserMeanwhileIsRefused) {
   Lines log = LogLines(ReadFile(s_ / "tmp/Quorvane_i.log"));
   EXPECT_TRUE(Contains(log, "[ERROR] Invalid temporary directory " + dir + ". (unsafe path " + dir +
                                 ": owned by user 65534)"))
+      << ::testing::PrintToString(log);
+}
+
+// Another user makes the missing temporary directory just before the k-th
+// call of the installer that names it, for every k until no such call is
+// left: whichever call it meets, the payload never runs in that user's
+// directory. Either the installer made the directory first (the superuser's;
+// the run succeeds) or it finds the other user's and refuses it (-2).
+TEST_F(SafetyE2ETest, TemporaryDirectoryMadeByAnotherUserAtAnyCallIsNeverUsed) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's run-time must be the first library loaded";
+#endif
+  const std::string exe = Pack(
+      "pwd -P > \"$QV_PROBE/cwd\"\n"
+      "stat -c %u .. > \"$QV_PROBE/owner\"\n"
+      "exit 0\n");
+  const std::string dir = shared_ + "/new";
+  const std::string count = s_ / "count";
+  const std::string log = s_ / "tmp/Quorvane_i.log";
+  const std::string refused = "[ERROR] Invalid temporary directory " + dir + ". (unsafe path " +
+                              dir + ": owned by user 65534)";
+  bool swept = false;
+  for (long k = 1; k <= 16 && !swept; ++k) {
+    SCOPED_TRACE("made before call " + std::to_string(k));
+    test::RemoveTree(dir);
+    for (const std::string& f :
+         {count, log, s_ / "probe/ran", s_ / "probe/cwd", s_ / "probe/owner"}) {
+      unlink(f.c_str());
+    }
+    test::ProcessResult r = Run(exe, {"--temp-dir", dir}, s_ / "tmp",
+                                {"LD_PRELOAD=" QUORVANE_PATH_RACE_PRELOAD, "QV_RACE_DIR=" + dir,
+                                 "QV_RACE_K=" + std::to_string(k), "QV_RACE_COUNT=" + count});
+    // Past the last call the directory is only ever the installer's own.
+    swept = k > std::atol(ReadFile(count).c_str());
+    struct stat st;
+    ASSERT_EQ(lstat(dir.c_str(), &st), 0);
+    if (PayloadRan()) {
+      EXPECT_EQ(r.exit_status, 0) << r.err;
+      EXPECT_EQ(st.st_uid, 0u);
+      EXPECT_EQ(s_.Recorded("owner"), "0\n");
+      EXPECT_EQ(std::filesystem::path(s_.Recorded("cwd")).parent_path(), test::RealPath(dir));
+      continue;
+    }
+    EXPECT_EQ(r.exit_status, 254) << r.err;
+    EXPECT_EQ(st.st_uid, kOther);
+    EXPECT_EQ(Entries(dir), Words{});
+    Lines lines = LogLines(ReadFile(log));
+    EXPECT_TRUE(Contains(lines, refused)) << ::testing::PrintToString(lines);
+  }
+  EXPECT_TRUE(swept) << "more calls name the directory than the sweep covers";
+}
+
+// Between the extraction and the start another user renames the install
+// directory away and puts a look-alike holding a program of their own at
+// its name: the superuser never runs that program. The real payload runs
+// from the directory the installer made, or the start fails (-14); the
+// deletion leaves the look-alike as it is.
+TEST_F(SafetyE2ETest, LookAlikeOfTheInstallDirectoryIsNeverRunFrom) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's run-time must be the first library loaded";
+#endif
+  const std::string exe = Pack("exit 0\n");
+  const std::string temp = s_ / "tmp";
+  const std::string debug = s_ / "home";
+  test::ProcessResult r =
+      Run(exe, {"--debug-dir", debug}, temp,
+          {"LD_PRELOAD=" QUORVANE_INSTALL_DIR_SWAP_PRELOAD, "QV_SWAP_DIR=" + temp});
+  EXPECT_EQ(s_.Recorded("lookalike"), "");
+  Words names = Entries(temp);
+  auto at = std::find_if(names.begin(), names.end(),
+                         [](const std::string& n) { return n.rfind("quorvane_", 0) == 0; });
+  ASSERT_NE(at, names.end()) << ::testing::PrintToString(names);
+  const std::string d = temp + "/" + *at;
+  // The look-alike, exactly as it was put there.
+  EXPECT_EQ(Entries(d), Words{"quorvane"});
+  EXPECT_EQ(ReadFile(d + "/quorvane"),
+            "#!/bin/sh\necho lookalike > \"$QV_PROBE/lookalike\"\nexit 0\n");
+  Lines log = LogLines(ReadFile(debug + "/Quorvane_i.log"));
+  if (PayloadRan()) {
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+  } else {
+    EXPECT_EQ(r.exit_status, 256 - 14) << r.err;
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& l) {
+      return l.rfind("[ERROR] Cannot run quorvane. (", 0) == 0;
+    })) << ::testing::PrintToString(log);
+  }
+  EXPECT_TRUE(Contains(log, "[ERROR] Failed to delete temporary installer directory \"" + d +
+                                "\". (open " + d +
+                                ": no longer the directory created for this run)"))
       << ::testing::PrintToString(log);
 }
 
