@@ -4,6 +4,7 @@
 // payload may leave in the install directory (a mount, a deep tree).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -274,6 +276,196 @@ TEST_F(SafetyE2ETest, TemporaryDirectoryMadeByAnotherUserMeanwhileIsRefused) {
   Lines log = LogLines(ReadFile(s_ / "tmp/Quorvane_i.log"));
   EXPECT_TRUE(Contains(log, "[ERROR] Invalid temporary directory " + dir + ". (unsafe path " + dir +
                                 ": owned by user 65534)"))
+      << ::testing::PrintToString(log);
+}
+
+// Another user makes the missing temporary directory just before the k-th
+// call of the installer that names it, for every k until no such call is
+// left: whichever call it meets, the payload never runs in that user's
+// directory. Either the installer made the directory first (the superuser's;
+// the run succeeds) or it finds the other user's and refuses it (-2).
+TEST_F(SafetyE2ETest, TemporaryDirectoryMadeByAnotherUserAtAnyCallIsNeverUsed) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's run-time must be the first library loaded";
+#endif
+  const std::string exe = Pack(
+      "pwd -P > \"$QV_PROBE/cwd\"\n"
+      "stat -c %u .. > \"$QV_PROBE/owner\"\n"
+      "exit 0\n");
+  const std::string dir = shared_ + "/new";
+  const std::string count = s_ / "count";
+  const std::string log = s_ / "tmp/Quorvane_i.log";
+  const std::string refused = "[ERROR] Invalid temporary directory " + dir + ". (unsafe path " +
+                              dir + ": owned by user 65534)";
+  bool swept = false;
+  for (long k = 1; k <= 16 && !swept; ++k) {
+    SCOPED_TRACE("made before call " + std::to_string(k));
+    test::RemoveTree(dir);
+    for (const std::string& f :
+         {count, log, s_ / "probe/ran", s_ / "probe/cwd", s_ / "probe/owner"}) {
+      unlink(f.c_str());
+    }
+    test::ProcessResult r = Run(exe, {"--temp-dir", dir}, s_ / "tmp",
+                                {"LD_PRELOAD=" QUORVANE_PATH_RACE_PRELOAD, "QV_RACE_DIR=" + dir,
+                                 "QV_RACE_K=" + std::to_string(k), "QV_RACE_COUNT=" + count});
+    // Past the last call the directory is only ever the installer's own.
+    swept = k > std::atol(ReadFile(count).c_str());
+    struct stat st;
+    ASSERT_EQ(lstat(dir.c_str(), &st), 0);
+    if (PayloadRan()) {
+      EXPECT_EQ(r.exit_status, 0) << r.err;
+      EXPECT_EQ(st.st_uid, 0u);
+      EXPECT_EQ(s_.Recorded("owner"), "0\n");
+      EXPECT_EQ(std::filesystem::path(s_.Recorded("cwd")).parent_path(), test::RealPath(dir));
+      continue;
+    }
+    EXPECT_EQ(r.exit_status, 254) << r.err;
+    EXPECT_EQ(st.st_uid, kOther);
+    EXPECT_EQ(Entries(dir), Words{});
+    Lines lines = LogLines(ReadFile(log));
+    EXPECT_TRUE(Contains(lines, refused)) << ::testing::PrintToString(lines);
+  }
+  EXPECT_TRUE(swept) << "more calls name the directory than the sweep covers";
+}
+
+// Between the extraction and the start another user renames the install
+// directory away and puts a look-alike holding a program of their own at
+// its name: the superuser never runs that program. The real payload runs
+// from the directory the installer made, or the start fails (-14); the
+// deletion leaves the look-alike as it is.
+TEST_F(SafetyE2ETest, LookAlikeOfTheInstallDirectoryIsNeverRunFrom) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's run-time must be the first library loaded";
+#endif
+  const std::string exe = Pack("exit 0\n");
+  const std::string temp = s_ / "tmp";
+  const std::string debug = s_ / "home";
+  test::ProcessResult r =
+      Run(exe, {"--debug-dir", debug}, temp,
+          {"LD_PRELOAD=" QUORVANE_INSTALL_DIR_SWAP_PRELOAD, "QV_SWAP_DIR=" + temp});
+  EXPECT_EQ(s_.Recorded("lookalike"), "");
+  Words names = Entries(temp);
+  auto at = std::find_if(names.begin(), names.end(),
+                         [](const std::string& n) { return n.rfind("quorvane_", 0) == 0; });
+  ASSERT_NE(at, names.end()) << ::testing::PrintToString(names);
+  const std::string d = temp + "/" + *at;
+  // The look-alike, exactly as it was put there.
+  EXPECT_EQ(Entries(d), Words{"quorvane"});
+  EXPECT_EQ(ReadFile(d + "/quorvane"),
+            "#!/bin/sh\necho lookalike > \"$QV_PROBE/lookalike\"\nexit 0\n");
+  Lines log = LogLines(ReadFile(debug + "/Quorvane_i.log"));
+  if (PayloadRan()) {
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+  } else {
+    EXPECT_EQ(r.exit_status, 256 - 14) << r.err;
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& l) {
+      return l.rfind("[ERROR] Cannot run quorvane. (", 0) == 0;
+    })) << ::testing::PrintToString(log);
+  }
+  EXPECT_TRUE(Contains(log, "[ERROR] Failed to delete temporary installer directory \"" + d +
+                                "\". (open " + d +
+                                ": no longer the directory created for this run)"))
+      << ::testing::PrintToString(log);
+}
+
+// The debug directory is another user's link to a directory that only the
+// superuser may enter, holding the superuser's own log and dump: the link in
+// a sticky directory anyone may write to, or in that user's home. The
+// command line is refused (-1) before anything is written, though the
+// payload would crash and leave a dump: nothing at the link's target is
+// written, emptied or added.
+TEST_F(SafetyE2ETest, DebugDirectoryThroughAnotherUsersLinkIsRefused) {
+  const std::string exe = Pack("echo boom >&2\nexit 2\n");
+  const std::string vault = s_ / "vault";
+  const std::string home = s_ / "theirs";
+  ASSERT_EQ(mkdir(vault.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(home.c_str(), 0755), 0);
+  ASSERT_EQ(chown(home.c_str(), kOther, kOther), 0);
+  const Words kept = {"Quorvane_i.log", "quorvane.dmp"};
+  struct Case {
+    std::string link;
+    std::string unsafe;  // the first element of the path that another user owns
+  };
+  const Case cases[] = {{shared_ + "/debug", shared_ + "/debug"}, {home + "/debug", home}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.link);
+    const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    for (const std::string& name : kept) {
+      WriteFile(vault + "/" + name, "root's " + name + "\n", 0600);
+      ASSERT_EQ(utimensat(AT_FDCWD, (vault + "/" + name).c_str(), old, 0), 0);
+    }
+    ASSERT_EQ(symlink(vault.c_str(), c.link.c_str()), 0);
+    ASSERT_EQ(lchown(c.link.c_str(), kOther, kOther), 0);
+    unlink((s_ / "tmp/Quorvane_i.log").c_str());
+
+    test::ProcessResult r = Run(exe, {"--debug-dir", c.link}, s_ / "tmp");
+    EXPECT_EQ(r.exit_status, 255) << r.err;
+    EXPECT_FALSE(PayloadRan());
+    EXPECT_EQ(Entries(vault), kept);
+    for (const std::string& name : kept) {
+      struct stat st;
+      ASSERT_EQ(stat((vault + "/" + name).c_str(), &st), 0);
+      EXPECT_EQ(ReadFile(vault + "/" + name), "root's " + name + "\n");
+      EXPECT_EQ(st.st_mtim.tv_sec, old[1].tv_sec) << name;
+    }
+    Lines log = LogLines(ReadFile(s_ / "tmp/Quorvane_i.log"));
+    EXPECT_TRUE(Contains(log, "[ERROR] Parse arguments error. (invalid debug directory \"" +
+                                  c.link + "\", error: unsafe path " + c.unsafe +
+                                  ": owned by user 65534)"))
+        << ::testing::PrintToString(log);
+  }
+}
+
+// The superuser's own relative links, each short, whose expansion is longer
+// than a path may be, while the system resolves the path given: $S/long/a
+// leads 12 levels of 200-character names down, "b" there 12 more, and "c"
+// there to another user's directory. That directory is refused as the
+// temporary directory like any other of that user's (-2); the payload never
+// runs.
+TEST_F(SafetyE2ETest, TemporaryDirectoryBehindLinksLongerThanAPathIsChecked) {
+  const std::string exe = Pack("exit 0\n");
+  const std::string theirs = s_ / "theirs";
+  const std::string top = s_ / "long";
+  ASSERT_EQ(mkdir(theirs.c_str(), 0755), 0);
+  ASSERT_EQ(chown(theirs.c_str(), kOther, kOther), 0);
+  ASSERT_EQ(mkdir(top.c_str(), 0755), 0);
+  // Deeper than a path can name, so removed by a walk of its own.
+  struct RemoveAtEnd {
+    std::string top;
+    ~RemoveAtEnd() { test::RunProgram("/bin/rm", {"rm", "-rf", top}, {}, ""); }
+  } remove_at_end{top};
+
+  const std::string name(200, 'n');
+  std::string twelve = name;
+  for (int i = 1; i < 12; ++i) twelve += "/" + name;
+  int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(symlinkat(twelve.c_str(), fd, "a"), 0);
+  for (int level = 1; level <= 24; ++level) {
+    ASSERT_EQ(mkdirat(fd, name.c_str(), 0755), 0);
+    int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close(fd);
+    fd = next;
+    ASSERT_GE(fd, 0);
+    if (level == 12) {
+      ASSERT_EQ(symlinkat(twelve.c_str(), fd, "b"), 0);
+    }
+  }
+  ASSERT_EQ(symlinkat(theirs.c_str(), fd, "c"), 0);
+  close(fd);
+  const std::string dir = top + "/a/b/c";
+  struct stat st;
+  ASSERT_EQ(stat(dir.c_str(), &st), 0);
+  ASSERT_EQ(st.st_uid, kOther);
+  ASSERT_GT(top.size() + 24 * (name.size() + 1), static_cast<size_t>(PATH_MAX));
+
+  test::ProcessResult r = Run(exe, {"--temp-dir", dir}, s_ / "tmp");
+  EXPECT_EQ(r.exit_status, 254) << r.err;
+  EXPECT_FALSE(PayloadRan());
+  EXPECT_EQ(Entries(theirs), Words{});
+  Lines log = LogLines(ReadFile(s_ / "tmp/Quorvane_i.log"));
+  EXPECT_TRUE(Contains(log, "[ERROR] Invalid temporary directory " + dir + ". (unsafe path " +
+                                theirs + ": owned by user 65534)"))
       << ::testing::PrintToString(log);
 }
 
