@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/file_calls.h"
+
 namespace quorvane {
 
 std::string CleanPath(std::string_view path) {
@@ -58,14 +60,12 @@ std::string JoinPath(std::initializer_list<std::string_view> parts) {
 bool IsAbsolutePath(std::string_view path) { return !path.empty() && path[0] == '/'; }
 
 Result<std::string> WorkingDirectory() {
-  struct stat dot;
-  if (stat(".", &dot) != 0) return SysError("stat", ".", errno);
+  Result<struct stat> dot = StatAt(FileAt("."), 0, "stat");
+  if (!dot.ok()) return dot.error();
   const char* pwd = std::getenv("PWD");
   if (pwd != nullptr && pwd[0] == '/') {
-    struct stat st;
-    if (stat(pwd, &st) == 0 && st.st_dev == dot.st_dev && st.st_ino == dot.st_ino) {
-      return std::string(pwd);
-    }
+    Result<struct stat> named = StatAt(FileAt(pwd), 0, "stat");
+    if (named.ok() && SameFile(*named, *dot)) return std::string(pwd);
   }
   std::vector<char> buf(4096);
   for (;;) {

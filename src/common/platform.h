@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/error.h"
+#include "common/file_calls.h"
 
 namespace quorvane::platform {
 
@@ -29,9 +30,10 @@ struct FileSystemStats {
   uint64_t block_size = 0;   // f_bsize
 };
 
-// NetBSD: statvfs1 with ST_WAIT; Linux: statvfs. The error text is the
-// system's description alone.
-Result<FileSystemStats> QueryFileSystem(const std::string& path);
+// Of the directory held at dir.dirfd (FileAt::Held), or of the path from
+// the working directory. NetBSD: fstatvfs1/statvfs1 with ST_WAIT; Linux:
+// fstatvfs/statvfs. The error text is the system's description alone.
+Result<FileSystemStats> QueryFileSystem(const FileAt& dir);
 
 // Waits for a child process to end and reaps it; the result is its wait
 // status as wait4 reports it. The wait first blocks until the child is

@@ -19,9 +19,11 @@ const int kOpenForSearch = O_PATH;
 Result<std::string> ExecutablePath() { return ReadLinkAt("/proc/self/exe"); }
 
 // statvfs gives current figures here; there is no ST_WAIT to ask for.
-Result<FileSystemStats> QueryFileSystem(const std::string& path) {
+Result<FileSystemStats> QueryFileSystem(const FileAt& dir) {
   struct statvfs st;
-  if (statvfs(path.c_str(), &st) != 0) return ErrnoError(errno);
+  const int rc =
+      dir.dirfd == AT_FDCWD ? statvfs(dir.name.c_str(), &st) : fstatvfs(dir.dirfd, &st);
+  if (rc != 0) return ErrnoError(errno);
   FileSystemStats stats;
   stats.free_blocks = st.f_bfree;
   stats.block_size = st.f_bsize;

@@ -32,9 +32,11 @@ Result<std::string> ExecutablePath() {
 }
 
 // ST_WAIT asks the file system for current figures, waiting for them if need be.
-Result<FileSystemStats> QueryFileSystem(const std::string& path) {
+Result<FileSystemStats> QueryFileSystem(const FileAt& dir) {
   struct statvfs st;
-  if (statvfs1(path.c_str(), &st, ST_WAIT) != 0) return ErrnoError(errno);
+  const int rc = dir.dirfd == AT_FDCWD ? statvfs1(dir.name.c_str(), &st, ST_WAIT)
+                                       : fstatvfs1(dir.dirfd, &st, ST_WAIT);
+  if (rc != 0) return ErrnoError(errno);
   FileSystemStats stats;
   stats.free_blocks = st.f_bfree;
   stats.block_size = st.f_bsize;

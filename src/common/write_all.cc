@@ -35,7 +35,7 @@ std::optional<int> WriteAllBytes(int fd, std::string_view data) noexcept {
 Status WriteAll(int fd, std::string_view data, std::string_view name) {
   std::optional<int> failed = WriteAllBytes(fd, data);
   if (!failed) return Status::Ok();
-  if (*failed == 0) return Error("write " + std::string(name) + ": short write");
+  if (*failed == 0) return PathError("write", name, "short write");
   return SysError("write", name, *failed);
 }
 

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <sys/stat.h>
 
+#include "common/file_calls.h"
 #include "common/path.h"
 #include "common/unicode_case.h"
 #include "common/words.h"
@@ -121,16 +122,16 @@ Result<std::string> resolveDir(InstallerLog& log, std::string_view name, const s
   if (!abs.ok()) return Fail(log, "[ERROR] Cannot resolve %s directory. (%s)", name, abs.error());
   if (!checkIsDir && !mustExist) return abs;
 
-  struct stat st;
-  if (stat(abs->c_str(), &st) != 0) {
-    Error err = SysError("stat", *abs, errno);
+  Result<struct stat> examined = StatAt(FileAt(*abs), 0, "stat");
+  if (!examined.ok()) {
+    const Error& err = examined.error();
     if (err.errnum == ENOENT) {
       if (!mustExist) return abs;
       return Fail(log, "[ERROR] %s directory doesn't exists. (%s)", *abs, err);
     }
     return Fail(log, "[ERROR] Invalid %s directory. (%s)", name, err);
   }
-  if (checkIsDir && !S_ISDIR(st.st_mode)) {
+  if (checkIsDir && !S_ISDIR(examined->st_mode)) {
     return Fail(log, "[ERROR] %s parameter value \"%s\" is not a directory.", TitleCase(name),
                 *abs);
   }

@@ -83,7 +83,8 @@ constexpr size_t kReasonPrefixSize = 24;
 int ReportCrash(InstallerLog& log, const StderrCapture& output, const std::string& mainFile,
                 const std::string& debug_dir, const std::string& installDir,
                 const HeldInstallDir& held) {
-  std::string reason = crashReason(output.Head(kReasonPrefixSize), mainFile);
+  const FileAt main = held.fd >= 0 ? FileAt(held.fd, BaseName(mainFile), mainFile) : FileAt(mainFile);
+  std::string reason = crashReason(output.Head(kReasonPrefixSize), main);
   std::string dumpPath;
   if (!debug_dir.empty()) {
     dumpPath = JoinPath(debug_dir, DumpFileName());
@@ -155,21 +156,21 @@ std::vector<std::string> PayloadEnvironment(const std::vector<std::string>& env,
   return out;
 }
 
-std::string crashReason(const std::string& output, const std::string& mainFile) {
+std::string crashReason(const std::string& output, const FileAt& mainFile) {
   if (output.starts_with("Exception ") || output.starts_with("runtime: ")) {
     return output.starts_with("runtime: out of memory: ") ? "out of memory"
                                                           : "unexpected runtime issue";
   }
-  struct stat st;
-  if (stat(mainFile.c_str(), &st) == 0) return "";
-  switch (errno) {
+  Result<struct stat> st = StatAt(mainFile, 0, "stat");
+  if (st.ok()) return "";
+  switch (st.error().errnum) {
     case ENOENT:
       return "executable not found";
     case EACCES:
     case EPERM:
       return "permission denied";
     default:
-      return ErrnoText(errno);
+      return ErrnoText(st.error().errnum);
   }
 }
 

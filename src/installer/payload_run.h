@@ -41,7 +41,7 @@ std::vector<std::string> PayloadEnvironment(const std::vector<std::string>& env,
 
 // The reason named in the crash line: from the start of the captured output,
 // else from the state of mainFile ("" while it can be examined).
-std::string crashReason(const std::string& output, const std::string& mainFile);
+std::string crashReason(const std::string& output, const FileAt& mainFile);
 
 }  // namespace quorvane
 

@@ -12,6 +12,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "common/file_calls.h"
 #include "common/owned.h"
 
 namespace quorvane {
@@ -19,7 +20,7 @@ namespace {
 
 Error ElfError(const std::string& path) {
   const char* message = elf_errmsg(-1);
-  return Error("elf " + path + ": " + (message != nullptr ? message : "unknown error"));
+  return PathError("elf", path, message != nullptr ? message : "unknown error");
 }
 
 // The header of the first section of that name, in table order.
@@ -89,16 +90,16 @@ Result<std::string> ReadPayload(int fd, const std::string& path) {
   if (elf_version(EV_CURRENT) == EV_NONE) return ElfError(path);
   Owned<Elf*, ElfTraits> elf(elf_begin(fd, ELF_C_READ, nullptr));
   if (!elf.valid()) return ElfError(path);
-  if (elf_kind(elf.get()) != ELF_K_ELF) return Error("elf " + path + ": not an ELF file");
+  if (elf_kind(elf.get()) != ELF_K_ELF) return PathError("elf", path, "not an ELF file");
   return SectionContents(fd, elf.get(), path);
 }
 
 }  // namespace
 
 Result<std::string> getPayloadData(const std::string& path) {
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return SysError("open", path, errno);
-  return ReadPayload(fd.get(), path);
+  Result<UniqueFd> fd = OpenAt(FileAt(path), O_RDONLY);
+  if (!fd.ok()) return fd.error();
+  return ReadPayload(fd->get(), path);
 }
 
 }  // namespace quorvane

@@ -25,8 +25,8 @@ uint64_t FreeBytes(const platform::FileSystemStats& stats) {
   return bytes;
 }
 
-Result<bool> HasEnoughFreeSpace(const std::string& path, const FileSystemQuery& query) {
-  Result<platform::FileSystemStats> stats = query(path);
+Result<bool> HasEnoughFreeSpace(const FileAt& dir, const FileSystemQuery& query) {
+  Result<platform::FileSystemStats> stats = query(dir);
   if (!stats.ok()) return stats.error();
   return FreeBytes(*stats) >= minFreeSpace;
 }
@@ -74,7 +74,8 @@ bool LogArchitectureLines(Run& run) {
 bool RequireFreeSpace(Run& run) { return RequireFreeSpace(run, platform::QueryFileSystem); }
 
 bool RequireFreeSpace(Run& run, const FileSystemQuery& query) {
-  Result<bool> enough = HasEnoughFreeSpace(run.params.TempDir, query);
+  Result<bool> enough =
+      HasEnoughFreeSpace(FileAt::Held(run.tempDirFd.get(), run.params.TempDir), query);
   if (!enough.ok()) {
     run.log.Logf("[ERROR] Couldn't check available disk space. (%s)", enough.error());
     run.exitCode = exitDiskCheckFailed;

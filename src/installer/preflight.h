@@ -24,7 +24,7 @@ inline constexpr uint64_t minFreeSpace = 157286400;
 // The largest buffer the user lookup grows to.
 inline constexpr size_t kMaxUserBufferSize = 1048576;
 
-using FileSystemQuery = std::function<Result<platform::FileSystemStats>(const std::string&)>;
+using FileSystemQuery = std::function<Result<platform::FileSystemStats>(const FileAt&)>;
 
 // The services the user lookup asks; tests replace them.
 struct UserDatabase {
@@ -35,8 +35,9 @@ struct UserDatabase {
 };
 
 // Free bytes (blocks reserved for the superuser included) of the file system
-// that holds path; false without an error when below minFreeSpace.
-Result<bool> HasEnoughFreeSpace(const std::string& path,
+// that holds dir (held, or a path); false without an error when below
+// minFreeSpace.
+Result<bool> HasEnoughFreeSpace(const FileAt& dir,
                                 const FileSystemQuery& query = platform::QueryFileSystem);
 
 // The free bytes of stats: f_bfree times f_bsize, saturated at the largest

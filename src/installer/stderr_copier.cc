@@ -69,7 +69,7 @@ void StderrCopier::Start() noexcept {
 std::optional<Error> StderrCopier::Wait() {
   if (thread_.joinable()) thread_.join();
   if (!failure_) return std::nullopt;
-  if (failure_->errnum == 0) return Error("write " + sink_name_ + ": short write");
+  if (failure_->errnum == 0) return PathError("write", sink_name_, "short write");
   const std::string what = failure_->op == std::string_view("read") ? "stderr pipe" : sink_name_;
   return SysError(failure_->op, what, failure_->errnum);
 }

@@ -24,7 +24,7 @@ using test::ReadFile;
 using test::ScratchDir;
 
 FileSystemQuery Figures(uint64_t free_blocks, uint64_t block_size) {
-  return [=](const std::string&) -> Result<FileSystemStats> {
+  return [=](const FileAt&) -> Result<FileSystemStats> {
     FileSystemStats st;
     st.free_blocks = free_blocks;
     st.block_size = block_size;
@@ -97,8 +97,8 @@ TEST_F(StepTest, ArchitectureLines) {
 
 TEST_F(StepTest, FreeSpaceOutcomes) {
   std::string asked;
-  FileSystemQuery failing = [&](const std::string& path) -> Result<FileSystemStats> {
-    asked = path;
+  FileSystemQuery failing = [&](const FileAt& dir) -> Result<FileSystemStats> {
+    asked = dir.path;
     return ErrnoError(EACCES);
   };
   EXPECT_TRUE(RequireFreeSpace(run_, Figures(38400, 4096)));
