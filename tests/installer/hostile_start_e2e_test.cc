@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -260,6 +261,68 @@ TEST_F(HostileStartTest, StandardErrorFloodUnderAnAddressSpaceLimit) {
   EXPECT_EQ(Lines(log.end() - 4, log.end()), (Lines{kClosing, "", "", ""}));
   EXPECT_FALSE(Exists(d));
   EXPECT_EQ(InstallDirsIn(tmp_), Lines{});
+}
+
+// Address-space limits from the lowest at which the process gets to main
+// up to one under which a whole run succeeds: whatever runs out first, the
+// installer ends with an exit status of its own (no abort from the C++
+// runtime, no other signal), and with 0 only when the payload ran.
+TEST_F(HostileStartTest, AddressSpaceSweepAboveTheLoadersNeed) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "an address-space limit cannot be combined with the address sanitizer";
+#endif
+  const std::string exe = Pack("exit 0\n");
+  const std::string cwd_note = probe_ + "/cwd";
+  auto run_under = [&](rlim_t kib) {
+    std::remove(cwd_note.c_str());
+    Start how;
+    how.limits = {{RLIMIT_AS, kib << 10, kib << 10}};
+    return Run(exe, {"--debug-dir", dbg_}, how);
+  };
+  // Below the loader's need the process dies before main: the loader says
+  // so and exits 127, or the kernel kills it. The installer itself writes
+  // nothing to the standard error.
+  auto before_main = [](const Ended& e) {
+    if (WIFSIGNALED(e.wait_status)) {
+      return WTERMSIG(e.wait_status) == SIGSEGV || WTERMSIG(e.wait_status) == SIGKILL;
+    }
+    return e.exit_status == 127 && !e.err.empty();
+  };
+
+  // The lowest limit that gets there, found in coarse steps, then in fine.
+  const rlim_t give_up = 64 << 10;
+  rlim_t lowest = 1024;
+  while (lowest < give_up && before_main(run_under(lowest))) lowest += 256;
+  ASSERT_LT(lowest, give_up) << "the installer never got to main";
+  for (rlim_t kib = lowest - 248; kib < lowest; kib += 8) {
+    if (!before_main(run_under(kib))) {
+      lowest = kib;
+      break;
+    }
+  }
+
+  // Fine steps across the first 512 KiB above it (where there is not even
+  // memory for an exception), coarse steps from there on.
+  bool succeeded = false;
+  size_t runs = 0;
+  std::map<int, size_t> statuses;
+  for (rlim_t kib = lowest; kib < lowest + give_up && !succeeded;
+       kib += kib < lowest + 512 ? 8 : 256) {
+    SCOPED_TRACE(std::to_string(kib) + " KiB");
+    Ended e = run_under(kib);
+    ++runs;
+    ASSERT_TRUE(WIFEXITED(e.wait_status)) << "ended by signal " << WTERMSIG(e.wait_status);
+    EXPECT_EQ(e.err.find("terminate called"), std::string::npos) << e.err;
+    ++statuses[e.exit_status];
+    if (e.exit_status == 0) {
+      // The payload's shell makes the note before anything else it runs.
+      ASSERT_TRUE(Exists(cwd_note)) << "exit status 0, but the payload did not run";
+      succeeded = true;
+    }
+  }
+  EXPECT_TRUE(succeeded) << "no run succeeded below " << lowest + give_up << " KiB";
+  // The sweep saw the run fail before it succeeded.
+  EXPECT_GT(statuses.size(), 1u) << ::testing::PrintToString(statuses) << " in " << runs;
 }
 
 }  // namespace
