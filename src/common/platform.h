@@ -46,12 +46,20 @@ Result<int> WaitForChild(pid_t pid);
 // Puts the process in a sane state before it opens anything: each of the
 // descriptors 0, 1 and 2 that is closed is opened on the null device, so that
 // no file the process opens later takes one of them (a child started with
-// them would otherwise write into it), and SIGCHLD is set back to its default
+// them would otherwise write into it); SIGCHLD is set back to its default
 // disposition, so that ended children stay to be waited for (an inherited
-// SIG_IGN has them reaped by the system) and a child inherits the default.
+// SIG_IGN has them reaped by the system); and SIGXFSZ is ignored, so that a
+// write past the file-size limit (RLIMIT_FSIZE) fails with EFBIG like any
+// other failed write instead of killing the process before its end steps.
 // No handler is installed. Failures leave that descriptor or the signal as
 // they were; the code that hands descriptors to a child guards itself too.
 void SanitizeStartState();
+
+// Sets SIGCHLD and SIGXFSZ back to their default dispositions, so that a
+// program started from here does not inherit the ignored SIGXFSZ (an ignored
+// signal stays ignored across exec). Async-signal-safe: a child calls it
+// between fork and exec.
+void RestoreChildSignals();
 
 // The mount that a file lies on. Two files are on the same mount when
 // their ids are equal: the device, and on Linux the mount's own id (statx

@@ -29,14 +29,24 @@ void FillStandardDescriptors() {
   }
 }
 
+void SetDisposition(int signal_number, void (*disposition)(int)) {
+  struct sigaction action = {};
+  action.sa_handler = disposition;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal_number, &action, nullptr);
+}
+
 }  // namespace
 
 void SanitizeStartState() {
   FillStandardDescriptors();
-  struct sigaction dfl = {};
-  dfl.sa_handler = SIG_DFL;
-  sigemptyset(&dfl.sa_mask);
-  sigaction(SIGCHLD, &dfl, nullptr);
+  SetDisposition(SIGCHLD, SIG_DFL);
+  SetDisposition(SIGXFSZ, SIG_IGN);
+}
+
+void RestoreChildSignals() {
+  SetDisposition(SIGCHLD, SIG_DFL);
+  SetDisposition(SIGXFSZ, SIG_DFL);
 }
 
 Result<int> WaitForChild(pid_t pid) {

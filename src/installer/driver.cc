@@ -185,6 +185,24 @@ std::string FaultText() {
   }
 }
 
+// The run's state, or nullptr when there is no memory even for that.
+Run* MakeRun() noexcept {
+  try {
+    return new Run;  // lives until the process exits
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+// What the C++ runtime calls instead of raising an exception when it has no
+// memory even for the exception object (an address-space limit just above
+// what the loader needs leaves none), so no guard can catch it. The process
+// ends with the internal-fault code rather than an abort; nothing can be
+// logged or cleaned up by then.
+[[noreturn]] void EndOnRuntimeFault() noexcept {
+  std::_Exit(ProcessExitStatus(kExitInternalFault));
+}
+
 }  // namespace
 
 void RunGuarded(Run& run, const std::function<void()>& piece) noexcept {
@@ -200,11 +218,21 @@ void RunGuarded(Run& run, const std::function<void()>& piece) noexcept {
   }
 }
 
-void RunInstallerAndExit(std::vector<std::string> argv, std::string defaultTempDir) {
-  Run& run = *new Run;  // lives until the process exits
-  run.argv = std::move(argv);
-  run.defaultTempDir = std::move(defaultTempDir);
-  RunGuarded(run, [&] { RunSteps(run); });
+[[noreturn]] void RunInstallerAndExit(int argc, char** argv) noexcept {
+  // First of all, before anything allocates.
+  std::set_terminate(EndOnRuntimeFault);
+  Run* made = MakeRun();
+  if (made == nullptr) std::exit(ProcessExitStatus(kExitInternalFault));
+  Run& run = *made;
+  bool started = false;
+  RunGuarded(run, [&] {
+    run.defaultTempDir = DefaultTempDirFromEnvironment();  // read once, before the run
+    started = true;
+    run.argv.assign(argv, argv + argc);
+    RunSteps(run);
+  });
+  // Without the default temporary directory a log has no place to go.
+  if (!started) std::exit(ProcessExitStatus(run.exitCode));
   EndSteps(run);
 }
 

@@ -3,8 +3,6 @@
 #define QUORVANE_INSTALLER_DRIVER_H_
 
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "installer/run.h"
 
@@ -16,8 +14,12 @@ namespace quorvane {
 // code becomes run.faultCode. Nothing escapes.
 void RunGuarded(Run& run, const std::function<void()>& piece) noexcept;
 
-// Runs the installer and ends the process with the run's exit code.
-[[noreturn]] void RunInstallerAndExit(std::vector<std::string> argv, std::string defaultTempDir);
+// Runs the installer on the process's arguments and ends the process with the
+// run's exit code. Everything it does, reading TMPDIR and copying the
+// arguments included, runs guarded. When memory runs out before the run
+// exists or has read TMPDIR, or the C++ runtime cannot even raise the
+// exception, the process ends with kExitInternalFault and no log.
+[[noreturn]] void RunInstallerAndExit(int argc, char** argv) noexcept;
 
 }  // namespace quorvane
 

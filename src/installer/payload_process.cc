@@ -106,7 +106,8 @@ bool PlaceNullInput() {
 
 // Runs in the child; returns only on failure, with its stage and errno. Our
 // own descriptors are all close-on-exec, but the installer may have inherited
-// others; the payload gets none of them, only its three streams.
+// others; the payload gets none of them, only its three streams. It gets the
+// default dispositions of the signals the installer changed at its start.
 ChildFailure ExecInChild(const ExecPlan& plan, int& status_fd) {
   close(plan.status_read_fd);
   if (plan.dir_fd >= 0) {
@@ -124,6 +125,7 @@ ChildFailure ExecInChild(const ExecPlan& plan, int& status_fd) {
     if (fcntl(status_fd, F_SETFD, FD_CLOEXEC) != 0) return {kStageExec, errno};
   }
   platform::CloseDescriptorsFrom(kChildStatusFd + 1);
+  platform::RestoreChildSignals();
   execve(plan.path, plan.argv.data(), plan.envp.data());
   return {kStageExec, errno};
 }

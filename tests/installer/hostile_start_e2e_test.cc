@@ -1,6 +1,7 @@
 // Whole runs of the real installer started the way careless parents start
-// it: standard streams closed, SIGCHLD ignored, an address-space limit, a
-// standard error that does not take data as fast as the payload writes it.
+// it: standard streams closed, SIGCHLD ignored, a file-size limit, an
+// address-space limit, a standard error that does not take data as fast as
+// the payload writes it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -137,8 +139,9 @@ TEST_F(HostileStartTest, ClosedStandardStreams) {
 }
 
 // Started with SIGCHLD ignored, the installer still learns how the payload
-// ended, and the payload finds SIGCHLD at its default.
-TEST_F(HostileStartTest, IgnoredSigchldIsReset) {
+// ended, and the payload finds SIGCHLD at its default; it finds SIGXFSZ at
+// its default too, though the installer itself ignores it.
+TEST_F(HostileStartTest, IgnoredSigchldIsResetAndThePayloadGetsDefaults) {
   const std::string exe =
       Pack("grep '^SigIgn:' /proc/$$/status > \"$p/sigign\"\nprintf 'text' >&2\nexit 3\n");
   Start how;
@@ -154,6 +157,48 @@ TEST_F(HostileStartTest, IgnoredSigchldIsReset) {
   ASSERT_EQ(sigign.rfind("SigIgn:", 0), 0u) << sigign;
   const unsigned long long mask = std::stoull(sigign.substr(7), nullptr, 16);
   EXPECT_EQ(mask & (1ull << (SIGCHLD - 1)), 0u) << sigign;
+  EXPECT_EQ(mask & (1ull << (SIGXFSZ - 1)), 0u) << sigign;
+}
+
+// A file-size limit below the payload executable's size: the write past it
+// fails instead of killing the installer, extraction ends the run with -13,
+// and the end steps delete the install directory. With the limit above the
+// log's size the log tells all of it; with the limit below, the log keeps
+// what fitted and the run ends the same way.
+TEST_F(HostileStartTest, FileSizeLimitBelowAMember) {
+  // The executable is a script padded to 1 MiB with a comment.
+  const std::string exe = Pack("exit 0\n#" + std::string(size_t{1} << 20, 'x') + "\n");
+  const std::string log_path = dbg_ + "/Quorvane_i.log";
+  for (const rlim_t limit : {rlim_t{64} << 10, rlim_t{1024}}) {
+    SCOPED_TRACE(limit);
+    std::remove(log_path.c_str());
+    Start how;
+    how.limits = {{RLIMIT_FSIZE, limit, limit}};
+    Ended e = Run(exe, {"--debug-dir", dbg_}, how);
+    ASSERT_TRUE(WIFEXITED(e.wait_status)) << "ended by signal " << WTERMSIG(e.wait_status);
+    EXPECT_EQ(e.exit_status, 243);
+    EXPECT_EQ(Probe("cwd"), "");  // the payload never ran
+    EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+
+    const std::string log = ReadFile(log_path);
+    if (limit == 1024) {
+      EXPECT_EQ(log.size(), limit);
+      continue;
+    }
+    Lines lines = LogLines(log);
+    const std::string extracting = "[INFO ] Extracting files to: ";
+    auto at = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) {
+      return l.rfind(extracting, 0) == 0;
+    });
+    ASSERT_NE(at, lines.end()) << ::testing::PrintToString(lines);
+    const std::string target = at->substr(extracting.size()) + "/quorvane";
+    EXPECT_TRUE(Contains(lines, "[ERROR] Cannot write file: " + target + ". (write " + target +
+                                    ": file too large)"))
+        << ::testing::PrintToString(lines);
+    EXPECT_TRUE(Contains(lines, "[INFO ] Delete temporary installer directory: " +
+                                    at->substr(extracting.size())));
+    EXPECT_EQ(Lines(lines.end() - 4, lines.end()), (Lines{kClosing, "", "", ""}));
+  }
 }
 
 // An installer's standard error that is a non-blocking pipe, full most of
@@ -216,6 +261,68 @@ TEST_F(HostileStartTest, StandardErrorFloodUnderAnAddressSpaceLimit) {
   EXPECT_EQ(Lines(log.end() - 4, log.end()), (Lines{kClosing, "", "", ""}));
   EXPECT_FALSE(Exists(d));
   EXPECT_EQ(InstallDirsIn(tmp_), Lines{});
+}
+
+// Address-space limits from the lowest at which the process gets to main
+// up to one under which a whole run succeeds: whatever runs out first, the
+// installer ends with an exit status of its own (no abort from the C++
+// runtime, no other signal), and with 0 only when the payload ran.
+TEST_F(HostileStartTest, AddressSpaceSweepAboveTheLoadersNeed) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "an address-space limit cannot be combined with the address sanitizer";
+#endif
+  const std::string exe = Pack("exit 0\n");
+  const std::string cwd_note = probe_ + "/cwd";
+  auto run_under = [&](rlim_t kib) {
+    std::remove(cwd_note.c_str());
+    Start how;
+    how.limits = {{RLIMIT_AS, kib << 10, kib << 10}};
+    return Run(exe, {"--debug-dir", dbg_}, how);
+  };
+  // Below the loader's need the process dies before main: the loader says
+  // so and exits 127, or the kernel kills it. The installer itself writes
+  // nothing to the standard error.
+  auto before_main = [](const Ended& e) {
+    if (WIFSIGNALED(e.wait_status)) {
+      return WTERMSIG(e.wait_status) == SIGSEGV || WTERMSIG(e.wait_status) == SIGKILL;
+    }
+    return e.exit_status == 127 && !e.err.empty();
+  };
+
+  // The lowest limit that gets there, found in coarse steps, then in fine.
+  const rlim_t give_up = 64 << 10;
+  rlim_t lowest = 1024;
+  while (lowest < give_up && before_main(run_under(lowest))) lowest += 256;
+  ASSERT_LT(lowest, give_up) << "the installer never got to main";
+  for (rlim_t kib = lowest - 248; kib < lowest; kib += 8) {
+    if (!before_main(run_under(kib))) {
+      lowest = kib;
+      break;
+    }
+  }
+
+  // Fine steps across the first 512 KiB above it (where there is not even
+  // memory for an exception), coarse steps from there on.
+  bool succeeded = false;
+  size_t runs = 0;
+  std::map<int, size_t> statuses;
+  for (rlim_t kib = lowest; kib < lowest + give_up && !succeeded;
+       kib += kib < lowest + 512 ? 8 : 256) {
+    SCOPED_TRACE(std::to_string(kib) + " KiB");
+    Ended e = run_under(kib);
+    ++runs;
+    ASSERT_TRUE(WIFEXITED(e.wait_status)) << "ended by signal " << WTERMSIG(e.wait_status);
+    EXPECT_EQ(e.err.find("terminate called"), std::string::npos) << e.err;
+    ++statuses[e.exit_status];
+    if (e.exit_status == 0) {
+      // The payload's shell makes the note before anything else it runs.
+      ASSERT_TRUE(Exists(cwd_note)) << "exit status 0, but the payload did not run";
+      succeeded = true;
+    }
+  }
+  EXPECT_TRUE(succeeded) << "no run succeeded below " << lowest + give_up << " KiB";
+  // The sweep saw the run fail before it succeeded.
+  EXPECT_GT(statuses.size(), 1u) << ::testing::PrintToString(statuses) << " in " << runs;
 }
 
 }  // namespace
