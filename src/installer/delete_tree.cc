@@ -239,7 +239,6 @@ class TreeDeletion {
       return Error("open " + top_ + ": no longer the directory created for this run");
     }
     root_ = opened->id;
-    entries_known_safe_ = !top_.empty() && top_[0] == '/';
     Result<Level> top = Enter(opened.value(), TopLevelName(top_), top_);
     if (!top.ok()) return top.error();
     levels_.push_back(std::move(*top));
@@ -428,7 +427,9 @@ class TreeDeletion {
   std::string path_;  // of the current level
   UniqueDir cur_;     // the current level, open
   DirIdentity root_;  // of the top directory
-  bool entries_known_safe_ = false;  // every entry passes the safe-directory rule
+  // Every entry passes the safe-directory rule; entries are only met once
+  // the top has passed it.
+  const bool entries_known_safe_ = !top_.empty() && top_[0] == '/';
 };
 
 }  // namespace
