@@ -203,9 +203,10 @@ void RemoveDirectoryEntry(const Walk& w, int dirfd, const std::string& name, con
               "[INFO ] Deleted directory %s", first);
 }
 
+// safe is the safe-directory rule's result for p.
 void DeleteFile(const Walk& w, int dirfd, const std::string& name, const std::string& p,
-                FirstError& first) {
-  if (Status safe = isSafeToDelete(p, w.safe_dir); !safe.ok()) {
+                const Status& safe, FirstError& first) {
+  if (!safe.ok()) {
     first.Remember(safe.error());
     w.ctx.log.Logf("[ERROR] Can't delete file %s. (%s)", p, safe.error());
     return;
@@ -327,7 +328,7 @@ class TreeDeletion {
         DeleteSubdirectory(name, p, st);
         break;
       case Kind::kRegular:
-        DeleteFile(w_, CurrentFd(), name, p, first);
+        DeleteFile(w_, CurrentFd(), name, p, EntryIsSafe(p), first);
         break;
       case Kind::kOther: {
         Error e = UnknownMode(st.st_mode);
@@ -340,7 +341,7 @@ class TreeDeletion {
 
   void DeleteSubdirectory(const std::string& name, const std::string& p, const struct stat& st) {
     FirstError& first = levels_.back().first;
-    if (Status safe = isSafeToDelete(p, w_.safe_dir); !safe.ok()) {
+    if (Status safe = EntryIsSafe(p); !safe.ok()) {
       first.Remember(safe.error());
       w_.ctx.log.Logf("[ERROR] Can't delete directory %s. (%s)", p, safe.error());
       return;
@@ -420,6 +421,21 @@ class TreeDeletion {
 
   int CurrentFd() const { return dirfd(cur_.get()); }
 
+  // The safe-directory rule for the entry p of the current directory. Below
+  // an absolute top that passed the rule its outcome is known: the entry's
+  // path, cleaned, is its directory's cleaned path, "/" and a name that holds
+  // no "/" and is neither "." nor "..", and lower-casing that text lower-cases
+  // the directory's part as before, "/" being a character of its own. So the
+  // lower-cased path still begins with the lower-cased safe directory where
+  // the directory's did, with the same character after it. Checking the
+  // whole path again for every entry would make the time grow with the
+  // square of the depth. A relative top depends on the working directory at
+  // each check, so its entries are checked in full.
+  Status EntryIsSafe(const std::string& p) const {
+    if (entries_known_safe_) return Status::Ok();
+    return isSafeToDelete(p, w_.safe_dir);
+  }
+
   const Walk& w_;
   const std::string& top_;
   UniqueFd held_top_;  // taken over from the caller; read through once opened
@@ -427,6 +443,9 @@ class TreeDeletion {
   std::string path_;  // of the current level
   UniqueDir cur_;     // the current level, open
   DirIdentity root_;  // of the top directory
+  // Every entry passes the safe-directory rule; entries are only met once
+  // the top has passed it.
+  const bool entries_known_safe_ = !top_.empty() && top_[0] == '/';
 };
 
 // The held top directory's descriptor, which the deletion takes over.

@@ -115,32 +115,27 @@ bool SetUpLog(Run& run) {
   return true;
 }
 
-// One step of the run and the code that an internal fault inside it ends
-// the run with.
-struct RunStep {
-  bool (*step)(Run&);
-  int fault_code;
-};
-
-// The run, in order; the first step that fails ends it.
+// The run, in order; the first step that fails ends it. Each step's fault
+// code is the code its own failures end with (the first, "check failed", of
+// a step with two); a step that cannot fail has none of its own.
 constexpr RunStep kRunSteps[] = {
-    {LogBanner, kExitInternalFault},
-    {ParseLeniently, kExitInternalFault},
-    {FindInstallerDir, exitInitFailed},
-    {FindDefaultOutputDir, exitInitFailed},
-    {FindInstallerPath, exitInitFailed},
-    {LogArguments, exitInitFailed},
-    {ParseCommandLine, exitBadCommandLine},
-    {PrepareTempDir, exitBadDirectory},
-    {SetUpLog, exitBadDirectory},
-    {LogArchitectureLines, kExitInternalFault},
-    {RequireFreeSpace, exitDiskCheckFailed},
-    {RequireAdministrator, exitAdminCheckFailed},
-    {MakeInstallDir, exitInstallDirFailed},  // from here on the cleanup end step runs
-    {BuildPayloadArgs, exitBadDirectory},
-    {InstallDirReadyForExtraction, exitBadDirectory},
-    {ExtractPayload, exitExtractFailed},
-    {ExecutePayload, exitRunFailed},
+    {"LogBanner", LogBanner, kExitInternalFault},
+    {"ParseLeniently", ParseLeniently, kExitInternalFault},
+    {"FindInstallerDir", FindInstallerDir, exitInitFailed},
+    {"FindDefaultOutputDir", FindDefaultOutputDir, kExitInternalFault},
+    {"FindInstallerPath", FindInstallerPath, exitInitFailed},
+    {"LogArguments", LogArguments, kExitInternalFault},
+    {"ParseCommandLine", ParseCommandLine, exitBadCommandLine},
+    {"PrepareTempDir", PrepareTempDir, exitBadDirectory},
+    {"SetUpLog", SetUpLog, exitBadDirectory},
+    {"LogArchitectureLines", LogArchitectureLines, kExitInternalFault},
+    {"RequireFreeSpace", RequireFreeSpace, exitDiskCheckFailed},
+    {"RequireAdministrator", RequireAdministrator, exitAdminCheckFailed},
+    {"MakeInstallDir", MakeInstallDir, exitInstallDirFailed},  // from here on the cleanup runs
+    {"BuildPayloadArgs", BuildPayloadArgs, exitBadDirectory},
+    {"InstallDirReadyForExtraction", InstallDirReadyForExtraction, exitInstallDirFailed},
+    {"ExtractPayload", ExtractPayload, exitExtractFailed},
+    {"ExecutePayload", ExecutePayload, exitRunFailed},
 };
 
 void RunSteps(Run& run) {
@@ -204,6 +199,8 @@ Run* MakeRun() noexcept {
 }
 
 }  // namespace
+
+std::span<const RunStep> RunStepTable() { return kRunSteps; }
 
 void RunGuarded(Run& run, const std::function<void()>& piece) noexcept {
   try {

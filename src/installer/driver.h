@@ -3,10 +3,24 @@
 #define QUORVANE_INSTALLER_DRIVER_H_
 
 #include <functional>
+#include <span>
+#include <string>
 
 #include "installer/run.h"
 
 namespace quorvane {
+
+// One step of the run and the code that an internal fault inside it ends
+// the run with: the code that the step's own failures end with, or
+// kExitInternalFault for a step that cannot fail.
+struct RunStep {
+  const char* name;
+  bool (*step)(Run&);
+  int fault_code;
+};
+
+// The steps of the run, in order.
+std::span<const RunStep> RunStepTable();
 
 // Runs a piece of the run guarded. An exception that escapes it is an internal
 // fault: it is logged as "[ERROR] Internal error. (TEXT)" (held by the log

@@ -21,6 +21,13 @@ Error DecoderError(const z_stream& stream) {
                (stream.msg != nullptr ? stream.msg : "invalid compressed data"));
 }
 
+// The error for a result of inflate() other than Z_OK and Z_STREAM_END.
+Error InflateFault(int rc, const z_stream& stream) {
+  if (rc == Z_MEM_ERROR) return OutOfMemory();
+  if (rc == Z_BUF_ERROR) return Error(kUnexpectedEof);  // the stored data ran out
+  return DecoderError(stream);
+}
+
 }  // namespace
 
 MemberReader::MemberReader(std::string_view data, const ZipEntry& entry)
@@ -70,8 +77,10 @@ Result<size_t> MemberReader::Next(char* buf, size_t n) {
 }
 
 // Decodes until at least one byte comes out, the stream ends, or the stored
-// data runs out.
+// data runs out. Bytes decoded before a fault are handed out first; the
+// fault is the result of the next call.
 Result<size_t> MemberReader::Inflate(char* buf, size_t n) {
+  if (fault_) return *fault_;
   if (stream_ended_) return size_t{0};
   n = std::min<size_t>(n, UINT_MAX);
   stream_.next_out = reinterpret_cast<Bytef*>(buf);
@@ -86,10 +95,10 @@ Result<size_t> MemberReader::Inflate(char* buf, size_t n) {
       stream_ended_ = true;
       break;
     }
-    if (rc == Z_MEM_ERROR) return OutOfMemory();
-    if (rc == Z_DATA_ERROR || rc == Z_NEED_DICT) return DecoderError(stream_);
-    if (rc == Z_BUF_ERROR) return Error(kUnexpectedEof);  // the stored data ran out
-    if (rc != Z_OK) return DecoderError(stream_);
+    if (rc == Z_OK) continue;
+    fault_ = InflateFault(rc, stream_);
+    if (stream_.avail_out == n) return *fault_;
+    break;
   }
   return n - stream_.avail_out;
 }

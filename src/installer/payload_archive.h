@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,7 +21,8 @@ namespace quorvane {
 // the archive records: more data than the recorded size is "zip: not a valid
 // zip file" and is never handed out, less is "unexpected EOF", and a CRC-32
 // that differs at the end is "zip: checksum error". A DEFLATE stream that
-// cannot be decoded gives the decoder's own text.
+// cannot be decoded gives the decoder's own text, after the bytes decoded
+// before the fault have been handed out.
 class MemberReader : public ByteSource {
  public:
   ~MemberReader() override;
@@ -44,6 +46,7 @@ class MemberReader : public ByteSource {
   z_stream stream_{};
   bool stream_ready_ = false;
   bool stream_ended_ = false;
+  std::optional<Error> fault_;  // the decoder's fault, reported once its bytes are out
   uint64_t size_;      // the recorded uncompressed size
   uint32_t crc32_;     // the recorded CRC-32
   uint64_t read_ = 0;  // bytes handed out so far

@@ -45,20 +45,27 @@ class Bytes {
   std::string_view data_;
 };
 
+// What the end record says of the directory, and where the directory must
+// end: at the ZIP64 end record when there is one, else at the end record.
 struct DirectoryLocation {
   uint64_t offset = 0;
+  uint64_t size = 0;
   uint64_t count = 0;
+  uint64_t end = 0;
 };
 
 // Takes the 64-bit values of the ZIP64 extra field for the fields whose
-// 32-bit value is saturated, in the order the format defines.
+// 32-bit value is saturated, in the order the format defines. The other
+// extra fields are not read: a field that runs past the extra area ends the
+// walk without an error, so a member's other fields never make the directory
+// unreadable. A ZIP64 field too short for the values it must give does.
 bool ApplyZip64Extra(const Bytes& b, uint64_t extra, uint64_t extra_length, ZipEntry& e) {
   uint64_t end = extra + extra_length;
   while (extra + 4 <= end) {
     uint16_t id = b.U16(extra);
     uint16_t length = b.U16(extra + 2);
     uint64_t at = extra + 4;
-    if (at + length > end) return false;
+    if (at + length > end) return true;
     if (id == kZip64ExtraId) {
       uint64_t field_end = at + length;
       for (uint64_t* field : {&e.size, &e.compressed_size, &e.local_header_offset}) {
@@ -102,7 +109,7 @@ std::optional<ZipEntry> ReadEntry(const Bytes& b, uint64_t* at) {
 // Where the directory lies, from the end record at `end` and, when present,
 // the ZIP64 end record that its locator points at.
 std::optional<DirectoryLocation> LocateDirectory(const Bytes& b, uint64_t end) {
-  DirectoryLocation loc{b.U32(end + 16), b.U16(end + 10)};
+  DirectoryLocation loc{b.U32(end + 16), b.U32(end + 12), b.U16(end + 10), end};
   if (end < kZip64LocatorSize) return loc;
   uint64_t locator = end - kZip64LocatorSize;
   if (b.U32(locator) != kZip64LocatorSignature) return loc;
@@ -110,26 +117,31 @@ std::optional<DirectoryLocation> LocateDirectory(const Bytes& b, uint64_t end) {
   if (!b.Has(zip64_end, kZip64EndSize) || b.U32(zip64_end) != kZip64EndSignature) {
     return std::nullopt;
   }
-  return DirectoryLocation{b.U64(zip64_end + 48), b.U64(zip64_end + 32)};
+  return DirectoryLocation{b.U64(zip64_end + 48), b.U64(zip64_end + 40), b.U64(zip64_end + 32),
+                           zip64_end};
 }
 
-// The directory of the end record at `end`; nullopt when it does not read
-// whole, an error when it cannot be held.
+// The directory of the end record at `end`; nullopt when it does not agree
+// with the record: it must fill exactly the recorded size, up to where the
+// end records begin, with exactly the recorded count of entries. An error
+// when it cannot be held.
 Result<std::optional<std::vector<ZipEntry>>> ReadDirectoryAt(const Bytes& b, uint64_t end) {
   using Found = std::optional<std::vector<ZipEntry>>;
   std::optional<DirectoryLocation> loc = LocateDirectory(b, end);
-  if (!loc) return Found();
+  if (!loc || loc->size > loc->end || loc->offset != loc->end - loc->size) return Found();
   // Every entry takes at least its fixed header; a larger count cannot be true.
-  if (loc->count > b.size() / kCentralHeaderSize) return Found();
+  if (loc->count > loc->size / kCentralHeaderSize) return Found();
+  // Entries are read from the directory's bytes alone, so none reaches past it.
+  Bytes directory(b.Sub(0, loc->end));
   try {
     std::vector<ZipEntry> entries;
     entries.reserve(loc->count);
-    uint64_t at = loc->offset;
-    for (uint64_t i = 0; i < loc->count; ++i) {
-      std::optional<ZipEntry> e = ReadEntry(b, &at);
+    for (uint64_t at = loc->offset; at < loc->end;) {
+      std::optional<ZipEntry> e = ReadEntry(directory, &at);
       if (!e) return Found();
       entries.push_back(std::move(*e));
     }
+    if (entries.size() != loc->count) return Found();
     return Found(std::move(entries));
   } catch (const std::bad_alloc&) {
     return ErrnoError(ENOMEM);

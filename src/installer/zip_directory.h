@@ -31,9 +31,12 @@ bool IsDirectoryMember(const ZipEntry& entry);
 
 // The entries of the central directory. The end record is searched from the
 // end of the archive backwards, and the first candidate that, with its
-// comment, ends the archive and whose directory reads whole is taken: a
-// comment may hold the signature, even a whole false record. The disk
-// numbers and the count of entries on this disk are not read. Errors:
+// comment, ends the archive and whose directory agrees with it is taken: a
+// comment may hold the signature, even a whole false record. The directory
+// agrees when it fills the recorded size exactly, ending where the end
+// records begin, and holds exactly the recorded count of entries. Of a
+// member's extra fields only the ZIP64 field is read. The disk numbers and
+// the count of entries on this disk are not read. Errors:
 // "zip: not a valid zip file"; "cannot allocate memory" (ENOMEM) when the
 // entries cannot be held.
 Result<std::vector<ZipEntry>> ReadCentralDirectory(std::string_view archive);

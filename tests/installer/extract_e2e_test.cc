@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -147,6 +148,48 @@ std::function<Lines(const std::string&)> Fixed(Lines lines) {
   return [lines](const std::string&) { return lines; };
 }
 
+// An archive whose end record disagrees with its central directory.
+std::function<std::optional<std::string>()> EndRecordPatched(
+    std::function<void(std::string&)> patch) {
+  return [patch] {
+    Members m = Standard();
+    m.push_back(FileMember("amd64/unlisted-extra", "not in the list"));
+    std::string archive = test::BuildZip(m);
+    patch(archive);
+    return std::optional<std::string>(archive);
+  };
+}
+
+void SetEntryCount(std::string& archive, uint32_t count) {
+  test::SetZipEndField(archive, test::ZipEndField::kDiskEntries, count);
+  test::SetZipEndField(archive, test::ZipEndField::kEntries, count);
+}
+
+void AddToDirectorySize(std::string& archive, int delta) {
+  uint32_t size = test::GetZipEndField(archive, test::ZipEndField::kDirectorySize);
+  test::SetZipEndField(archive, test::ZipEndField::kDirectorySize, size + delta);
+}
+
+// Raw DEFLATE data that decodes to data in a block that is not the last, and
+// then meets a block header of the reserved type 3.
+std::string DeflateThenReservedBlock(const std::string& data) {
+  z_stream z{};
+  if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) !=
+      Z_OK) {
+    throw std::runtime_error("deflateInit2 failed");
+  }
+  std::string out(deflateBound(&z, data.size()) + 16, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  int rc = deflate(&z, Z_SYNC_FLUSH);  // ends byte-aligned, the stream still open
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  if (rc != Z_OK || z.avail_in != 0) throw std::runtime_error("deflate failed");
+  return out + '\x07';  // the last block, of type 3
+}
+
 std::vector<FailureRow> FailureRows() {
   const std::string ghost(64, 'f');
   const std::string otherProgram = "#!/bin/sh\nexit 1\n";
@@ -236,6 +279,38 @@ std::vector<FailureRow> FailureRows() {
          return Plus(Amd64Lines(3), {Info("licenses/LICENSE.txt", "licenses/LICENSE.txt"),
                                      "[ERROR] Cannot write file: " + d +
                                          "/licenses/LICENSE.txt. (unexpected EOF)"});
+       }},
+      {"directory holding more entries than the end record counts",
+       EndRecordPatched([](std::string& a) { SetEntryCount(a, 7); }),
+       Fixed({"[ERROR] Cannot create zip object. (zip: not a valid zip file)"})},
+      {"end record counting no entries",
+       EndRecordPatched([](std::string& a) { SetEntryCount(a, 0); }),
+       Fixed({"[ERROR] Cannot create zip object. (zip: not a valid zip file)"})},
+      {"directory size larger than the directory",
+       EndRecordPatched([](std::string& a) { AddToDirectorySize(a, 46); }),
+       Fixed({"[ERROR] Cannot create zip object. (zip: not a valid zip file)"})},
+      {"directory size smaller than the directory",
+       EndRecordPatched([](std::string& a) { AddToDirectorySize(a, -1); }),
+       Fixed({"[ERROR] Cannot create zip object. (zip: not a valid zip file)"})},
+      {"list whose lines decode before a reserved block",
+       [] {
+         Members m = Standard();
+         const std::string list = m[4].content;
+         m[4].content = DeflateThenReservedBlock(list);
+         m[4].deflate = false;  // stored as written, then declared DEFLATE below
+         std::string a = test::BuildZip(m);
+         const char* name = "amd64/checksums.txt";
+         test::SetZipField(a, name, ZipField::kMethod, 8);
+         test::SetZipField(a, name, ZipField::kSize, static_cast<uint32_t>(list.size()));
+         test::SetZipField(a, name, ZipField::kCrc,
+                           static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(
+                                                              list.data()),
+                                                       static_cast<uInt>(list.size()))));
+         return std::optional<std::string>(a);
+       },
+       [](const std::string& d) {
+         return Plus(Amd64Lines(3), {"[ERROR] Cannot write file: " + d +
+                                     "/checksums.txt. (zip: invalid block type)"});
        }},
       {"member named ..",
        Edited([](Members& m) { m.insert(m.begin() + 2, FileMember("amd64/..", "x")); }),
@@ -354,6 +429,16 @@ TEST(ExtractionRun, AcceptedArchivesRunThePayload) {
        },
        Amd64Lines(3)},
       {"false end record in the archive comment", ArchiveWithFalseEndRecord, Amd64Lines(3)},
+      {"member outside both prefixes with an extra field longer than its area",
+       [] {
+         Members m = Standard();
+         ZipMember readme = FileMember("README", "read me");
+         // An extended-timestamp field that claims 40 bytes and has 5.
+         readme.extra = std::string("UT\x28\x00\x01\x00\x00\x00\x00", 9);
+         m.push_back(readme);
+         return test::BuildZip(m);
+       },
+       Amd64Lines(3)},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);

@@ -40,6 +40,16 @@ size_t EndRecord(const std::string& s) {
   return at;
 }
 
+FieldPlace EndPlaceOf(ZipEndField field) {
+  switch (field) {
+    case ZipEndField::kDiskEntries: return {0, 8, 2};
+    case ZipEndField::kEntries: return {0, 10, 2};
+    case ZipEndField::kDirectorySize: return {0, 12, 4};
+    case ZipEndField::kDirectoryOffset: return {0, 16, 4};
+  }
+  throw std::runtime_error("zip patch: unknown end record field");
+}
+
 }  // namespace
 
 ZipHeaderOffsets FindMemberHeaders(const std::string& archive, const std::string& name) {
@@ -91,6 +101,16 @@ void RenameMember(std::string& archive, const std::string& name, const std::stri
   }
   archive.replace(h.central + 46, name.size(), newName);
   archive.replace(h.local + 30, name.size(), newName);
+}
+
+uint32_t GetZipEndField(const std::string& archive, ZipEndField field) {
+  FieldPlace place = EndPlaceOf(field);
+  return Get(archive, EndRecord(archive) + place.central, place.width);
+}
+
+void SetZipEndField(std::string& archive, ZipEndField field, uint32_t value) {
+  FieldPlace place = EndPlaceOf(field);
+  Put(archive, EndRecord(archive) + place.central, place.width, value);
 }
 
 size_t MemberDataOffset(const std::string& archive, const std::string& name) {

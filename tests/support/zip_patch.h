@@ -40,6 +40,13 @@ void SetExternalAttributes(std::string& archive, const std::string& name, uint32
 // NUL included), which the archive writer might refuse.
 void RenameMember(std::string& archive, const std::string& name, const std::string& newName);
 
+// The fields of the end-of-central-directory record (an archive without a
+// comment): the entries on this disk, the entries in all, the directory's
+// size and its offset.
+enum class ZipEndField { kDiskEntries, kEntries, kDirectorySize, kDirectoryOffset };
+uint32_t GetZipEndField(const std::string& archive, ZipEndField field);
+void SetZipEndField(std::string& archive, ZipEndField field, uint32_t value);
+
 // The member's stored (compressed) data.
 size_t MemberDataOffset(const std::string& archive, const std::string& name);
 
