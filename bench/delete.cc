@@ -28,8 +28,8 @@
 #include <string>
 #include <vector>
 
-#include "installer/delete_tree.h"
-#include "installer/log.h"
+#include "installer/deletion/delete_tree.h"
+#include "installer/log/log.h"
 #include "support/test_support.h"
 
 namespace quorvane {

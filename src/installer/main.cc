@@ -1,5 +1,5 @@
 #include "common/platform.h"
-#include "installer/driver.h"
+#include "installer/run/driver.h"
 
 int main(int argc, char** argv) {
   // Before anything is opened: the standard descriptors and the signals.

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "installer/checksums.h"
+#include "installer/archive/checksums.h"
 
 namespace {
 

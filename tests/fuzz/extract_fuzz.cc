@@ -16,11 +16,11 @@
 
 #include "common/path.h"
 #include "fuzz_support.h"
-#include "installer/checksums.h"
-#include "installer/constants.h"
-#include "installer/extract.h"
-#include "installer/log.h"
-#include "installer/payload_archive.h"
+#include "installer/archive/checksums.h"
+#include "installer/run/constants.h"
+#include "installer/run/extract.h"
+#include "installer/log/log.h"
+#include "installer/archive/payload_archive.h"
 
 namespace {
 

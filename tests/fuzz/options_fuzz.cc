@@ -19,8 +19,8 @@
 #include "encryptedparams/encrypted_params.h"
 #include "encryptedparams/parse.h"
 #include "fuzz_support.h"
-#include "installer/option_parse.h"
-#include "installer/parameters.h"
+#include "installer/options/option_parse.h"
+#include "installer/options/parameters.h"
 
 namespace {
 

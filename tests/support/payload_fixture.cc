@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "installer/payload_archive.h"
+#include "installer/archive/payload_archive.h"
 #include "support/test_support.h"
 
 namespace quorvane::test {

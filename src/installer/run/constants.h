@@ -1,0 +1,31 @@
+// Product constants and the architecture of the carried payload.
+#ifndef QUORVANE_INSTALLER_RUN_CONSTANTS_H_
+#define QUORVANE_INSTALLER_RUN_CONSTANTS_H_
+
+#include <cstdint>
+#include <string>
+
+namespace quorvane {
+
+inline constexpr const char* productName = "Quorvane";
+inline constexpr const char* productVersion = "1.0.0.251113";
+inline constexpr const char* releaseChannel = "stable";
+inline constexpr int64_t buildTime = 1763047587;  // 2025-11-13 15:26:27 UTC
+inline constexpr const char* payloadExecutableName = "quorvane";
+inline constexpr const char* installerLogBaseName = "Quorvane_i";
+inline constexpr const char* installDirPrefix = "quorvane_";
+inline constexpr const char* kHostArch = "amd64";  // the architecture the installer is built for
+
+// The architecture label of the carried payload: the archive prefix of its
+// executable, library and checksum list.
+inline constexpr const char* payloadArch = "amd64";
+
+struct embeddedArch {
+  std::string value = payloadArch;
+
+  const std::string& String() const { return value; }
+};
+
+}  // namespace quorvane
+
+#endif  // QUORVANE_INSTALLER_RUN_CONSTANTS_H_

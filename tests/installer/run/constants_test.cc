@@ -1,0 +1,14 @@
+#include "installer/run/constants.h"
+
+#include <gtest/gtest.h>
+
+namespace quorvane {
+namespace {
+
+TEST(EmbeddedArchTest, IsTheLabelItself) {
+  EXPECT_EQ(embeddedArch{}.String(), "amd64");
+  EXPECT_EQ(embeddedArch{"arm64"}.String(), "arm64");
+}
+
+}  // namespace
+}  // namespace quorvane

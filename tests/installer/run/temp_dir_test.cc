@@ -1,0 +1,177 @@
+#include "installer/run/temp_dir.h"
+
+#include <errno.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "common/path_walk.h"
+#include "installer/run/constants.h"
+#include "installer/run/exit_codes.h"
+#include "support/test_support.h"
+
+namespace quorvane {
+namespace {
+
+using test::RealPath;
+using test::TreeOf;
+using test::UmaskTest;
+
+using test::Exists;
+using test::ModeOf;
+using test::ScratchDir;
+using test::WriteFile;
+
+using MakeDirectoryTest = UmaskTest;
+
+// A walk that makes every missing level, as the temporary and the debug
+// directory are made.
+Status MakeDirectoryWithParents(const std::string& path, mode_t mode) {
+  WalkOptions options;
+  options.create_mode = mode;
+  Result<WalkedPath> walked = WalkPath(path, options);
+  return walked.ok() ? Status::Ok() : Status(walked.error());
+}
+
+TEST_F(MakeDirectoryTest, CreatesEachMissingLevelWithTheModeLessTheUmask) {
+  ScratchDir s;
+  ASSERT_TRUE(MakeDirectoryWithParents(s / "a/b//c/", 0751).ok());
+  EXPECT_EQ(ModeOf(s / "a"), 0751u & ~022u);
+  EXPECT_EQ(ModeOf(s / "a/b"), 0751u & ~022u);
+  EXPECT_EQ(ModeOf(s / "a/b/c"), 0751u & ~022u);
+
+  umask(077);
+  ASSERT_TRUE(MakeDirectoryWithParents(s / "x/y", 0640).ok());
+  EXPECT_EQ(ModeOf(s / "x"), 0600u);
+  EXPECT_EQ(ModeOf(s / "x/y"), 0600u);
+
+  // Existing directories, also through a link, are left as they are.
+  ASSERT_EQ(chmod((s / "a").c_str(), 0700), 0);
+  ASSERT_EQ(symlink("a", (s / "link").c_str()), 0);
+  EXPECT_TRUE(MakeDirectoryWithParents(s / "a", 0640).ok());
+  EXPECT_TRUE(MakeDirectoryWithParents(s / "link", 0640).ok());
+  EXPECT_EQ(ModeOf(s / "a"), 0700u);
+}
+
+TEST_F(MakeDirectoryTest, Failures) {
+  ScratchDir s;
+  WriteFile(s / "file", "x");
+  ASSERT_EQ(symlink("nowhere", (s / "dangling").c_str()), 0);
+  const std::pair<std::string, std::string> cases[] = {
+      {s / "file", "stat " + s / "file" + ": not a directory"},
+      {s / "file/a/b", "not a directory"},
+      {s / "dangling", "mkdir " + s / "dangling" + ": file exists"},
+      {s / "dangling/a", "mkdir " + s / "dangling" + ": file exists"},
+  };
+  for (const auto& [path, want] : cases) {
+    Status st = MakeDirectoryWithParents(path, 0640);
+    ASSERT_FALSE(st.ok()) << path;
+    EXPECT_EQ(st.error().text(), want);
+  }
+  EXPECT_FALSE(Exists(s / "nowhere"));
+}
+
+class PrepareTempDirTest : public UmaskTest {
+ protected:
+  static void Prepare(quorvane::Run& run, const std::string& temp_dir,
+                      const std::string& default_temp_dir) {
+    run.params.TempDir = temp_dir;
+    run.defaultTempDir = default_temp_dir;
+  }
+  ScratchDir s_;
+};
+
+TEST_F(PrepareTempDirTest, AcceptedValues) {
+  ASSERT_EQ(mkdir((s_ / "dir").c_str(), 0755), 0);
+  ASSERT_EQ(symlink("dir", (s_ / "link").c_str()), 0);
+  char old[PATH_MAX];
+  ASSERT_NE(getcwd(old, sizeof old), nullptr);
+  ASSERT_EQ(chdir(s_.path().c_str()), 0);
+  const std::string wd = RealPath(".");
+  setenv("PWD", wd.c_str(), 1);
+
+  struct Case {
+    std::string value, default_value, want;
+  };
+  const Case cases[] = {
+      {s_ / "dir", "/nonexistent", s_ / "dir"},
+      {"", "dir", wd + "/dir"},                 // empty: the default, made absolute
+      {"./dir/", "/nonexistent", wd + "/dir"},
+      {s_ / "link", "/nonexistent", s_ / "link"},  // the link stays unresolved
+      {s_ / "dir/../link", "/nonexistent", s_ / "link"},
+  };
+  for (const Case& c : cases) {
+    quorvane::Run run;
+    Prepare(run, c.value, c.default_value);
+    EXPECT_TRUE(PrepareTempDir(run)) << c.value;
+    EXPECT_TRUE(run.tempDirFd.valid()) << c.value;
+    EXPECT_EQ(run.params.TempDir, c.want);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.log.pendingLogLines().empty());
+  }
+  ASSERT_EQ(chdir(old), 0);
+}
+
+TEST_F(PrepareTempDirTest, MissingLevelsAreCreatedAndHeld) {
+  quorvane::Run run;
+  Prepare(run, s_ / "new/one/two", "/nonexistent");
+  EXPECT_TRUE(PrepareTempDir(run));
+  EXPECT_EQ(run.params.TempDir, s_ / "new/one/two");
+  struct stat held, named;
+  ASSERT_EQ(fstat(run.tempDirFd.get(), &held), 0);
+  ASSERT_EQ(stat((s_ / "new/one/two").c_str(), &named), 0);
+  EXPECT_TRUE(held.st_ino == named.st_ino && held.st_dev == named.st_dev);
+  for (const char* level : {"new", "new/one", "new/one/two"}) EXPECT_EQ(ModeOf(s_ / level), 0640u);
+}
+
+TEST_F(PrepareTempDirTest, RejectedValues) {
+  WriteFile(s_ / "file", "x");
+  ASSERT_EQ(symlink("nowhere", (s_ / "dangling").c_str()), 0);
+  const std::string longPath = s_.path() + "/" + std::string(5000, 'a');
+  const std::pair<std::string, std::string> cases[] = {
+      {s_ / "file", "[ERROR] Temporary directory value is not a directory: " + s_ / "file"},
+      {s_ / "file/x", "[ERROR] Invalid temporary directory " + s_ / "file/x" + ". (stat " +
+                          s_ / "file/x" + ": not a directory)"},
+      {s_ / "dangling", "Couldn't create temporary directory " + s_ / "dangling" + ". (mkdir " +
+                            s_ / "dangling" + ": file exists)"},
+      {longPath, "[ERROR] Invalid temporary directory " + longPath + ". (stat " + longPath +
+                     ": file name too long)"},
+  };
+  const std::set<std::string> before = TreeOf(s_.path());
+  for (const auto& [value, line] : cases) {
+    quorvane::Run run;
+    Prepare(run, value, "/nonexistent");
+    EXPECT_FALSE(PrepareTempDir(run));
+    EXPECT_EQ(run.exitCode, exitBadDirectory);
+    ASSERT_EQ(run.log.pendingLogLines().size(), 1u);
+    EXPECT_EQ(run.log.pendingLogLines()[0], line);
+  }
+  EXPECT_EQ(TreeOf(s_.path()), before);
+}
+
+TEST_F(PrepareTempDirTest, NoWorkingDirectoryMeansNoAbsolutePath) {
+  char old[PATH_MAX];
+  ASSERT_NE(getcwd(old, sizeof old), nullptr);
+  ASSERT_EQ(mkdir((s_ / "gone").c_str(), 0755), 0);
+  ASSERT_EQ(chdir((s_ / "gone").c_str()), 0);
+  ASSERT_EQ(rmdir((s_ / "gone").c_str()), 0);
+  unsetenv("PWD");
+  quorvane::Run run;
+  Prepare(run, "rel", "/nonexistent");
+  EXPECT_FALSE(PrepareTempDir(run));
+  ASSERT_EQ(chdir(old), 0);
+  setenv("PWD", old, 1);
+  EXPECT_EQ(run.exitCode, exitBadDirectory);
+  ASSERT_EQ(run.log.pendingLogLines().size(), 1u);
+  EXPECT_EQ(run.log.pendingLogLines()[0].rfind("[ERROR] Failed to get absolute path for rel. (", 0), 0u)
+      << run.log.pendingLogLines()[0];
+}
+
+}  // namespace
+}  // namespace quorvane
