@@ -20,7 +20,7 @@
 #include "encryptedparams/parse.h"
 #include "fuzz_support.h"
 #include "installer/options/option_parse.h"
-#include "installer/options/parameters.h"
+#include "installer/options/parse_parameters.h"
 
 namespace {
 

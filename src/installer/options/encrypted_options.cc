@@ -56,8 +56,8 @@ void RequoteDirectoryValues(std::vector<std::string>& words, const Parameters& r
 
 }  // namespace
 
-Status RunEncryptedParamsStep(Parameters& record, const std::string& program_path, bool top_level,
-                              bool lenient) {
+Status ApplyEncryptedParams(Parameters& record, const std::string& program_path, bool top_level,
+                            const WordsParse& parse_words) {
   if (!top_level) return Error("encrypted parameters can only be used with command line arguments");
 
   Result<EncryptedParams> given =
@@ -73,7 +73,7 @@ Status RunEncryptedParamsStep(Parameters& record, const std::string& program_pat
   args.reserve(words->size() + 1);
   args.push_back(program_path);
   args.insert(args.end(), words->begin(), words->end());
-  Result<Parameters> nested = parseArgs(args, false, Parameters{}, lenient);
+  Result<Parameters> nested = parse_words(args);
   if (!nested.ok()) return nested.error();
   record.Merge(*nested);
 

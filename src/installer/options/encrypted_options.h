@@ -1,21 +1,28 @@
-// The options carried by an encrypted parameter record on the command line.
+// The options carried by an encrypted parameter record on the command line:
+// decrypted, merged over the command line's and encrypted again for the
+// payload.
 #ifndef QUORVANE_INSTALLER_OPTIONS_ENCRYPTED_OPTIONS_H_
 #define QUORVANE_INSTALLER_OPTIONS_ENCRYPTED_OPTIONS_H_
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "common/error.h"
 #include "installer/options/parameters.h"
 
 namespace quorvane {
 
-// Runs when record.EncryptedParamsValue is not empty: decodes and decrypts
-// the record, parses its words as a second command line (under lenient),
+// Parses the words of a record as a command line: program path first.
+using WordsParse = std::function<Result<Parameters>(const std::vector<std::string>& args)>;
+
+// For a non-empty record.EncryptedParamsValue: decodes and decrypts the
+// record, parses its words with parse_words as a second command line,
 // merges them over record and stores the re-encrypted record, its directory
 // values re-quoted, in record.EncryptedParamsValue. Only a top-level command
 // line may carry a record. program_path is the first word of the command line.
-Status RunEncryptedParamsStep(Parameters& record, const std::string& program_path, bool top_level,
-                              bool lenient);
+Status ApplyEncryptedParams(Parameters& record, const std::string& program_path, bool top_level,
+                            const WordsParse& parse_words);
 
 }  // namespace quorvane
 

@@ -12,6 +12,7 @@
 #include "common/path.h"
 #include "common/path_walk.h"
 #include "common/words.h"
+#include "installer/options/parse_parameters.h"
 #include "installer/run/cleanup.h"
 #include "installer/run/constants.h"
 #include "installer/run/exit_codes.h"

@@ -11,7 +11,7 @@
 
 #include "encryptedparams/encrypted_params.h"
 #include "encryptedparams/parse.h"
-#include "installer/options/parameters.h"
+#include "installer/options/parse_parameters.h"
 #include "support/test_support.h"
 
 namespace quorvane {
@@ -182,7 +182,11 @@ TEST_F(EncryptedParamsStepTest, FailuresArePassedOnUnchanged) {
 
 TEST(EncryptedParamsStep, NestedRecordIsRefused) {
   Parameters record{.EncryptedParamsValue = "anything"};
-  Status s = RunEncryptedParamsStep(record, "/bin/installer", false, true);
+  auto never = [](const std::vector<std::string>&) -> Result<Parameters> {
+    ADD_FAILURE() << "a nested record's words are not parsed";
+    return Parameters{};
+  };
+  Status s = ApplyEncryptedParams(record, "/bin/installer", false, never);
   ASSERT_FALSE(s.ok());
   EXPECT_EQ(s.error().text(), "encrypted parameters can only be used with command line arguments");
   EXPECT_EQ(record.EncryptedParamsValue, "anything");

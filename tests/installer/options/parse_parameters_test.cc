@@ -1,4 +1,4 @@
-#include "installer/options/parameters.h"
+#include "installer/options/parse_parameters.h"
 
 #include <stdlib.h>
 #include <sys/stat.h>
