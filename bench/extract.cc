@@ -61,7 +61,7 @@ test::InstallerRun RunInstaller(const test::InstallerSandbox& s, const std::stri
   test::RunOptions options;
   options.env = std::vector<std::string>{"TMPDIR=" + dir + "/tmp", "PATH=/usr/bin:/bin"};
   options.cwd = dir;
-  return s.Run(installer, args, options);
+  return s.RunInstaller(installer, args, options);
 }
 
 void Check(const Sample& s, const char* what) {

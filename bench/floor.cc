@@ -147,7 +147,7 @@ std::map<std::string, std::string> List(const std::string& path) {
   return out;
 }
 
-bool Run(const std::string& dir) {
+bool RunInstaller(const std::string& dir) {
   pid_t pid = fork();
   if (pid == 0) {
     if (chdir(dir.c_str()) != 0) _exit(126);
@@ -184,7 +184,7 @@ bool Extract(const std::string& archivePath, const std::string& dir) {
     }
   }
   chmod((dir + "/quorvane").c_str(), 0540);
-  bool ran = Run(dir);
+  bool ran = RunInstaller(dir);
   nftw(dir.c_str(), Remove, 16, FTW_DEPTH | FTW_PHYS);
   return ran || Fail("payload failed in", dir);
 }

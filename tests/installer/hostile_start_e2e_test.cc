@@ -57,11 +57,11 @@ class HostileStartTest : public ::testing::Test {
     return s_.Pack(program);
   }
 
-  Ended Run(const std::string& exe, const std::vector<std::string>& words, Start how) {
+  Ended RunInstaller(const std::string& exe, const std::vector<std::string>& words, Start how) {
     how.keep_err = 65536;
     test::RunOptions options;
     options.wrapper = how;
-    return s_.Run(exe, words, options);
+    return s_.RunInstaller(exe, words, options);
   }
 
   std::string Probe(const std::string& name) const { return s_.Recorded(name); }
@@ -107,7 +107,7 @@ TEST_F(HostileStartTest, ClosedStandardStreams) {
     Start how;
     how.close_stdout = c.close_stdout;
     how.close_stderr = c.close_stderr;
-    Ended e = Run(exe, {"--debug-dir", dbg_}, how);
+    Ended e = RunInstaller(exe, {"--debug-dir", dbg_}, how);
     EXPECT_EQ(e.exit_status, 0);
     EXPECT_EQ(e.out, c.close_stdout ? "" : "to-stdout\n");
     EXPECT_EQ(e.err, c.close_stderr ? "" : "to-stderr\n");
@@ -146,7 +146,7 @@ TEST_F(HostileStartTest, IgnoredSigchldIsResetAndThePayloadGetsDefaults) {
       Pack("grep '^SigIgn:' /proc/$$/status > \"$p/sigign\"\nprintf 'text' >&2\nexit 3\n");
   Start how;
   how.ignore_sigchld = true;
-  Ended e = Run(exe, {"--debug-dir", dbg_}, how);
+  Ended e = RunInstaller(exe, {"--debug-dir", dbg_}, how);
   EXPECT_EQ(e.exit_status, 1003 & 0xff);
   EXPECT_EQ(e.err, "text");
   Lines log = LogLines(ReadFile(dbg_ + "/Quorvane_i.log"));
@@ -174,7 +174,7 @@ TEST_F(HostileStartTest, FileSizeLimitBelowAMember) {
     std::remove(log_path.c_str());
     Start how;
     how.limits = {{RLIMIT_FSIZE, limit, limit}};
-    Ended e = Run(exe, {"--debug-dir", dbg_}, how);
+    Ended e = RunInstaller(exe, {"--debug-dir", dbg_}, how);
     ASSERT_TRUE(WIFEXITED(e.wait_status)) << "ended by signal " << WTERMSIG(e.wait_status);
     EXPECT_EQ(e.exit_status, 243);
     EXPECT_EQ(Probe("cwd"), "");  // the payload never ran
@@ -210,7 +210,7 @@ TEST_F(HostileStartTest, NonBlockingStandardErrorThatIsFull) {
       Pack("head -c " + std::to_string(size) + " /dev/zero | tr '\\0' e >&2\nexit 0\n");
   Start how;
   how.slow_stderr = true;
-  Ended e = Run(exe, {"--debug-dir", dbg_}, how);
+  Ended e = RunInstaller(exe, {"--debug-dir", dbg_}, how);
   EXPECT_EQ(e.exit_status, 0);
   EXPECT_EQ(e.err_bytes, size);
   EXPECT_EQ(e.err, std::string(65536, 'e'));
@@ -235,7 +235,7 @@ TEST_F(HostileStartTest, StandardErrorFloodUnderAnAddressSpaceLimit) {
   how.limits = {{RLIMIT_AS, rlim_t{200} << 20, rlim_t{200} << 20}};
   // --no-delete puts the log in the temporary directory; --kill still has the
   // install directory, and the dump in it, deleted.
-  Ended e = Run(exe, {"--no-delete", "--kill"}, how);
+  Ended e = RunInstaller(exe, {"--no-delete", "--kill"}, how);
   ASSERT_TRUE(WIFEXITED(e.wait_status)) << "ended by signal " << WTERMSIG(e.wait_status);
   EXPECT_EQ(e.exit_status, 240);
   EXPECT_EQ(e.err_bytes, prefix.size() + flood);
@@ -277,7 +277,7 @@ TEST_F(HostileStartTest, AddressSpaceSweepAboveTheLoadersNeed) {
     std::remove(cwd_note.c_str());
     Start how;
     how.limits = {{RLIMIT_AS, kib << 10, kib << 10}};
-    return Run(exe, {"--debug-dir", dbg_}, how);
+    return RunInstaller(exe, {"--debug-dir", dbg_}, how);
   };
   // Below the loader's need the process dies before main: the loader says
   // so and exits 127, or the kernel kills it. The installer itself writes

@@ -98,7 +98,7 @@ InstallerRun RunInstaller(const InstallerSandbox& s, const std::string& installe
   options.argv0 = "quorvane-installer";
   options.env = env;
   options.cwd = s.path();
-  return s.Run(installer, args, options);
+  return s.RunInstaller(installer, args, options);
 }
 
 uint32_t LittleEndian32(const std::string& bytes, size_t at) {

@@ -138,10 +138,10 @@ class RunE2ETest : public ::testing::Test {
            body;
   }
 
-  Measured Run(const std::string& exe, const Words& words, const Words& extra_env = {}) {
+  Measured RunInstaller(const std::string& exe, const Words& words, const Words& extra_env = {}) {
     test::RunOptions options;
     options.extra_env = extra_env;
-    return s_.Run(exe, words, options);
+    return s_.RunInstaller(exe, words, options);
   }
 
   // The install directory, as the payload saw its working directory.
@@ -302,7 +302,7 @@ TEST_F(RunE2ETest, PayloadReceivesTheRewrittenArgumentList) {
     SCOPED_TRACE(::testing::PrintToString(words));
     ClearProbes();
 
-    Measured m = Run(exe, words);
+    Measured m = RunInstaller(exe, words);
     EXPECT_EQ(m.out, "");
 
     if (row.args.empty()) {
@@ -373,7 +373,7 @@ TEST_F(RunE2ETest, OptionCaseWithoutLocales) {
   options.wrapper.before_exec = [] {
     if (HideLocales() != 0) _exit(125);
   };
-  Measured m = s_.Run(exe, {"--output-d\xc4\xb0r", "out", "--debug-dir", dbg_}, options);
+  Measured m = s_.RunInstaller(exe, {"--output-d\xc4\xb0r", "out", "--debug-dir", dbg_}, options);
   ASSERT_EQ(m.exit_status, 0) << m.err;
   const std::string d = InstallDir();
   const Words want = {"--output-d\xc4\xb0r", home_ + "/out", "--debug-dir", dbg_, "--temp-dir", d};
@@ -394,7 +394,7 @@ TEST_F(RunE2ETest, CrashOutcomesOfRealRuns) {
     test::WriteFile(dump, std::string(4096, 'o'), 0600);
     ASSERT_EQ(chmod(dump.c_str(), 0600), 0);
     Measured m =
-        Run(Pack(Program("printf 'Exception short' >&2\nexit 2\n")), {"--debug-dir", dbg_});
+        RunInstaller(Pack(Program("printf 'Exception short' >&2\nexit 2\n")), {"--debug-dir", dbg_});
     EXPECT_EQ(m.exit_status, 240);
     EXPECT_EQ(ReadFile(dump), "Exception short");
     EXPECT_EQ(test::ModeOf(dump), 0600u);
@@ -408,7 +408,7 @@ TEST_F(RunE2ETest, CrashOutcomesOfRealRuns) {
   // overrides for the deletion.
   {
     ClearProbes();
-    Measured m = Run(Pack(Program("printf 'runtime: out of memory: 1' >&2\nexit 2\n")),
+    Measured m = RunInstaller(Pack(Program("printf 'runtime: out of memory: 1' >&2\nexit 2\n")),
                      {"-h", "--no-delete"});
     EXPECT_EQ(m.exit_status, 240);
     Lines log = LogIn(tmp_);
@@ -419,7 +419,7 @@ TEST_F(RunE2ETest, CrashOutcomesOfRealRuns) {
   // Exit status 2 with a silent standard error is a warning, not a crash.
   {
     ClearProbes();
-    Measured m = Run(Pack(Program("exit 2\n")), {"--debug-dir", dbg_});
+    Measured m = RunInstaller(Pack(Program("exit 2\n")), {"--debug-dir", dbg_});
     EXPECT_EQ(m.exit_status, (1002 % 256));
     EXPECT_TRUE(Contains(LogIn(dbg_),
                          "[ERROR] A warning occurred while running quorvane. "
@@ -430,7 +430,7 @@ TEST_F(RunE2ETest, CrashOutcomesOfRealRuns) {
   {
     ClearProbes();
     Measured m =
-        Run(Pack(Program("rm -f \"$0\"\nprintf 'x' >&2\nexit 2\n")), {"--debug-dir", dbg_});
+        RunInstaller(Pack(Program("rm -f \"$0\"\nprintf 'x' >&2\nexit 2\n")), {"--debug-dir", dbg_});
     EXPECT_EQ(m.exit_status, 240);
     EXPECT_TRUE(Contains(LogIn(dbg_),
                          "[FATAL] Quorvane unexpectedly terminated. Reason: "
@@ -445,7 +445,7 @@ TEST_F(RunE2ETest, CrashOutcomesOfRealRuns) {
       "printf 'gone' >&2\nexit 2\n";
   {
     ClearProbes();
-    Measured m = Run(Pack(Program(remove_install_dir)), {"--debug-dir", dbg_});
+    Measured m = RunInstaller(Pack(Program(remove_install_dir)), {"--debug-dir", dbg_});
     EXPECT_EQ(m.exit_status, 240);
     const std::string d = InstallDir();
     Lines log = LogIn(dbg_);
@@ -462,7 +462,7 @@ TEST_F(RunE2ETest, CrashOutcomesOfRealRuns) {
   // be written, -15, and no crash line.
   {
     ClearProbes();
-    Measured m = Run(Pack(Program(remove_install_dir)), {"--no-delete"});
+    Measured m = RunInstaller(Pack(Program(remove_install_dir)), {"--no-delete"});
     EXPECT_EQ(m.exit_status, 241);
     const std::string d = InstallDir();
     const std::string dump = d + "/quorvane.dmp";
@@ -483,7 +483,7 @@ TEST_F(RunE2ETest, CrashOutcomesOfRealRuns) {
 TEST_F(RunE2ETest, ChildrenOfThePayload) {
   {
     ClearProbes();
-    Measured m = Run(Pack(Program("(sleep 0.5; printf 'late' >&2) >/dev/null &\nexit 2\n")),
+    Measured m = RunInstaller(Pack(Program("(sleep 0.5; printf 'late' >&2) >/dev/null &\nexit 2\n")),
                      {"--debug-dir", dbg_});
     EXPECT_GE(m.seconds, 0.5);
     EXPECT_EQ(m.err, "late");
@@ -492,7 +492,7 @@ TEST_F(RunE2ETest, ChildrenOfThePayload) {
   }
   {
     ClearProbes();
-    Measured m = Run(Pack(Program("sleep 30 >/dev/null 2>&1 &\necho $! > \"$p/pid\"\nexit 0\n")),
+    Measured m = RunInstaller(Pack(Program("sleep 30 >/dev/null 2>&1 &\necho $! > \"$p/pid\"\nexit 0\n")),
                      {"--debug-dir", dbg_});
     const std::string pid_text = ReadFile(probe_ + "/pid");
     const pid_t pid = static_cast<pid_t>(std::stol(pid_text.empty() ? "0" : pid_text));
@@ -519,7 +519,7 @@ TEST_F(RunE2ETest, LeftoversInTheInstallDirectory) {
       "mkfifo -m 0644 fifo\n"
       "mkdir ro && printf x > ro/f && chmod 0555 ro\n"
       "exit 7\n";
-  Measured m = Run(Pack(Program(body)), {"--debug-dir", dbg_}, {"QV_OUTSIDE=" + outside});
+  Measured m = RunInstaller(Pack(Program(body)), {"--debug-dir", dbg_}, {"QV_OUTSIDE=" + outside});
   EXPECT_EQ(m.exit_status, (1007 % 256));
   const std::string d = InstallDir();
   Lines log = LogIn(dbg_);
@@ -586,7 +586,7 @@ TEST_F(RunE2ETest, FloodOfStandardError) {
   const std::string prefix = "runtime: out of memory: ";
   const std::string body =
       "printf '" + prefix + "' >&2\nhead -c " + std::to_string(flood) + " /dev/zero >&2\nexit 2\n";
-  Measured m = Run(Pack(Program(body)), {"--debug-dir", dbg_});
+  Measured m = RunInstaller(Pack(Program(body)), {"--debug-dir", dbg_});
   EXPECT_EQ(m.exit_status, 240);
   EXPECT_TRUE(IsFlood(m.err, prefix, flood));
   const std::string dump = dbg_ + "/quorvane.dmp";

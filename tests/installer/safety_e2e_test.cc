@@ -52,13 +52,13 @@ class SafetyE2ETest : public ::testing::Test {
     return s_.Pack("#!/bin/sh\n: > \"$QV_PROBE/ran\"\n" + body);
   }
 
-  test::InstallerRun Run(const std::string& exe, const Words& words, const std::string& tmpdir,
+  test::InstallerRun RunInstaller(const std::string& exe, const Words& words, const std::string& tmpdir,
                          const Words& extra_env = {}, const test::Wrapper& wrapper = {}) {
     test::RunOptions options;
     options.env = Words{"TMPDIR=" + tmpdir, "PWD=" + (s_ / "home"), "QV_PROBE=" + (s_ / "probe")};
     options.extra_env = extra_env;
     options.wrapper = wrapper;
-    return s_.Run(exe, words, options);
+    return s_.RunInstaller(exe, words, options);
   }
 
   bool PayloadRan() const { return Exists(s_ / "probe/ran"); }
@@ -162,7 +162,7 @@ TEST_F(SafetyE2ETest, LogIsNeverWrittenThroughWhatOthersPlantedAtItsName) {
       SCOPED_TRACE(std::string(p.label) + " " + way.words[0]);
       unlink(log.c_str());
       PlantAt(p.plant, log, secret_);
-      test::ProcessResult r = Run(exe, way.words, shared_);
+      test::ProcessResult r = RunInstaller(exe, way.words, shared_);
       EXPECT_EQ(r.exit_status, way.status);
       ExpectAfterRun(p.plant, log, secret_);
       if (p.plant == Plant::kOwnFile) {
@@ -183,7 +183,7 @@ TEST_F(SafetyE2ETest, DumpIsNeverWrittenThroughWhatOthersPlantedAtItsName) {
     SCOPED_TRACE(p.label);
     unlink(dump.c_str());
     PlantAt(p.plant, dump, secret_);
-    test::ProcessResult r = Run(exe, {"--debug-dir", shared_}, s_ / "tmp");
+    test::ProcessResult r = RunInstaller(exe, {"--debug-dir", shared_}, s_ / "tmp");
     ExpectAfterRun(p.plant, dump, secret_);
     Lines log = LogLines(ReadFile(shared_ + "/Quorvane_i.log"));
     if (p.plant == Plant::kOwnFile) {
@@ -243,7 +243,7 @@ TEST_F(SafetyE2ETest, TemporaryDirectoryThatAnotherUserCouldChangeIsRefused) {
     unlink((s_ / "tmp/Quorvane_i.log").c_str());
     Words words = {"--no-delete"};
     if (!c.temp_dir.empty()) words.insert(words.end(), {"--temp-dir", c.temp_dir});
-    test::ProcessResult r = Run(exe, words, c.tmpdir);
+    test::ProcessResult r = RunInstaller(exe, words, c.tmpdir);
     EXPECT_EQ(r.exit_status, 254);
     EXPECT_FALSE(PayloadRan());
     EXPECT_EQ(Entries(c.stays_empty), Words{});
@@ -268,7 +268,7 @@ TEST_F(SafetyE2ETest, TemporaryDirectoryMadeByAnotherUserMeanwhileIsRefused) {
 #endif
   const std::string exe = Pack("exit 0\n");
   const std::string dir = shared_ + "/new";
-  test::ProcessResult r = Run(exe, {"--no-delete", "--temp-dir", dir}, s_ / "tmp",
+  test::ProcessResult r = RunInstaller(exe, {"--no-delete", "--temp-dir", dir}, s_ / "tmp",
                               {"LD_PRELOAD=" QUORVANE_MKDIR_RACE_PRELOAD, "QV_RACE_DIR=" + dir});
   EXPECT_EQ(r.exit_status, 254) << r.err;
   EXPECT_FALSE(PayloadRan());
@@ -305,7 +305,7 @@ TEST_F(SafetyE2ETest, TemporaryDirectoryMadeByAnotherUserAtAnyCallIsNeverUsed) {
          {count, log, s_ / "probe/ran", s_ / "probe/cwd", s_ / "probe/owner"}) {
       unlink(f.c_str());
     }
-    test::ProcessResult r = Run(exe, {"--temp-dir", dir}, s_ / "tmp",
+    test::ProcessResult r = RunInstaller(exe, {"--temp-dir", dir}, s_ / "tmp",
                                 {"LD_PRELOAD=" QUORVANE_PATH_RACE_PRELOAD, "QV_RACE_DIR=" + dir,
                                  "QV_RACE_K=" + std::to_string(k), "QV_RACE_COUNT=" + count});
     // Past the last call the directory is only ever the installer's own.
@@ -341,7 +341,7 @@ TEST_F(SafetyE2ETest, LookAlikeOfTheInstallDirectoryIsNeverRunFrom) {
   const std::string temp = s_ / "tmp";
   const std::string debug = s_ / "home";
   test::ProcessResult r =
-      Run(exe, {"--debug-dir", debug}, temp,
+      RunInstaller(exe, {"--debug-dir", debug}, temp,
           {"LD_PRELOAD=" QUORVANE_INSTALL_DIR_SWAP_PRELOAD, "QV_SWAP_DIR=" + temp});
   EXPECT_EQ(s_.Recorded("lookalike"), "");
   Words names = Entries(temp);
@@ -398,7 +398,7 @@ TEST_F(SafetyE2ETest, DebugDirectoryThroughAnotherUsersLinkIsRefused) {
     ASSERT_EQ(lchown(c.link.c_str(), kOther, kOther), 0);
     unlink((s_ / "tmp/Quorvane_i.log").c_str());
 
-    test::ProcessResult r = Run(exe, {"--debug-dir", c.link}, s_ / "tmp");
+    test::ProcessResult r = RunInstaller(exe, {"--debug-dir", c.link}, s_ / "tmp");
     EXPECT_EQ(r.exit_status, 255) << r.err;
     EXPECT_FALSE(PayloadRan());
     EXPECT_EQ(Entries(vault), kept);
@@ -459,7 +459,7 @@ TEST_F(SafetyE2ETest, TemporaryDirectoryBehindLinksLongerThanAPathIsChecked) {
   ASSERT_EQ(st.st_uid, kOther);
   ASSERT_GT(top.size() + 24 * (name.size() + 1), static_cast<size_t>(PATH_MAX));
 
-  test::ProcessResult r = Run(exe, {"--temp-dir", dir}, s_ / "tmp");
+  test::ProcessResult r = RunInstaller(exe, {"--temp-dir", dir}, s_ / "tmp");
   EXPECT_EQ(r.exit_status, 254) << r.err;
   EXPECT_FALSE(PayloadRan());
   EXPECT_EQ(Entries(theirs), Words{});
@@ -477,7 +477,7 @@ TEST_F(SafetyE2ETest, StickyDirectoryOfTheSuperuserIsFine) {
   ASSERT_EQ(symlink(shared_.c_str(), (s_ / "tmp/link").c_str()), 0);
   for (const std::string& dir : {shared_, s_ / "tmp/link"}) {
     unlink((s_ / "probe/ran").c_str());
-    test::ProcessResult r = Run(exe, {"--temp-dir", dir}, s_ / "tmp");
+    test::ProcessResult r = RunInstaller(exe, {"--temp-dir", dir}, s_ / "tmp");
     EXPECT_EQ(r.exit_status, 0) << dir;
     EXPECT_TRUE(PayloadRan()) << dir;
     EXPECT_EQ(Entries(shared_), Words{}) << dir;
@@ -516,7 +516,7 @@ TEST_F(SafetyE2ETest, MountLeftInTheInstallDirectoryIsNotEntered) {
     unlink((s_ / "probe/cwd").c_str());
 
     test::ProcessResult r =
-        Run(exe, {"--debug-dir", debug}, s_ / "tmp", {"QV_PRECIOUS=" + precious});
+        RunInstaller(exe, {"--debug-dir", debug}, s_ / "tmp", {"QV_PRECIOUS=" + precious});
     std::string d = ReadFile(s_ / "probe/cwd");
     if (!d.empty()) d.pop_back();
     ASSERT_FALSE(d.empty()) << r.err;
@@ -576,7 +576,7 @@ TEST_F(SafetyE2ETest, MountOverTheInstallDirectoryIsNotEntered) {
   ASSERT_EQ(mkdir((precious + "/deeper").c_str(), 0755), 0);
   WriteFile(precious + "/deeper/too", "also\n");
 
-  test::ProcessResult r = Run(exe, {"--debug-dir", debug}, s_ / "tmp", {"QV_PRECIOUS=" + precious});
+  test::ProcessResult r = RunInstaller(exe, {"--debug-dir", debug}, s_ / "tmp", {"QV_PRECIOUS=" + precious});
   std::string d = ReadFile(s_ / "probe/cwd");
   if (!d.empty()) d.pop_back();
   ASSERT_FALSE(d.empty()) << r.err;
@@ -610,7 +610,7 @@ TEST_F(SafetyE2ETest, DeepTreeIsDeletedWithFewDescriptors) {
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
   test::Wrapper few_files;
   few_files.limits = {{RLIMIT_NOFILE, 64, old.rlim_max}};
-  test::ProcessResult r = Run(exe, {"--debug-dir", s_ / "tmp"}, s_ / "tmp", {}, few_files);
+  test::ProcessResult r = RunInstaller(exe, {"--debug-dir", s_ / "tmp"}, s_ / "tmp", {}, few_files);
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_TRUE(PayloadRan());
   EXPECT_EQ(Entries(s_ / "tmp"), Words{"Quorvane_i.log"});
@@ -650,7 +650,7 @@ TEST_F(SafetyE2ETest, ShippedLikeRunNeedsFewDescriptors) {
     SCOPED_TRACE(c.max_open_files);
     test::Wrapper few_files;
     few_files.limits = {{RLIMIT_NOFILE, c.max_open_files, old.rlim_max}};
-    test::ProcessResult r = Run(exe, {}, s_ / "tmp", {}, few_files);
+    test::ProcessResult r = RunInstaller(exe, {}, s_ / "tmp", {}, few_files);
     EXPECT_EQ(r.exit_status, c.status) << r.err;
     EXPECT_EQ(Entries(s_ / "tmp"), Words{});
   }

@@ -32,7 +32,7 @@ std::string InstallerSandbox::Recorded(const std::string& name) const {
   return ReadFile(scratch_ / ("probe/" + name));
 }
 
-InstallerRun InstallerSandbox::Run(const std::string& exe, const Words& args,
+InstallerRun InstallerSandbox::RunInstaller(const std::string& exe, const Words& args,
                                    const RunOptions& options) const {
   Launch launch;
   launch.exe = exe;

@@ -69,7 +69,7 @@ class InstallerSandbox {
   std::string PackArchive(const std::string& archive, const std::string& dir = "") const;
 
   // Runs exe with args after argv[0].
-  InstallerRun Run(const std::string& exe, const Words& args, const RunOptions& options = {}) const;
+  InstallerRun RunInstaller(const std::string& exe, const Words& args, const RunOptions& options = {}) const;
 
   // The default environment of a run.
   Words DefaultEnv() const;

@@ -225,7 +225,7 @@ class TreeDeletion {
   TreeDeletion(const Walk& w, const std::string& top, UniqueFd held_top)
       : w_(w), top_(top), held_top_(std::move(held_top)) {}
 
-  Status Run() {
+  Status Delete() {
     if (Status safe = isSafeToDelete(top_, w_.safe_dir); !safe.ok()) {
       w_.ctx.log.Logf("[ERROR] Can't delete directory %s. (%s)", top_, safe.error());
       return safe;
@@ -460,7 +460,7 @@ Status removeWithRetry(const DeleteContext& ctx, const std::string& path, int64_
 
 Status deleteDirRec(const DeleteContext& ctx, const std::string& dir, const std::string& safeDir,
                     int64_t retries, int64_t delay) {
-  return TreeDeletion(Walk{ctx, safeDir, retries, delay}, dir, TakeHeldTop(ctx)).Run();
+  return TreeDeletion(Walk{ctx, safeDir, retries, delay}, dir, TakeHeldTop(ctx)).Delete();
 }
 
 Status deleteAll(const DeleteContext& ctx, const std::string& path, const std::string& safeDir,
@@ -480,7 +480,7 @@ Status deleteAll(const DeleteContext& ctx, const std::string& path, const std::s
   const struct stat& st = *named;
   switch (KindOf(st.st_mode)) {
     case Kind::kDirectory:
-      return TreeDeletion(Walk{ctx, safeDir, retries, delay}, path, std::move(held)).Run();
+      return TreeDeletion(Walk{ctx, safeDir, retries, delay}, path, std::move(held)).Delete();
     case Kind::kRegular: {
       Status removed = removeWithRetry(ctx, path, retries, delay);
       if (!removed.ok() && !IsNotFoundError(removed.error())) {

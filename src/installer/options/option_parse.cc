@@ -46,7 +46,7 @@ class Parser {
     result_.options.resize(table.size());
   }
 
-  OptionParse Run() {
+  OptionParse Parse() {
     for (size_t row = 0; row < table_.size(); ++row) {
       Status s = ScanRow(row);
       if (!s.ok()) {
@@ -137,7 +137,7 @@ std::string DisplayName(const OptionDef& option) {
 }
 
 OptionParse ParseOptions(const std::vector<OptionDef>& table, std::vector<std::string> words) {
-  return Parser(table, std::move(words)).Run();
+  return Parser(table, std::move(words)).Parse();
 }
 
 }  // namespace quorvane

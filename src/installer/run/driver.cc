@@ -27,19 +27,19 @@
 namespace quorvane {
 namespace {
 
-bool LogBanner(Run& run) {
+bool LogBanner(RunState& run) {
   run.log.Logf("[INFO ] %s v%s (%s @ %d)", productName, productVersion, releaseChannel, buildTime);
   return true;
 }
 
 // The lenient pass: its result and error are not used, only its side effects.
-bool ParseLeniently(Run& run) {
+bool ParseLeniently(RunState& run) {
   (void)ParseParameters(run.argv, "", "", true);
   run.log.Logf("[INFO ] Starting %s installer ...", productName);
   return true;
 }
 
-bool FindInstallerDir(Run& run) {
+bool FindInstallerDir(RunState& run) {
   Result<std::string> dir = getInstallerDir();
   if (!dir.ok()) {
     run.log.Logf("[ERROR] Cannot generate installer dir. (%s)", dir.error());
@@ -52,13 +52,13 @@ bool FindInstallerDir(Run& run) {
 }
 
 // Falls back on the installer's directory without a word.
-bool FindDefaultOutputDir(Run& run) {
+bool FindDefaultOutputDir(RunState& run) {
   Result<std::string> out = getDefaultOutputDir(run.argv.empty() ? "" : run.argv[0]);
   run.outputDirDefault = out.ok() ? *out : run.installerDir;
   return true;
 }
 
-bool FindInstallerPath(Run& run) {
+bool FindInstallerPath(RunState& run) {
   Result<std::string> path = getInstallerFilePath();
   if (!path.ok()) {
     run.log.Logf("[ERROR] Cannot get installer file path. (%s)", path.error());
@@ -69,12 +69,12 @@ bool FindInstallerPath(Run& run) {
   return true;
 }
 
-bool LogArguments(Run& run) {
+bool LogArguments(RunState& run) {
   if (run.argv.size() > 1) run.log.Logf("[INFO ] Installer arguments: %s", JoinWords(run.argv, 1));
   return true;
 }
 
-bool ParseCommandLine(Run& run) {
+bool ParseCommandLine(RunState& run) {
   Result<Parameters> params =
       ParseParameters(run.argv, run.defaultTempDir, run.outputDirDefault, false);
   if (!params.ok()) {
@@ -89,7 +89,7 @@ bool ParseCommandLine(Run& run) {
 // The log goes to the debug directory when that is a directory, else to the
 // temporary directory with --no-delete, else nowhere. Either directory is
 // held while the file is opened in it.
-bool SetUpLog(Run& run) {
+bool SetUpLog(RunState& run) {
   std::string path = LogFilePath(run.params.TempDir);
   int dirfd = run.tempDirFd.get();
   bool to_file = run.params.NoDelete;
@@ -139,7 +139,7 @@ constexpr RunStep kRunSteps[] = {
     {"ExecutePayload", ExecutePayload, exitRunFailed},
 };
 
-void RunSteps(Run& run) {
+void RunSteps(RunState& run) {
   for (const RunStep& s : kRunSteps) {
     run.faultCode = s.fault_code;
     if (!s.step(run)) return;
@@ -149,16 +149,16 @@ void RunSteps(Run& run) {
 // The install directory as the deletion starts from it: held since its
 // creation (when it could be opened then) in the held temporary directory.
 // The deletion takes the descriptor over.
-std::optional<HeldTree> HeldInstallTree(Run& run) {
+std::optional<HeldTree> HeldInstallTree(RunState& run) {
   if (!run.installDirFd.valid()) return std::nullopt;
   return HeldTree{run.tempDirFd.get(), run.installDirFd.release()};
 }
 
-[[noreturn]] void exitWithCode(const Run& run) { std::exit(ProcessExitStatus(run.exitCode)); }
+[[noreturn]] void exitWithCode(const RunState& run) { std::exit(ProcessExitStatus(run.exitCode)); }
 
 // The end steps, in the order the end of a run needs them. A fault in one of
 // them does not keep the next from running.
-[[noreturn]] void EndSteps(Run& run) {
+[[noreturn]] void EndSteps(RunState& run) {
   run.faultCode = kExitInternalFault;
   if (run.installDirCreated) {
     RunGuarded(run, [&] { cleanupInstallDir(run.log, run.params, run.installDir, HeldInstallTree(run)); });
@@ -182,9 +182,9 @@ std::string FaultText() {
 }
 
 // The run's state, or nullptr when there is no memory even for that.
-Run* MakeRun() noexcept {
+RunState* MakeRun() noexcept {
   try {
-    return new Run;  // lives until the process exits
+    return new RunState;  // lives until the process exits
   } catch (...) {
     return nullptr;
   }
@@ -203,7 +203,7 @@ Run* MakeRun() noexcept {
 
 std::span<const RunStep> RunStepTable() { return kRunSteps; }
 
-void RunGuarded(Run& run, const std::function<void()>& piece) noexcept {
+void RunGuarded(RunState& run, const std::function<void()>& piece) noexcept {
   try {
     piece();
   } catch (...) {
@@ -219,9 +219,9 @@ void RunGuarded(Run& run, const std::function<void()>& piece) noexcept {
 [[noreturn]] void RunInstallerAndExit(int argc, char** argv) noexcept {
   // First of all, before anything allocates.
   std::set_terminate(EndOnRuntimeFault);
-  Run* made = MakeRun();
+  RunState* made = MakeRun();
   if (made == nullptr) std::exit(ProcessExitStatus(kExitInternalFault));
-  Run& run = *made;
+  RunState& run = *made;
   bool started = false;
   RunGuarded(run, [&] {
     run.defaultTempDir = DefaultTempDirFromEnvironment();  // read once, before the run

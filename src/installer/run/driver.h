@@ -15,7 +15,7 @@ namespace quorvane {
 // kExitInternalFault for a step that cannot fail.
 struct RunStep {
   const char* name;
-  bool (*step)(Run&);
+  bool (*step)(RunState&);
   int fault_code;
 };
 
@@ -26,7 +26,7 @@ std::span<const RunStep> RunStepTable();
 // fault: it is logged as "[ERROR] Internal error. (TEXT)" (held by the log
 // until it is set up) and, unless a step already set the exit code, the exit
 // code becomes run.faultCode. Nothing escapes.
-void RunGuarded(Run& run, const std::function<void()>& piece) noexcept;
+void RunGuarded(RunState& run, const std::function<void()>& piece) noexcept;
 
 // Runs the installer on the process's arguments and ends the process with the
 // run's exit code. Everything it does, reading TMPDIR and copying the

@@ -252,7 +252,7 @@ bool dropFiles(InstallerLog& log, const std::string& installerPath, const FileAt
   return true;
 }
 
-bool ExtractPayload(Run& run) {
+bool ExtractPayload(RunState& run) {
   run.log.Logf("[INFO ] Extracting files to: %s", run.installDir);
   const FileAt installDir = FileAt::Held(run.installDirFd.get(), run.installDir);
   if (!dropFiles(run.log, run.installerPath, installDir, embeddedArch{}, &run.mainFile)) {

@@ -33,7 +33,7 @@ bool dropFiles(InstallerLog& log, const std::string& installerPath, const FileAt
 
 // The extraction step: dropFiles into run.installDir, setting run.mainFile,
 // or ends the run with exitExtractFailed.
-bool ExtractPayload(Run& run);
+bool ExtractPayload(RunState& run);
 
 // One pass over the members whose names begin with prefix: writes each file
 // by its base name into installDir (toRoot) or installDir/prefix, and checks

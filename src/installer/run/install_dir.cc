@@ -30,7 +30,7 @@ bool DirectoryExists(int dirfd, const std::string& dir) {
 
 // Creates the install directory in the held temporary directory and opens
 // it there; what was opened must be the directory this process just made.
-Result<UniqueFd> CreateAndHold(Run& run) {
+Result<UniqueFd> CreateAndHold(RunState& run) {
   Result<std::string> made = createInstallDir(run.tempDirFd.get(), run.params.TempDir,
                                               installDirPrefix, run.defaultTempDir);
   if (!made.ok()) return made.error();
@@ -79,7 +79,7 @@ Result<std::string> createInstallDir(int dirfd, const std::string& dir_arg,
   return SysError("mkdirtemp", base + "*" + suffix, EEXIST);
 }
 
-bool MakeInstallDir(Run& run) {
+bool MakeInstallDir(RunState& run) {
   Result<UniqueFd> held = CreateAndHold(run);
   if (!held.ok()) {
     run.log.Logf("[ERROR] Cannot create temporary folder. (%s)", held.error());
@@ -90,7 +90,7 @@ bool MakeInstallDir(Run& run) {
   return true;
 }
 
-Status CheckInstallDir(const Run& run, std::string_view missing_op) {
+Status CheckInstallDir(const RunState& run, std::string_view missing_op) {
   const std::string& d = run.installDir;
   Result<struct stat> held = StatOf(run.installDirFd.get(), d, "fstat");
   if (!held.ok()) return held.error();
@@ -104,7 +104,7 @@ Status CheckInstallDir(const Run& run, std::string_view missing_op) {
   return Status::Ok();
 }
 
-bool InstallDirReadyForExtraction(Run& run) {
+bool InstallDirReadyForExtraction(RunState& run) {
   Status same = CheckInstallDir(run, "lstat");
   if (same.ok()) return true;
   run.log.Logf("[ERROR] Cannot create temporary folder. (%s)", same.error());

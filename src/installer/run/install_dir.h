@@ -32,18 +32,18 @@ Result<std::string> createInstallDir(int dirfd, const std::string& dir, const st
 // and sets run.installDir, run.installDirCreated and run.installDirFd, the
 // directory held until its deletion; or logs the failure and sets
 // run.exitCode to exitInstallDirFailed.
-bool MakeInstallDir(Run& run);
+bool MakeInstallDir(RunState& run);
 
 // Whether the held install directory is still the one at run.installDir in
 // the held temporary directory, a directory of this process's user that no
 // one else may enter. Errors: "<missing_op> D: ..." when nothing can be
 // examined there, "verify D: no longer the directory created for this
 // run", "verify D: owner or mode changed".
-Status CheckInstallDir(const Run& run, std::string_view missing_op);
+Status CheckInstallDir(const RunState& run, std::string_view missing_op);
 
 // The check as the step before extraction: a failure is a failure of the
 // install directory.
-bool InstallDirReadyForExtraction(Run& run);
+bool InstallDirReadyForExtraction(RunState& run);
 
 }  // namespace quorvane
 

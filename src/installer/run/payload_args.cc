@@ -168,7 +168,7 @@ Result<std::vector<std::string>> MakePayloadArgs(InstallerLog& log,
   return args;
 }
 
-bool BuildPayloadArgs(Run& run) {
+bool BuildPayloadArgs(RunState& run) {
   // MakePayloadArgs has logged the failure.
   Result<std::vector<std::string>> args =
       MakePayloadArgs(run.log, run.argv, run.params, run.installerDir, run.installDir);

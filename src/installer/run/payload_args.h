@@ -36,7 +36,7 @@ Result<std::vector<std::string>> MakePayloadArgs(InstallerLog& log,
 
 // The argument-list step: sets run.payloadArgs (and run.params.DebugDir when
 // the words give none), or ends the run with exitBadDirectory.
-bool BuildPayloadArgs(Run& run);
+bool BuildPayloadArgs(RunState& run);
 
 }  // namespace quorvane
 

@@ -199,7 +199,7 @@ int runPayload(InstallerLog& log, const std::string& mainFile,
   return Classify(log, outcome, stderrCapture, mainFile, params.DebugDir, installDir, held);
 }
 
-bool ExecutePayload(Run& run) {
+bool ExecutePayload(RunState& run) {
   // The check finds a removed directory as the start's "chdir" failure.
   HeldInstallDir held{run.installDirFd.get(), [&] { return CheckInstallDir(run, "chdir"); }};
   const int code =

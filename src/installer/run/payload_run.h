@@ -32,7 +32,7 @@ int runPayload(InstallerLog& log, const std::string& mainFile,
 
 // The payload step: runPayload with the run's state; a code other than 0
 // becomes run.exitCode and ends the run.
-bool ExecutePayload(Run& run);
+bool ExecutePayload(RunState& run);
 
 // The payload's environment: env with "PWD=" + installDir added last, then
 // every name that occurs more than once kept only at its last occurrence.

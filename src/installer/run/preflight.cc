@@ -65,15 +65,15 @@ Result<bool> checkIfRoot(const UserDatabase& users) {
 
 Result<bool> checkAdministrator(const UserDatabase& users) { return checkIfRoot(users); }
 
-bool LogArchitectureLines(Run& run) {
+bool LogArchitectureLines(RunState& run) {
   run.log.Logf("[INFO ] OS architecture: %s", kHostArch);
   run.log.Logf("[INFO ] %s architecture: %s", payloadExecutableName, embeddedArch{}.String());
   return true;
 }
 
-bool RequireFreeSpace(Run& run) { return RequireFreeSpace(run, platform::QueryFileSystem); }
+bool RequireFreeSpace(RunState& run) { return RequireFreeSpace(run, platform::QueryFileSystem); }
 
-bool RequireFreeSpace(Run& run, const FileSystemQuery& query) {
+bool RequireFreeSpace(RunState& run, const FileSystemQuery& query) {
   Result<bool> enough =
       HasEnoughFreeSpace(FileAt::Held(run.tempDirFd.get(), run.params.TempDir), query);
   if (!enough.ok()) {
@@ -89,9 +89,9 @@ bool RequireFreeSpace(Run& run, const FileSystemQuery& query) {
   return true;
 }
 
-bool RequireAdministrator(Run& run) { return RequireAdministrator(run, UserDatabase()); }
+bool RequireAdministrator(RunState& run) { return RequireAdministrator(run, UserDatabase()); }
 
-bool RequireAdministrator(Run& run, const UserDatabase& users) {
+bool RequireAdministrator(RunState& run, const UserDatabase& users) {
   if (run.params.NoAdminCheck || run.params.NoCheck) {
     run.log.Logf("[INFO ] Administrator privileges check ignored due command line arguments");
     return true;

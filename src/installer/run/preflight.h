@@ -55,16 +55,16 @@ Result<bool> checkIfRoot(const UserDatabase& users = UserDatabase());
 Result<bool> checkAdministrator(const UserDatabase& users = UserDatabase());
 
 // The two architecture lines; never fails.
-bool LogArchitectureLines(Run& run);
+bool LogArchitectureLines(RunState& run);
 
 // The free-space step: logs and sets run.exitCode on failure (-5, -6).
-bool RequireFreeSpace(Run& run);
-bool RequireFreeSpace(Run& run, const FileSystemQuery& query);
+bool RequireFreeSpace(RunState& run);
+bool RequireFreeSpace(RunState& run, const FileSystemQuery& query);
 
 // The administrator step, skipped under --no-admin-check or --no-check:
 // logs and sets run.exitCode on failure (-7, -8).
-bool RequireAdministrator(Run& run);
-bool RequireAdministrator(Run& run, const UserDatabase& users);
+bool RequireAdministrator(RunState& run);
+bool RequireAdministrator(RunState& run, const UserDatabase& users);
 
 }  // namespace quorvane
 

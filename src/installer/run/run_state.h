@@ -1,5 +1,5 @@
 // The state of one run, shared by the driver and the steps it runs. Every
-// step is a `bool Step(Run&)`: it logs its own failure, sets exitCode once
+// step is a `bool Step(RunState&)`: it logs its own failure, sets exitCode once
 // and returns false; the driver then leaves the run.
 #ifndef QUORVANE_INSTALLER_RUN_RUN_STATE_H_
 #define QUORVANE_INSTALLER_RUN_RUN_STATE_H_
@@ -17,7 +17,7 @@ namespace quorvane {
 
 // It lives until the process exits. Its fields keep the names that the
 // installer's design gives the run's state.
-struct Run {
+struct RunState {
   std::vector<std::string> argv;  // the process's argument vector
   std::string defaultTempDir;     // fixed at start-up
   int exitCode = 0;

@@ -11,14 +11,14 @@ namespace {
 
 constexpr mode_t kTempDirMode = 0640;
 
-bool Fail(Run& run) {
+bool Fail(RunState& run) {
   run.exitCode = exitBadDirectory;
   return false;
 }
 
 }  // namespace
 
-bool PrepareTempDir(Run& run) {
+bool PrepareTempDir(RunState& run) {
   const std::string value = run.params.TempDir.empty() ? run.defaultTempDir : run.params.TempDir;
   Result<std::string> abs = MakeAbsolute(value);
   if (!abs.ok()) {

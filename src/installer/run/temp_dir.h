@@ -18,7 +18,7 @@ namespace quorvane {
 // superuser or this process's user; sticky where others may write), and
 // the directory reached is held in run.tempDirFd. On failure the line is logged, run.exitCode is set to
 // exitBadDirectory and false is returned.
-bool PrepareTempDir(Run& run);
+bool PrepareTempDir(RunState& run);
 
 }  // namespace quorvane
 

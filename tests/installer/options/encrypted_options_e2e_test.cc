@@ -107,13 +107,13 @@ class EncryptedParamsE2ETest : public ::testing::Test {
 
   // The payload notes its arguments, one a line, in a file outside the
   // install directory, then runs body.
-  test::InstallerRun Run(const Lines& words, const std::string& body = "") {
+  test::InstallerRun RunInstaller(const Lines& words, const std::string& body = "") {
     const std::string program = "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$QV_PROBE\"\n" + body;
     const std::string installer = dir_.Pack(program, dir_.path());
     test::RunOptions options;
     options.env = Lines{"PWD=" + work_, "TMPDIR=" + tmp_, "QV_PROBE=" + probe_};
     options.cwd = work_;
-    return dir_.Run(installer, words, options);
+    return dir_.RunInstaller(installer, words, options);
   }
 
   // The install directory, from the line that starts the payload.
@@ -145,7 +145,7 @@ class EncryptedParamsE2ETest : public ::testing::Test {
   // Runs words that the strict parse refuses: exit -1, the log in TMPDIR,
   // nothing else made there.
   void ExpectParseFailure(const Lines& words, const std::string& error) {
-    test::ProcessResult r = Run(words);
+    test::ProcessResult r = RunInstaller(words);
     EXPECT_EQ(r.exit_status, 255);
     EXPECT_EQ(r.out + r.err, "");
     EXPECT_EQ(LogLines(ReadFile(tmp_ + "/Quorvane_i.log")), ParseFailureLog(words, error));
@@ -235,7 +235,7 @@ TEST_F(EncryptedParamsE2ETest, RecordValuesReachThePayload) {
     for (const std::string& w : c.words) words.push_back(w == "{R}" ? record : Fill(w, base));
     unlink(probe_.c_str());
 
-    test::ProcessResult r = Run(words);
+    test::ProcessResult r = RunInstaller(words);
     EXPECT_EQ(r.exit_status, 0) << r.err;
 
     const std::string new_text = Fill(c.new_text, base);
@@ -270,7 +270,7 @@ TEST_F(EncryptedParamsE2ETest, RecordValuesReachThePayload) {
 // backslashes included, and the record keeps its version and key.
 TEST_F(EncryptedParamsE2ETest, RequotedValuesSplitBackIntoTheMergedValues) {
   const std::string text = "--debug-dir '" + s_ + "/d \"x\" \\y' --temp-dir=t --offline 'a\\\"b'";
-  test::ProcessResult r = Run({"--encrypted-params", Record(text, "\xc3\xa9k", 42)});
+  test::ProcessResult r = RunInstaller({"--encrypted-params", Record(text, "\xc3\xa9k", 42)});
   ASSERT_EQ(r.exit_status, 0) << r.err;
   const Lines got = SplitLines(ReadFile(probe_));
   ASSERT_GE(got.size(), 2u);
@@ -296,7 +296,7 @@ TEST_F(EncryptedParamsE2ETest, RequotedValuesSplitBackIntoTheMergedValues) {
 // command line is left alone.
 TEST_F(EncryptedParamsE2ETest, HelpInTheRecordGivesTheHelpForm) {
   test::ProcessResult r =
-      Run({"--debug-dir", s_ + "/dh", "--encrypted-params", Record("-h --yara-dir /nonexistent/x")});
+      RunInstaller({"--debug-dir", s_ + "/dh", "--encrypted-params", Record("-h --yara-dir /nonexistent/x")});
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(ReadFile(probe_), "--help\n" + s_ + "\n");
   const Lines log = LogLines(ReadFile(s_ + "/dh/Quorvane_i.log"));
@@ -307,7 +307,7 @@ TEST_F(EncryptedParamsE2ETest, HelpInTheRecordGivesTheHelpForm) {
 // dump goes to the install directory.
 TEST_F(EncryptedParamsE2ETest, RecordDebugDirTakesTheLogButNotTheCrashDump) {
   const std::string debug = s_ + "/dd";
-  test::ProcessResult r = Run({"--encrypted-params", Record("--debug-dir " + debug)},
+  test::ProcessResult r = RunInstaller({"--encrypted-params", Record("--debug-dir " + debug)},
                                  "printf 'runtime: out of memory: x' >&2; exit 2\n");
   EXPECT_EQ(r.exit_status, 240);
   const Lines log = LogLines(ReadFile(debug + "/Quorvane_i.log"));
@@ -402,7 +402,7 @@ TEST_F(EncryptedParamsE2ETest, HostileRecordsEndCleanly) {
     unlink((tmp_ + "/Quorvane_i.log").c_str());
     unlink(probe_.c_str());
     const auto start = std::chrono::steady_clock::now();
-    test::ProcessResult r = Run({"--encrypted-params", value, "--debug-dir", s_ + "/dh"});
+    test::ProcessResult r = RunInstaller({"--encrypted-params", value, "--debug-dir", s_ + "/dh"});
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     if (c.error.empty()) {
       EXPECT_EQ(r.exit_status, 0) << r.err;
@@ -443,7 +443,7 @@ TEST_F(EncryptedParamsE2ETest, NulBytesInDirectoryValuesAreRefused) {
   };
   for (const NulCase& c : cases) {
     SCOPED_TRACE(c.name);
-    test::ProcessResult r = Run({"--encrypted-params", Record(c.text), "--debug-dir", s_ + "/dl"});
+    test::ProcessResult r = RunInstaller({"--encrypted-params", Record(c.text), "--debug-dir", s_ + "/dl"});
     EXPECT_EQ(r.exit_status, c.status);
     const Lines log = LogLines(ReadFile(c.log));
     ASSERT_GE(log.size(), 5u);
@@ -472,7 +472,7 @@ TEST(EncryptedParamsStep, InstallerEndsOnARecordInsideARecord) {
   options.argv0 = "installer";
   options.env = Lines{"TMPDIR=" + dir.path()};
   options.cwd = dir.path();
-  test::InstallerRun r = dir.Run(test::InstallerBinary(), {"--encrypted-params", value}, options);
+  test::InstallerRun r = dir.RunInstaller(test::InstallerBinary(), {"--encrypted-params", value}, options);
   EXPECT_EQ(r.exit_status, 255);
   const Lines& lines = r.log_lines;
   ASSERT_GE(lines.size(), 5u);

@@ -66,9 +66,9 @@ struct RunDirs {
     test::RunOptions options;
     options.env = Lines{"TMPDIR=" + tmp};
     options.cwd = scratch.path();
-    return scratch.Run(exe, args, options);
+    return scratch.RunInstaller(exe, args, options);
   }
-  test::InstallerRun Run(const std::string& exe, Lines extra = {}) {
+  test::InstallerRun RunInstaller(const std::string& exe, Lines extra = {}) {
     Lines args = {"--no-admin-check", "--temp-dir", tmp, "--debug-dir", debug};
     args.insert(args.end(), extra.begin(), extra.end());
     return RunWith(exe, args);
@@ -87,7 +87,7 @@ Lines From(const Lines& lines, const std::string& prefix) {
 // exists: the (empty) directory is deleted before the closing line.
 TEST(CleanupRunTest, FailedExtractionStillDeletesTheInstallDirectory) {
   RunDirs dirs;
-  auto r = dirs.Run(test::InstallerBinary());
+  auto r = dirs.RunInstaller(test::InstallerBinary());
   EXPECT_EQ(r.exit_status, 243);
   Lines tail = From(dirs.Log(), kStart);
   ASSERT_FALSE(tail.empty());
@@ -100,7 +100,7 @@ TEST(CleanupRunTest, FailedExtractionStillDeletesTheInstallDirectory) {
 
 TEST(CleanupRunTest, NoDeleteKeepsTheInstallDirectory) {
   RunDirs dirs;
-  auto r = dirs.Run(test::InstallerBinary(), {"--no-delete"});
+  auto r = dirs.RunInstaller(test::InstallerBinary(), {"--no-delete"});
   EXPECT_EQ(r.exit_status, 243);
   Lines log = dirs.Log();
   EXPECT_EQ(From(log, kStart), Lines{});
@@ -133,7 +133,7 @@ TEST(CleanupRunTest, ExtractedPayloadIsDeletedFileByFile) {
       test::PackInstaller(bin.path(), test::StandardPayloadArchive("#!/bin/sh\nexit 0\n"));
 
   RunDirs kept;
-  kept.Run(exe, {"--no-delete"});
+  kept.RunInstaller(exe, {"--no-delete"});
   Lines left = InstallDirsIn(kept.tmp);
   ASSERT_EQ(left.size(), 1u);
   Lines files, subdirs;
@@ -141,7 +141,7 @@ TEST(CleanupRunTest, ExtractedPayloadIsDeletedFileByFile) {
   ASSERT_FALSE(files.empty());
 
   RunDirs dirs;
-  dirs.Run(exe);
+  dirs.RunInstaller(exe);
   Lines tail = From(dirs.Log(), kStart);
   ASSERT_GE(tail.size(), 5u);
   const std::string installDir = tail[0].substr(kStart.size());

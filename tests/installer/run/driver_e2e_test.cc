@@ -37,7 +37,7 @@ test::InstallerRun RunBare(const InstallerSandbox& s, const std::string& argv0, 
   options.env = Lines{"TMPDIR=" + tmpdir};
   options.cwd = s.path();
   options.log_dir = tmpdir;
-  return s.Run(test::InstallerBinary(), args, options);
+  return s.RunInstaller(test::InstallerBinary(), args, options);
 }
 
 TEST(DriverTest, BadCommandLineWritesTheLateLogInTheDefaultTemporaryDirectory) {

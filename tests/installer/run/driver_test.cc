@@ -50,7 +50,7 @@ TEST(RunGuardedTest, FaultsEndWithTheRunningStepsCodeAndALine) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.want_line);
     std::remove(log_path.c_str());
-    quorvane::Run run;
+    RunState run;
     run.exitCode = c.exit_code_before;
     run.faultCode = -13;
     if (c.log_set_up) run.log.initInstallerLog(log_path, true);
@@ -64,7 +64,7 @@ TEST(RunGuardedTest, FaultsEndWithTheRunningStepsCodeAndALine) {
 // How to make one step fail: prepares the run (in a child process of its own,
 // which may change its mounts or user), or says why it cannot; null for a
 // step that cannot fail.
-using Failure = std::function<std::string(quorvane::Run&)>;
+using Failure = std::function<std::string(RunState&)>;
 
 // The step's exit code when it fails in a child, or the child's reason to
 // skip it.
@@ -81,7 +81,7 @@ StepOutcome FailInChild(const RunStep& step, const Failure& failure) {
   pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    quorvane::Run run;
+    RunState run;
     run.argv = {"quorvane-installer"};
     std::string report = failure(run);
     if (report.empty()) {
@@ -114,9 +114,9 @@ TEST(RunStepTableTest, FaultCodesAreTheStepsOwnCodes) {
   const std::string file = dir / "file";
   test::WriteFile(file, "not a directory");
   const std::string missing = dir / "missing";
-  auto none = [](quorvane::Run&) { return std::string(); };
+  auto none = [](RunState&) { return std::string(); };
   // Nothing at /proc/self/exe: the installer cannot find itself.
-  Failure no_proc = [](quorvane::Run&) {
+  Failure no_proc = [](RunState&) {
     if (std::string why = test::EnterPrivateMountNamespace(); !why.empty()) return why;
     if (mount("none", "/proc", "tmpfs", 0, nullptr) != 0) return std::string("cannot mount");
     return std::string();
@@ -129,57 +129,57 @@ TEST(RunStepTableTest, FaultCodesAreTheStepsOwnCodes) {
       {"FindInstallerPath", no_proc},
       {"LogArguments", nullptr},
       {"ParseCommandLine",
-       [](quorvane::Run& r) {
+       [](RunState& r) {
          r.argv = {"quorvane-installer", "--temp-dir", "a", "--temp-dir", "b"};
          return std::string();
        }},
       {"PrepareTempDir",
-       [&](quorvane::Run& r) {
+       [&](RunState& r) {
          r.params.TempDir = file;
          return std::string();
        }},
       {"SetUpLog",
-       [&](quorvane::Run& r) {
+       [&](RunState& r) {
          r.params.TempDir = dir.path();
          r.params.DebugDir = file + "/debug";
          return std::string();
        }},
       {"LogArchitectureLines", nullptr},
       {"RequireFreeSpace",
-       [&](quorvane::Run& r) {
+       [&](RunState& r) {
          r.params.TempDir = missing;
          return std::string();
        }},
       // A user without an entry in the user database: the check itself fails.
       {"RequireAdministrator",
-       [](quorvane::Run&) {
+       [](RunState&) {
          if (getuid() != 0) return std::string("needs to run as root");
          if (setgid(54321) != 0 || setuid(54321) != 0) return std::string("cannot change user");
          return std::string();
        }},
       {"MakeInstallDir",
-       [&](quorvane::Run& r) {
+       [&](RunState& r) {
          r.params.TempDir = missing;
          return std::string();
        }},
       {"BuildPayloadArgs",
-       [&](quorvane::Run& r) {
+       [&](RunState& r) {
          r.argv = {"quorvane-installer", "--debug-dir", missing};
          return std::string();
        }},
       {"InstallDirReadyForExtraction",
-       [&](quorvane::Run& r) {
+       [&](RunState& r) {
          r.installDir = missing;
          return std::string();
        }},
       {"ExtractPayload",
-       [&](quorvane::Run& r) {
+       [&](RunState& r) {
          r.installerPath = missing;
          r.installDir = dir.path();
          return std::string();
        }},
       {"ExecutePayload",
-       [&](quorvane::Run& r) {
+       [&](RunState& r) {
          r.installDir = missing;
          r.mainFile = missing + "/quorvane";
          return std::string();

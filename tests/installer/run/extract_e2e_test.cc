@@ -75,7 +75,7 @@ Outcome RunInstaller(const ScratchDir& dir, const std::string& installer, mode_t
     const rlim_t bytes = static_cast<rlim_t>(addressSpaceKiB) * 1024;
     options.wrapper.limits = {{RLIMIT_AS, bytes, bytes}};
   }
-  test::InstallerRun r = dir.Run(installer, args, options);
+  test::InstallerRun r = dir.RunInstaller(installer, args, options);
 
   Outcome out;
   out.exitStatus = r.exit_status;

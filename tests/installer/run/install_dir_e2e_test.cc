@@ -35,7 +35,7 @@ TEST_F(InstallDirTest, OrdinaryUserCannotCreateInANewTemporaryDirectory) {
   options.env = test::Words{"TMPDIR=" + open};
   options.cwd = s_.path();
   options.wrapper = test::AsUser(test::kNobodyUid, test::kNobodyUid);
-  test::InstallerRun r = s_.Run(
+  test::InstallerRun r = s_.RunInstaller(
       test::InstallerBinary(),
       {"--no-admin-check", "--temp-dir", open + "/new", "--debug-dir", open}, options);
   EXPECT_EQ(r.exit_status, 245);

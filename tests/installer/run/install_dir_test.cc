@@ -131,7 +131,7 @@ TEST_F(InstallDirTest, CreationFailures) {
 }
 
 TEST_F(InstallDirTest, StepSetsTheRunsInstallDirOrLogs) {
-  quorvane::Run run;
+  RunState run;
   run.log.initInstallerLog(s_ / "log", true);
   run.params.TempDir = s_.path();
   run.tempDirFd = HoldDir(s_.path());
@@ -143,7 +143,7 @@ TEST_F(InstallDirTest, StepSetsTheRunsInstallDirOrLogs) {
 
   // The held temporary directory was removed after its check.
   ASSERT_EQ(mkdir((s_ / "missing").c_str(), 0755), 0);
-  quorvane::Run failing;
+  RunState failing;
   failing.log.initInstallerLog(s_ / "log2", true);
   failing.params.TempDir = s_ / "missing";
   failing.tempDirFd = HoldDir(s_ / "missing");
@@ -176,7 +176,7 @@ TEST_F(InstallDirTest, MadeInTheHeldDirectory) {
 TEST_F(InstallDirTest, ReplacedOrOpenedInstallDirectoryIsFound) {
   for (const char* change : {"replaced", "opened", "removed"}) {
     SCOPED_TRACE(change);
-    quorvane::Run run;
+    RunState run;
     const std::string log = s_ / "log-check";
     unlink(log.c_str());
     run.log.initInstallerLog(log, true);

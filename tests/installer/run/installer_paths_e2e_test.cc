@@ -29,7 +29,7 @@ TEST(InstallerPathsTest, RunningFromIsTheDirectoryOfTheRealFile) {
   options.env = test::Words{"TMPDIR=" + logs};
   options.cwd = scratch.path();
   test::InstallerRun r =
-      scratch.Run(bin + "/installer", {"--temp-dir", scratch / "file"}, options);
+      scratch.RunInstaller(bin + "/installer", {"--temp-dir", scratch / "file"}, options);
   EXPECT_EQ(r.exit_status, 254);
   const std::vector<std::string>& lines = r.log_lines;
   ASSERT_GE(lines.size(), 3u);

@@ -91,7 +91,7 @@ class PayloadArgsTest : public ::testing::Test {
     const std::string log_path = scratch_ / ("logs/" + std::to_string(++runs_) + ".log");
     Outcome out;
     {
-      quorvane::Run run;
+      RunState run;
       run.log.initInstallerLog(log_path, true);
       run.argv = {"./installer"};
       for (const std::string& w : Expand(words)) run.argv.push_back(w);

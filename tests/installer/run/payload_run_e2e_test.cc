@@ -36,7 +36,7 @@ class PayloadRunE2ETest : public ::testing::Test {
 
   // The payload notes its arguments, working directory and environment, then
   // runs body.
-  test::InstallerRun Run(const std::string& body) {
+  test::InstallerRun RunInstaller(const std::string& body) {
     std::string program = "#!/bin/sh\n"
                           "printf '%s\\n' \"$@\" > '" + probe_ + "/args'\n"
                           "/bin/pwd -P > '" + probe_ + "/cwd'\n"
@@ -45,7 +45,7 @@ class PayloadRunE2ETest : public ::testing::Test {
     test::RunOptions options;
     options.env = test::Words{"PWD=/nowhere", "TMPDIR=" + tmp_, "X=1"};
     options.cwd = dir_.path();
-    return dir_.Run(installer, {"--debug-dir", debug_, "--temp-dir", tmp_}, options);
+    return dir_.RunInstaller(installer, {"--debug-dir", debug_, "--temp-dir", tmp_}, options);
   }
 
   // The install directory named by the Running line, and the lines after it.
@@ -87,7 +87,7 @@ TEST_F(PayloadRunE2ETest, OutcomesReachTheExitStatusAndTheLog) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body);
-    test::ProcessResult r = Run(c.body);
+    test::ProcessResult r = RunInstaller(c.body);
     EXPECT_EQ(r.exit_status, c.status);
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(r.out, c.out);

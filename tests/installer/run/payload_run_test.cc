@@ -87,7 +87,7 @@ class PayloadRunTest : public ::testing::Test {
 
   // Runs the payload with the test's standard output and error going to
   // files; keeps what reached them.
-  int Run(const std::vector<std::string>& args = {"--debug-dir", "D"}) {
+  int RunPayload(const std::vector<std::string>& args = {"--debug-dir", "D"}) {
     int out = OpenOutput(scratch_ / "stdout");
     int err = OpenOutput(scratch_ / "stderr");
     int code;
@@ -147,7 +147,7 @@ TEST_F(PayloadRunTest, ExitStatusesThatAreNoCrash) {
     SCOPED_TRACE(c.body);
     NextCase();
     WritePayload(c.body);
-    EXPECT_EQ(Run(), c.code);
+    EXPECT_EQ(RunPayload(), c.code);
     std::vector<std::string> want = {RunningLine()};
     if (!c.line.empty()) want.push_back(c.line);
     EXPECT_EQ(Lines(), want);
@@ -171,7 +171,7 @@ TEST_F(PayloadRunTest, CrashReasonFromTheStandardError) {
     NextCase();
     WriteFile(probe_ + "/text", text);
     WritePayload("/bin/cat '" + probe_ + "/text' >&2; exit 2\n");
-    EXPECT_EQ(Run(), -16);
+    EXPECT_EQ(RunPayload(), -16);
     EXPECT_EQ(stderr_, text);
     EXPECT_EQ(Lines(), (std::vector<std::string>{
                            RunningLine(), "[FATAL] Quorvane unexpectedly terminated." + reason +
@@ -199,7 +199,7 @@ TEST_F(PayloadRunTest, CrashReasonFromTheExecutable) {
     ::quorvane::test::RemoveTree(installDir_);
     ASSERT_EQ(mkdir(installDir_.c_str(), 0700), 0);
     WritePayload(spoil + "\nprintf 'panic: x' >&2; exit 2\n");
-    EXPECT_EQ(Run(), -16);
+    EXPECT_EQ(RunPayload(), -16);
     EXPECT_EQ(Lines(), (std::vector<std::string>{
                            RunningLine(), "[FATAL] Quorvane unexpectedly terminated." + reason +
                                               " Stacktrace dump saved to: " + debugDir_ +
@@ -230,13 +230,13 @@ TEST_F(PayloadRunTest, DumpPlaceAndFailures) {
 
   // No debug directory: no dump, no dump part.
   params_.DebugDir = "";
-  EXPECT_EQ(Run(), -16);
+  EXPECT_EQ(RunPayload(), -16);
   EXPECT_EQ(Lines().back(), "[FATAL] Quorvane unexpectedly terminated.");
   EXPECT_FALSE(::quorvane::test::Exists(dumpPath_));
 
   // The path is cleaned.
   params_.DebugDir = debugDir_ + "/./";
-  EXPECT_EQ(Run(), -16);
+  EXPECT_EQ(RunPayload(), -16);
   EXPECT_EQ(Lines().back(),
             "[FATAL] Quorvane unexpectedly terminated. Stacktrace dump saved to: " + debugDir_ +
                 "/quorvane.dmp");
@@ -247,7 +247,7 @@ TEST_F(PayloadRunTest, DumpPlaceAndFailures) {
     params_.DebugDir = dir;
     std::string dump = dir + "/quorvane.dmp";
     std::string why = dir == mainFile_ ? "not a directory" : "no such file or directory";
-    EXPECT_EQ(Run(), -15);
+    EXPECT_EQ(RunPayload(), -15);
     EXPECT_EQ(Lines(), (std::vector<std::string>{
                            RunningLine(), "[ERROR] Cannot write stack trace dump file: " + dump +
                                               ". (open " + dump + ": " + why + ")"}));
@@ -259,7 +259,7 @@ TEST_F(PayloadRunTest, ExistingDumpIsEmptiedAndKeepsItsMode) {
   WriteFile(dump, std::string(10000, 'o'), 0600);
   params_.DebugDir = debugDir_;
   WritePayload("printf 'short' >&2; exit 2\n");
-  EXPECT_EQ(Run(), -16);
+  EXPECT_EQ(RunPayload(), -16);
   EXPECT_EQ(ReadFile(dump), "short");
   EXPECT_EQ(ModeOf(dump), 0600u);
 }
@@ -275,7 +275,7 @@ TEST_F(PayloadRunTest, LargeOutputPassesThroughWhole) {
   }
   WriteFile(probe_ + "/data", data);
   WritePayload("/bin/cat \"$1\" >&2 & /bin/cat \"$1\"; wait; exit 2\n");
-  EXPECT_EQ(Run({probe_ + "/data"}), -16);
+  EXPECT_EQ(RunPayload({probe_ + "/data"}), -16);
   EXPECT_TRUE(stderr_ == data) << stderr_.size();
   EXPECT_TRUE(stdout_ == data) << stdout_.size();
   EXPECT_TRUE(ReadFile(dumpPath_) == data);
@@ -286,7 +286,7 @@ TEST_F(PayloadRunTest, EndedBySignal) {
     SCOPED_TRACE(sig);
     NextCase();
     WritePayload(std::string("printf 'runtime: x' >&2; kill -") + sig + " $$\nexit 2\n");
-    EXPECT_EQ(Run(), -1001);
+    EXPECT_EQ(RunPayload(), -1001);
     EXPECT_EQ(Lines(), (std::vector<std::string>{
                            RunningLine(),
                            "[ERROR] An error occurred while running quorvane. (error code: -1, "
@@ -318,7 +318,7 @@ TEST_F(PayloadRunTest, StartErrors) {
       if (c.setup == "no exec bit") WritePayload("exit 0\n", 0640);
       if (c.setup == "bad interpreter") WriteFile(mainFile_, "#!/nonexistent/sh\n", 0755);
     }
-    EXPECT_EQ(Run(), -14);
+    EXPECT_EQ(RunPayload(), -14);
     EXPECT_EQ(Lines(), (std::vector<std::string>{
                            RunningLine(), "[ERROR] Cannot run quorvane. (" + c.error + ")"}));
   }
@@ -339,7 +339,7 @@ TEST_F(PayloadRunTest, ChildProcessSetUp) {
       "exec grep -E '^Sig(Blk|Ign)' /proc/self/status > \"$p/signals\"\n");
   std::vector<std::string> args = {"--output-dir", "two words", "", "--temp-dir", installDir_};
   std::string own_signals = SignalLines(ReadFile("/proc/self/status"));
-  EXPECT_EQ(Run(args), 0);
+  EXPECT_EQ(RunPayload(args), 0);
 
   EXPECT_EQ(Lines(), (std::vector<std::string>{"[INFO ] Running: " + mainFile_ +
                                                " --output-dir two words  --temp-dir " +
@@ -374,7 +374,7 @@ TEST_F(PayloadRunTest, ChildEnvironment) {
   WritePayload("/bin/cat /proc/$$/environ > '" + probe_ + "/environ'\n");
   char** saved = environ;
   environ = env.data();
-  int code = Run();
+  int code = RunPayload();
   environ = saved;
   EXPECT_EQ(code, 0);
   EXPECT_EQ(Split(ReadFile(probe_ + "/environ"), '\0'),
@@ -397,7 +397,7 @@ TEST(PayloadEnvironmentTest, PwdLastAndDuplicatesKeepTheirLastPlace) {
 TEST_F(PayloadRunTest, WaitsForEveryWriterOfTheStandardError) {
   WritePayload("( /bin/sleep 0.5; printf 'late' >&2 ) &\nprintf 'early' >&2\nexit 0\n");
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(RunPayload(), 0);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
   EXPECT_EQ(stderr_, "earlylate");
 }

@@ -36,7 +36,7 @@ class PreflightRunTest : public ::testing::Test {
     options.env = Lines{"TMPDIR=" + logs_};
     options.cwd = s_.path();
     options.wrapper = test::AsUser(ruid, euid);
-    test::InstallerRun r = s_.Run(test::InstallerBinary(), args, options);
+    test::InstallerRun r = s_.RunInstaller(test::InstallerBinary(), args, options);
     log_lines_ = r.log_lines;
     return r.exit_status;
   }
@@ -118,7 +118,7 @@ TEST_F(SmallFileSystemTest, TooLittleSpaceEndsTheRun) {
   test::RunOptions options;
   options.env = Lines{"TMPDIR=" + mnt_};
   options.cwd = s_.path();
-  test::InstallerRun r = s_.Run(test::InstallerBinary(), {"--no-delete"}, options);
+  test::InstallerRun r = s_.RunInstaller(test::InstallerBinary(), {"--no-delete"}, options);
   EXPECT_EQ(r.exit_status, 250);
   const Lines& lines = r.log_lines;
   Lines want = kArchLines;

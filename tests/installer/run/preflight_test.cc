@@ -86,7 +86,7 @@ class StepTest : public ::testing::Test {
   std::vector<std::string> Logged() { return LogLines(ReadFile(s_ / "log")); }
 
   ScratchDir s_;
-  quorvane::Run run_;
+  RunState run_;
 };
 
 TEST_F(StepTest, ArchitectureLines) {

@@ -42,7 +42,7 @@ class TempDirRunTest : public UmaskTest {
     options.env = Lines{"TMPDIR=" + tmpdir};
     options.cwd = s_.path();
     options.wrapper = wrapper;
-    return s_.Run(test::InstallerBinary(), args, options);
+    return s_.RunInstaller(test::InstallerBinary(), args, options);
   }
 
   // The late log's lines after the opening ones, before the closing line.

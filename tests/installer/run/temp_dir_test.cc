@@ -79,7 +79,7 @@ TEST_F(MakeDirectoryTest, Failures) {
 
 class PrepareTempDirTest : public UmaskTest {
  protected:
-  static void Prepare(quorvane::Run& run, const std::string& temp_dir,
+  static void Prepare(RunState& run, const std::string& temp_dir,
                       const std::string& default_temp_dir) {
     run.params.TempDir = temp_dir;
     run.defaultTempDir = default_temp_dir;
@@ -107,7 +107,7 @@ TEST_F(PrepareTempDirTest, AcceptedValues) {
       {s_ / "dir/../link", "/nonexistent", s_ / "link"},
   };
   for (const Case& c : cases) {
-    quorvane::Run run;
+    RunState run;
     Prepare(run, c.value, c.default_value);
     EXPECT_TRUE(PrepareTempDir(run)) << c.value;
     EXPECT_TRUE(run.tempDirFd.valid()) << c.value;
@@ -119,7 +119,7 @@ TEST_F(PrepareTempDirTest, AcceptedValues) {
 }
 
 TEST_F(PrepareTempDirTest, MissingLevelsAreCreatedAndHeld) {
-  quorvane::Run run;
+  RunState run;
   Prepare(run, s_ / "new/one/two", "/nonexistent");
   EXPECT_TRUE(PrepareTempDir(run));
   EXPECT_EQ(run.params.TempDir, s_ / "new/one/two");
@@ -145,7 +145,7 @@ TEST_F(PrepareTempDirTest, RejectedValues) {
   };
   const std::set<std::string> before = TreeOf(s_.path());
   for (const auto& [value, line] : cases) {
-    quorvane::Run run;
+    RunState run;
     Prepare(run, value, "/nonexistent");
     EXPECT_FALSE(PrepareTempDir(run));
     EXPECT_EQ(run.exitCode, exitBadDirectory);
@@ -162,7 +162,7 @@ TEST_F(PrepareTempDirTest, NoWorkingDirectoryMeansNoAbsolutePath) {
   ASSERT_EQ(chdir((s_ / "gone").c_str()), 0);
   ASSERT_EQ(rmdir((s_ / "gone").c_str()), 0);
   unsetenv("PWD");
-  quorvane::Run run;
+  RunState run;
   Prepare(run, "rel", "/nonexistent");
   EXPECT_FALSE(PrepareTempDir(run));
   ASSERT_EQ(chdir(old), 0);
