@@ -38,7 +38,7 @@ namespace {
 constexpr int64_t kRetries = 10;
 constexpr int64_t kRetryDelay = 100'000'000;
 
-[[noreturn]] void Fail(const std::string& what) {
+[[noreturn]] void Die(const std::string& what) {
   std::fprintf(stderr, "%s\n", what.c_str());
   std::exit(2);
 }
@@ -53,14 +53,14 @@ struct Shape {
 
 void MakeFile(int dirfd, const char* name) {
   int fd = openat(dirfd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0 || write(fd, "x\n", 2) != 2) Fail(std::string("cannot create ") + name);
+  if (fd < 0 || write(fd, "x\n", 2) != 2) Die(std::string("cannot create ") + name);
   close(fd);
 }
 
 void Build(const std::string& top, const Shape& shape) {
-  if (mkdir(top.c_str(), 0700) != 0) Fail("cannot create " + top);
+  if (mkdir(top.c_str(), 0700) != 0) Die("cannot create " + top);
   int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) Fail("cannot open " + top);
+  if (fd < 0) Die("cannot open " + top);
   for (int i = 0; i < shape.width; ++i) {
     char name[16];
     std::snprintf(name, sizeof name, "f%06d", i);
@@ -68,9 +68,9 @@ void Build(const std::string& top, const Shape& shape) {
   }
   for (int level = 0; level < shape.depth; ++level) {
     MakeFile(fd, "f");
-    if (mkdirat(fd, "d", 0700) != 0) Fail("cannot create a level of " + top);
+    if (mkdirat(fd, "d", 0700) != 0) Die("cannot create a level of " + top);
     int next = openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (next < 0) Fail("cannot open a level of " + top);
+    if (next < 0) Die("cannot open a level of " + top);
     close(fd);
     fd = next;
   }
@@ -90,13 +90,13 @@ double Timed(const char* what, Child child) {
   std::fflush(nullptr);
   double start = Now();
   pid_t pid = fork();
-  if (pid < 0) Fail("cannot fork");
+  if (pid < 0) Die("cannot fork");
   if (pid == 0) _exit(child());
   int status = 0;
   rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid) Fail("cannot wait");
+  if (wait4(pid, &status, 0, &usage) != pid) Die("cannot wait");
   double seconds = Now() - start;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail(std::string(what) + " failed");
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Die(std::string(what) + " failed");
   return seconds;
 }
 
@@ -134,7 +134,7 @@ int Main(int argc, char** argv) {
   std::string base = scratch.path();
   if (argc > 2) {
     std::string pattern = std::string(argv[2]) + "/quorvane-bench-delete-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) Fail("cannot create a directory in " + pattern);
+    if (mkdtemp(pattern.data()) == nullptr) Die("cannot create a directory in " + pattern);
     base = pattern;
   }
   const std::vector<Shape> shapes = {{"1,000 levels deep", 1000, 0},

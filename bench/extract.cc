@@ -214,7 +214,7 @@ std::string ManyMembersArchive(size_t count) {
     extra.push_back(test::FileMember(std::string("amd64/") + name, listed.back().second));
     extra.back().deflate = false;
   }
-  members[4].content = test::ChecksumList(listed);  // amd64/checksums.txt
+  members[4].content = test::ChecksumListText(listed);  // amd64/checksums.txt
   members.insert(members.begin() + 4, extra.begin(), extra.end());
   return test::BuildZip(members);
 }

@@ -39,7 +39,7 @@ uint32_t U16(const std::string& b, size_t at) {
 }
 uint32_t U32(const std::string& b, size_t at) { return U16(b, at) | U16(b, at + 2) << 16; }
 
-bool Fail(const char* what, const std::string& about) {
+bool Die(const char* what, const std::string& about) {
   std::fprintf(stderr, "floor: %s %s\n", what, about.c_str());
   return false;
 }
@@ -91,7 +91,7 @@ bool WriteAll(int fd, const unsigned char* data, size_t n) {
 bool Inflate(const std::string& a, const Member& m, const std::string& path) {
   size_t data = m.localOffset + 30 + U16(a, m.localOffset + 26) + U16(a, m.localOffset + 28);
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0440);
-  if (fd < 0) return Fail("cannot create", path);
+  if (fd < 0) return Die("cannot create", path);
   z_stream z{};
   inflateInit2(&z, -MAX_WBITS);
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(a.data() + data));
@@ -111,7 +111,7 @@ bool Inflate(const std::string& a, const Member& m, const std::string& path) {
   }
   inflateEnd(&z);
   close(fd);
-  if (rc != Z_STREAM_END || total != m.size || crc != m.crc) return Fail("bad member", m.name);
+  if (rc != Z_STREAM_END || total != m.size || crc != m.crc) return Die("bad member", m.name);
   return true;
 }
 
@@ -163,9 +163,9 @@ int Remove(const char* path, const struct stat*, int, struct FTW*) { return remo
 
 bool Extract(const std::string& archivePath, const std::string& dir) {
   std::string a;
-  if (!ReadWhole(archivePath, &a)) return Fail("cannot read", archivePath);
+  if (!ReadWhole(archivePath, &a)) return Die("cannot read", archivePath);
   if (mkdir(dir.c_str(), 0700) != 0 || mkdir((dir + "/licenses").c_str(), 0700) != 0) {
-    return Fail("cannot make", dir);
+    return Die("cannot make", dir);
   }
   std::vector<std::string> written;
   for (const Member& m : Directory(a)) {
@@ -180,13 +180,13 @@ bool Extract(const std::string& archivePath, const std::string& dir) {
   for (const std::string& path : written) {
     bool licence = path.find("/licenses/") != std::string::npos;
     if (lists[licence][path.substr(path.rfind('/') + 1)] != Sha256File(path)) {
-      return Fail("digest differs:", path);
+      return Die("digest differs:", path);
     }
   }
   chmod((dir + "/quorvane").c_str(), 0540);
   bool ran = RunInstaller(dir);
   nftw(dir.c_str(), Remove, 16, FTW_DEPTH | FTW_PHYS);
-  return ran || Fail("payload failed in", dir);
+  return ran || Die("payload failed in", dir);
 }
 
 }  // namespace

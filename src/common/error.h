@@ -15,7 +15,6 @@ struct Error {
 
   Error() = default;
   explicit Error(std::string msg, int err = 0) : message(std::move(msg)), errnum(err) {}
-  const std::string& text() const { return message; }
 };
 
 // The system's description of an errno value, in lower case.

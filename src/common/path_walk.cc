@@ -67,7 +67,7 @@ class Walker {
   WalkStop stop() const { return stop_; }
 
  private:
-  Status Fail(WalkStop stop, Error error) {
+  Status Stop(WalkStop stop, Error error) {
     stop_ = stop;
     return error;
   }
@@ -76,11 +76,11 @@ class Walker {
   Status Start() {
     const std::string start = rooted_ ? "/" : ".";
     Result<UniqueFd> fd = OpenDirectoryAt(FileAt(AT_FDCWD, start, start));
-    if (!fd.ok()) return Fail(WalkStop::kLookup, fd.error());
+    if (!fd.ok()) return Stop(WalkStop::kLookup, fd.error());
     Result<struct stat> st = StatOf(fd->get(), start, "lstat");
-    if (!st.ok()) return Fail(WalkStop::kLookup, st.error());
+    if (!st.ok()) return Stop(WalkStop::kLookup, st.error());
     if (options_.check_owners && rooted_) {
-      if (Status safe = CheckOwner(*st, "/"); !safe.ok()) return Fail(WalkStop::kUnsafe, safe.error());
+      if (Status safe = CheckOwner(*st, "/"); !safe.ok()) return Stop(WalkStop::kUnsafe, safe.error());
     }
     cur_ = std::move(*fd);
     start_ = *st;
@@ -125,13 +125,13 @@ class Walker {
     const bool back = !elems_.empty() && elems_.back() != "..";
     const std::string text = TextWith("..");
     Result<UniqueFd> fd = OpenDirectoryAt(FileAt(cur_.get(), "..", text));
-    if (!fd.ok()) return Fail(WalkStop::kLookup, fd.error());
+    if (!fd.ok()) return Stop(WalkStop::kLookup, fd.error());
     Result<struct stat> st = StatOf(fd->get(), text, "lstat");
-    if (!st.ok()) return Fail(WalkStop::kLookup, st.error());
+    if (!st.ok()) return Stop(WalkStop::kLookup, st.error());
     if (back) {
       const struct stat& before = stats_.size() >= 2 ? stats_[stats_.size() - 2] : start_;
       if (!SameFile(*st, before)) {
-        return Fail(WalkStop::kLookup, PathError("lstat", text, "changed during the walk", EAGAIN));
+        return Stop(WalkStop::kLookup, PathError("lstat", text, "changed during the walk", EAGAIN));
       }
       elems_.pop_back();
       stats_.pop_back();
@@ -155,17 +155,17 @@ class Walker {
         const int err = fd.error().errnum;
         if (RefusedAsNoDirectory(err)) return NotADirectory(e, text);
         if (err != ENOENT || !options_.create_mode) {
-          return Fail(WalkStop::kLookup, SysError("lstat", text, err));
+          return Stop(WalkStop::kLookup, SysError("lstat", text, err));
         }
         if (e.via_link) {
-          return Fail(WalkStop::kCreate, SysError("mkdir", path_.substr(0, e.end), EEXIST));
+          return Stop(WalkStop::kCreate, SysError("mkdir", path_.substr(0, e.end), EEXIST));
         }
       }
       if (attempt >= kMaxCreateAttempts) {
-        return Fail(WalkStop::kCreate, SysError("mkdir", text, EEXIST));
+        return Stop(WalkStop::kCreate, SysError("mkdir", text, EEXIST));
       }
       Status made = MakeDirectoryAt(at, *options_.create_mode);
-      if (!made.ok() && made.error().errnum != EEXIST) return Fail(WalkStop::kCreate, made.error());
+      if (!made.ok() && made.error().errnum != EEXIST) return Stop(WalkStop::kCreate, made.error());
       made_ = false;  // what stands there is looked at like anything else
       if (!made.ok()) continue;
       Result<UniqueFd> fd = OpenDirectoryAt(at);
@@ -179,9 +179,9 @@ class Walker {
   // A directory, opened: checked on its descriptor, which is then held.
   Status Enter(const std::string& name, UniqueFd fd, const std::string& text) {
     Result<struct stat> st = StatOf(fd.get(), text, "lstat");
-    if (!st.ok()) return Fail(WalkStop::kLookup, st.error());
+    if (!st.ok()) return Stop(WalkStop::kLookup, st.error());
     if (options_.check_owners) {
-      if (Status safe = CheckOwner(*st, text); !safe.ok()) return Fail(WalkStop::kUnsafe, safe.error());
+      if (Status safe = CheckOwner(*st, text); !safe.ok()) return Stop(WalkStop::kUnsafe, safe.error());
     }
     elems_.push_back(name);
     stats_.push_back(*st);
@@ -192,14 +192,14 @@ class Walker {
   // What stands at the name is no directory: a link to follow, or a file.
   Status NotADirectory(const Pending& e, const std::string& text) {
     Result<struct stat> st = StatAt(FileAt(cur_.get(), e.name, text), AT_SYMLINK_NOFOLLOW);
-    if (!st.ok()) return Fail(WalkStop::kLookup, st.error());
+    if (!st.ok()) return Stop(WalkStop::kLookup, st.error());
     if (options_.check_owners) {
-      if (Status safe = CheckOwner(*st, text); !safe.ok()) return Fail(WalkStop::kUnsafe, safe.error());
+      if (Status safe = CheckOwner(*st, text); !safe.ok()) return Stop(WalkStop::kUnsafe, safe.error());
     }
     if (S_ISLNK(st->st_mode)) {
-      if (++links_ > kMaxLinks) return Fail(WalkStop::kLookup, Error("too many links", ELOOP));
+      if (++links_ > kMaxLinks) return Stop(WalkStop::kLookup, Error("too many links", ELOOP));
       Result<std::string> target = ReadLinkAt(FileAt(cur_.get(), e.name, text));
-      if (!target.ok()) return Fail(WalkStop::kLookup, target.error());
+      if (!target.ok()) return Stop(WalkStop::kLookup, target.error());
       if (!target->empty() && (*target)[0] == '/') {
         rooted_ = true;
         elems_.clear();
@@ -211,10 +211,10 @@ class Walker {
     }
     if (S_ISDIR(st->st_mode)) {
       // It was exchanged for a directory between the two looks.
-      return Fail(WalkStop::kLookup, PathError("lstat", text, "changed during the walk", EAGAIN));
+      return Stop(WalkStop::kLookup, PathError("lstat", text, "changed during the walk", EAGAIN));
     }
-    if (!pending_.empty()) return Fail(WalkStop::kLookup, ErrnoError(ENOTDIR));
-    if (options_.want_directory) return Fail(WalkStop::kNotDirectory, SysError("stat", text, ENOTDIR));
+    if (!pending_.empty()) return Stop(WalkStop::kLookup, ErrnoError(ENOTDIR));
+    if (options_.want_directory) return Stop(WalkStop::kNotDirectory, SysError("stat", text, ENOTDIR));
     elems_.push_back(e.name);
     cur_.reset();
     done_ = true;

@@ -84,7 +84,7 @@ TEST_F(PathWalkTest, ResolvesEveryLinkInThePath) {
   };
   for (const auto& [in, want] : cases) {
     Result<std::string> got = ResolveSymlinks(At(in));
-    ASSERT_TRUE(got.ok()) << in << ": " << got.error().text();
+    ASSERT_TRUE(got.ok()) << in << ": " << got.error().message;
     EXPECT_EQ(*got, At(want)) << in;
   }
 }
@@ -99,7 +99,7 @@ TEST_F(PathWalkTest, RelativePathsStayRelative) {
   };
   for (const auto& [in, want] : cases) {
     Result<std::string> got = ResolveSymlinks(in);
-    EXPECT_TRUE(got.ok() && *got == want) << in << " -> " << (got.ok() ? *got : got.error().text());
+    EXPECT_TRUE(got.ok() && *got == want) << in << " -> " << (got.ok() ? *got : got.error().message);
   }
   ASSERT_EQ(chdir(old), 0);
 }
@@ -121,7 +121,7 @@ TEST_F(PathWalkTest, Failures) {
   for (const Case& c : cases) {
     Result<std::string> got = ResolveSymlinks(c.in);
     ASSERT_FALSE(got.ok()) << c.in << " -> " << *got;
-    EXPECT_EQ(got.error().text(), c.message) << c.in;
+    EXPECT_EQ(got.error().message, c.message) << c.in;
     EXPECT_EQ(got.error().errnum, c.errnum) << c.in;
   }
 }
@@ -132,11 +132,11 @@ TEST_F(PathWalkTest, FollowsAtMost255Links) {
     Link(i == 255 ? "d" : LinkName(i + 1), LinkName(i));
   }
   Result<std::string> from_l1 = ResolveSymlinks(At("l1/f"));
-  ASSERT_TRUE(from_l1.ok()) << from_l1.error().text();
+  ASSERT_TRUE(from_l1.ok()) << from_l1.error().message;
   EXPECT_EQ(*from_l1, At("d/f"));
   Result<std::string> from_l0 = ResolveSymlinks(At("l0/f"));
   ASSERT_FALSE(from_l0.ok());
-  EXPECT_EQ(from_l0.error().text(), "too many links");
+  EXPECT_EQ(from_l0.error().message, "too many links");
 }
 
 
@@ -167,7 +167,7 @@ class SafeWalkTest : public PathWalkTest {
     options.create_mode = create;
     WalkStop stop = WalkStop::kLookup;
     Result<WalkedPath> walked = WalkPath(At(rel), options, &stop);
-    if (!walked.ok()) return {false, stop, walked.error().text()};
+    if (!walked.ok()) return {false, stop, walked.error().message};
     EXPECT_TRUE(walked->fd.valid()) << rel;
     return {true, stop, walked->resolved};
   }

@@ -49,7 +49,7 @@ TEST(WriteAllTest, FullNonBlockingPipeTakesEveryByteInOrder) {
   Status st = WriteAll(p.write_end.get(), data, "pipe");
   p.write_end.reset();
   reader.join();
-  ASSERT_TRUE(st.ok()) << st.error().text();
+  ASSERT_TRUE(st.ok()) << st.error().message;
   EXPECT_TRUE(received == data);
 }
 
@@ -62,7 +62,7 @@ TEST(WriteAllTest, FailureNamesTheCallAndTheTarget) {
   Status st = WriteAll(p.write_end.get(), "x", "the sink");
   sigaction(SIGPIPE, &old, nullptr);
   ASSERT_FALSE(st.ok());
-  EXPECT_EQ(st.error().text(), "write the sink: broken pipe");
+  EXPECT_EQ(st.error().message, "write the sink: broken pipe");
   EXPECT_EQ(st.error().errnum, EPIPE);
 }
 

@@ -34,7 +34,7 @@ TEST(Base64Test, DecodeAccepted) {
   };
   for (const auto& [text, want] : cases) {
     Result<std::string> got = Base64Decode(text);
-    ASSERT_TRUE(got.ok()) << text << ": " << got.error().text();
+    ASSERT_TRUE(got.ok()) << text << ": " << got.error().message;
     EXPECT_EQ(*got, want) << text;
   }
 }
@@ -64,7 +64,7 @@ TEST(Base64Test, DecodeErrorOffsets) {
   for (const auto& [text, offset] : cases) {
     Result<std::string> got = Base64Decode(text);
     ASSERT_FALSE(got.ok()) << text;
-    EXPECT_EQ(got.error().text(), "illegal base64 data at input byte " + std::to_string(offset))
+    EXPECT_EQ(got.error().message, "illegal base64 data at input byte " + std::to_string(offset))
         << text;
   }
 }

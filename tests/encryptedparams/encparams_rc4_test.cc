@@ -38,7 +38,7 @@ TEST(Rc4Test, PublishedKeystreams) {
   };
   for (const Case& c : cases) {
     Result<std::string> out = doRC4(std::string(c.offset + 16, '\0'), FromHex(c.key));
-    ASSERT_TRUE(out.ok()) << out.error().text();
+    ASSERT_TRUE(out.ok()) << out.error().message;
     EXPECT_EQ(out->substr(c.offset), FromHex(c.keystream)) << c.key << " at " << c.offset;
   }
 }
@@ -56,11 +56,11 @@ TEST(Rc4Test, TextVectors) {
 }
 
 TEST(Rc4Test, KeySize) {
-  EXPECT_EQ(doRC4("data", "").error().text(), "crypto/rc4: invalid key size 0");
-  EXPECT_EQ(doRC4("", "").error().text(), "crypto/rc4: invalid key size 0");
-  EXPECT_EQ(doRC4("data", std::string(257, 'k')).error().text(),
+  EXPECT_EQ(doRC4("data", "").error().message, "crypto/rc4: invalid key size 0");
+  EXPECT_EQ(doRC4("", "").error().message, "crypto/rc4: invalid key size 0");
+  EXPECT_EQ(doRC4("data", std::string(257, 'k')).error().message,
             "crypto/rc4: invalid key size 257");
-  EXPECT_EQ(doRC4("data", std::string(1000, 'k')).error().text(),
+  EXPECT_EQ(doRC4("data", std::string(1000, 'k')).error().message,
             "crypto/rc4: invalid key size 1000");
   EXPECT_TRUE(doRC4("data", std::string(1, 'k')).ok());
   EXPECT_TRUE(doRC4("data", std::string(256, 'k')).ok());
@@ -111,12 +111,12 @@ TEST(CrypterTest, OnlyExactRc4) {
   ASSERT_TRUE(c.ok());
   EXPECT_EQ((*c)->Encrypt("Plaintext", "Key").value(), FromHex("bbf316e8d940af0ad3"));
   EXPECT_EQ((*c)->Decrypt(FromHex("bbf316e8d940af0ad3"), "Key").value(), "Plaintext");
-  EXPECT_EQ((*c)->Encrypt("x", "").error().text(), "crypto/rc4: invalid key size 0");
+  EXPECT_EQ((*c)->Encrypt("x", "").error().message, "crypto/rc4: invalid key size 0");
 
   for (const char* name : {"RC4", "Rc4", "rc4 ", " rc4", "", "rc", "rc44", "aes"}) {
     Result<const crypter*> bad = CryptType(name).getCrypter();
     ASSERT_FALSE(bad.ok()) << name;
-    EXPECT_EQ(bad.error().text(), "unsupported type") << name;
+    EXPECT_EQ(bad.error().message, "unsupported type") << name;
   }
   EXPECT_EQ(&errUnsupportedType(), &errUnsupportedType());
 }

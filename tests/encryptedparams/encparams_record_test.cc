@@ -55,7 +55,7 @@ TEST(RecordDecodeTest, Accepted) {
   };
   for (const Case& c : cases) {
     Result<EncryptedParams> got = FromJSON(c.json);
-    ASSERT_TRUE(got.ok()) << c.json << ": " << got.error().text();
+    ASSERT_TRUE(got.ok()) << c.json << ": " << got.error().message;
     EXPECT_EQ(*got, c.want) << c.json;
   }
 }
@@ -111,9 +111,9 @@ TEST(RecordDecodeTest, Refused) {
 }
 
 TEST(RecordDecodeTest, Base64ErrorOfTheValue) {
-  EXPECT_EQ(NewEncryptedParamsFromString("e30").error().text(),
+  EXPECT_EQ(NewEncryptedParamsFromString("e30").error().message,
             "illegal base64 data at input byte 0");
-  EXPECT_EQ(NewEncryptedParamsFromString("e30= ").error().text(),
+  EXPECT_EQ(NewEncryptedParamsFromString("e30= ").error().message,
             "illegal base64 data at input byte 4");
   // Line breaks in the value are skipped.
   EXPECT_TRUE(NewEncryptedParamsFromString("e3\r\n0=\n").ok());
@@ -154,10 +154,10 @@ TEST(RecordCryptTest, DecryptChecksInOrder) {
     Result<DecryptedParams> got = c.record.Decrypt();
     if (!c.text) {
       ASSERT_FALSE(got.ok()) << c.error;
-      EXPECT_EQ(got.error().text(), c.error);
+      EXPECT_EQ(got.error().message, c.error);
       continue;
     }
-    ASSERT_TRUE(got.ok()) << got.error().text();
+    ASSERT_TRUE(got.ok()) << got.error().message;
     EXPECT_EQ(*got, (DecryptedParams{1, "rc4", *c.text, c.record.OptionalEntropy}));
   }
 }
@@ -167,15 +167,15 @@ TEST(RecordCryptTest, KeyOf256BytesIsAccepted) {
   for (int i = 0; i < 128; ++i) key += "\xC3\xA9";  // 256 bytes
   DecryptedParams plain{9, "rc4", "--no-check --temp-dir \"/a b\"", key};
   Result<EncryptedParams> enc = plain.Encrypt();
-  ASSERT_TRUE(enc.ok()) << enc.error().text();
+  ASSERT_TRUE(enc.ok()) << enc.error().message;
   EXPECT_EQ(enc->Decrypt().value(), plain);
 }
 
 TEST(RecordCryptTest, EncryptChecksInOrder) {
-  EXPECT_EQ((DecryptedParams{1, "RC4", "x", ""}).Encrypt().error().text(), "unsupported type");
-  EXPECT_EQ((DecryptedParams{1, "rc4", "x", ""}).Encrypt().error().text(),
+  EXPECT_EQ((DecryptedParams{1, "RC4", "x", ""}).Encrypt().error().message, "unsupported type");
+  EXPECT_EQ((DecryptedParams{1, "rc4", "x", ""}).Encrypt().error().message,
             "crypto/rc4: invalid key size 0");
-  EXPECT_EQ((DecryptedParams{1, "rc4", "x", std::string(300, 'k')}).Encrypt().error().text(),
+  EXPECT_EQ((DecryptedParams{1, "rc4", "x", std::string(300, 'k')}).Encrypt().error().message,
             "crypto/rc4: invalid key size 300");
 
   Result<EncryptedParams> enc = (DecryptedParams{7, "rc4", "Plaintext", "Key"}).Encrypt();
@@ -235,9 +235,9 @@ TEST(RecordRoundTripTest, GivenValueWrittenBack) {
   std::string json = R"({"TYPE":"rc4","extra":[1,2],"Data":")" + data +
                      R"(","entropy":"k\"\u003c\u0001é"})";
   Result<EncryptedParams> given = FromJSON(json);
-  ASSERT_TRUE(given.ok()) << given.error().text();
+  ASSERT_TRUE(given.ok()) << given.error().message;
   Result<DecryptedParams> dec = given->Decrypt();
-  ASSERT_TRUE(dec.ok()) << dec.error().text();
+  ASSERT_TRUE(dec.ok()) << dec.error().message;
   EXPECT_EQ(dec->Data, "--kill --no-check");
 
   Result<EncryptedParams> again = dec->Encrypt();
@@ -261,7 +261,7 @@ TEST(RecordRoundTripTest, EncryptThenDecrypt) {
       Result<EncryptedParams> enc = plain.Encrypt();
       ASSERT_TRUE(enc.ok());
       Result<EncryptedParams> decoded = NewEncryptedParamsFromString(enc->ToOptionValue());
-      ASSERT_TRUE(decoded.ok()) << decoded.error().text();
+      ASSERT_TRUE(decoded.ok()) << decoded.error().message;
       EXPECT_EQ(decoded->Decrypt().value(), plain);
     }
   }

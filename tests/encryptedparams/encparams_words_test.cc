@@ -74,7 +74,7 @@ TEST(ParseWordsTest, Splits) {
   };
   for (const auto& [text, want] : cases) {
     Result<Words> got = Parse(text);
-    ASSERT_TRUE(got.ok()) << "[" << text << "]: " << got.error().text();
+    ASSERT_TRUE(got.ok()) << "[" << text << "]: " << got.error().message;
     EXPECT_EQ(*got, want) << "[" << text << "]";
   }
 }
@@ -98,7 +98,7 @@ TEST(ParseWordsTest, Errors) {
   for (const auto& [text, want] : cases) {
     Result<Words> got = Parse(text);
     ASSERT_FALSE(got.ok()) << "[" << text << "]";
-    EXPECT_EQ(got.error().text(), want) << "[" << text << "]";
+    EXPECT_EQ(got.error().message, want) << "[" << text << "]";
   }
 }
 

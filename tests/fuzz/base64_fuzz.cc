@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto again = Base64Decode(Base64Encode(*decoded));
     Check(again.ok() && *again == *decoded, "encode(decode(x)) decodes differently", input);
   } else {
-    Check(decoded.error().text().starts_with("illegal base64 data at input byte "),
-          "unexpected error", decoded.error().text());
+    Check(decoded.error().message.starts_with("illegal base64 data at input byte "),
+          "unexpected error", decoded.error().message);
   }
 
   std::string encoded = Base64Encode(input);

@@ -33,7 +33,7 @@ class PieceSource : public ByteSource {
 
 bool SameLists(const Result<ChecksumList>& a, const Result<ChecksumList>& b) {
   if (a.ok() != b.ok()) return false;
-  if (!a.ok()) return a.error().text() == b.error().text();
+  if (!a.ok()) return a.error().message == b.error().message;
   if (a->size() != b->size()) return false;
   for (size_t i = 0; i < a->size(); ++i) {
     if ((*a)[i].FileName != (*b)[i].FileName || (*a)[i].FileSha256 != (*b)[i].FileSha256) {
@@ -57,8 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check(!e.Validated, "fresh entry marked validated");
     }
   } else {
-    Check(list.error().text().starts_with("invalid line: "), "unexpected error",
-          list.error().text());
+    Check(list.error().message.starts_with("invalid line: "), "unexpected error",
+          list.error().message);
   }
   const size_t piece = size == 0 ? 1 : 1 + data[0] % 17;
   PieceSource cut(input, piece);

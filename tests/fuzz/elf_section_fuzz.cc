@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using quorvane::fuzz::Check;
   static const std::string path = quorvane::fuzz::ScratchFor("elf_section") + "/installer";
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) quorvane::fuzz::Fail("open", path);
+  if (fd < 0) quorvane::fuzz::Die("open", path);
   Check(write(fd, data, size) == static_cast<ssize_t>(size), "short write");
   close(fd);
 

@@ -83,7 +83,7 @@ void Install(const std::string& bytes, const Area& area) {
   if (!archive.ok()) return;
   InstallerLog log;
   log.initInstallerLog(std::string(), false);
-  const std::string arch = embeddedArch{}.String();
+  const std::string arch = payloadArch.String();
   if (!extractPrefix(log, **archive, area.installDir, arch, true)) return;
   CheckWrittenFiles(bytes, arch, area.installDir);
   if (!extractPrefix(log, **archive, area.installDir, kLicensesPrefix, false)) return;
@@ -94,7 +94,7 @@ void Install(const std::string& bytes, const Area& area) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Area& area = TheArea();
-  if (mkdir(area.installDir.c_str(), 0700) != 0) fuzz::Fail("mkdir", area.installDir);
+  if (mkdir(area.installDir.c_str(), 0700) != 0) fuzz::Die("mkdir", area.installDir);
   const fuzz::TreeSnapshot before = fuzz::Snapshot(area.root);
 
   Install(std::string(reinterpret_cast<const char*>(data), size), area);

@@ -19,13 +19,13 @@
 namespace quorvane::fuzz {
 
 // A broken property: tell what broke, then abort so that libFuzzer keeps the input.
-[[noreturn]] inline void Fail(const char* what, const std::string& detail = std::string()) {
+[[noreturn]] inline void Die(const char* what, const std::string& detail = std::string()) {
   fprintf(stderr, "broken property: %s %s\n", what, detail.c_str());
   abort();
 }
 
 inline void Check(bool ok, const char* what, const std::string& detail = std::string()) {
-  if (!ok) Fail(what, detail);
+  if (!ok) Die(what, detail);
 }
 
 // The words of an input: its bytes split at every NUL byte.
@@ -79,7 +79,7 @@ inline void EmptyDir(const std::string& dir) {
 // A small file that must stay as it is.
 inline void WriteMarker(const std::string& path) {
   FILE* f = fopen(path.c_str(), "w");
-  if (f == nullptr) Fail("fopen", path);
+  if (f == nullptr) Die("fopen", path);
   fputs("marker\n", f);
   fclose(f);
 }
@@ -93,7 +93,7 @@ inline const std::string& ScratchFor(const char* target) {
     mkdir(root.c_str(), 0700);
     std::string d = root + "/" + target + "-" + std::to_string(getpid());
     RemoveTree(d);
-    if (mkdir(d.c_str(), 0700) != 0) Fail("mkdir", d);
+    if (mkdir(d.c_str(), 0700) != 0) Die("mkdir", d);
     return d;
   }();
   static const bool cleaned = [] { return atexit([] { RemoveTree(dir); }) == 0; }();

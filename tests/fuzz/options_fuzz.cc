@@ -40,9 +40,9 @@ const std::vector<OptionDef> kTable = {
 template <typename Fn>
 void InScratch(const std::string& scratch, Fn fn) {
   static const int home = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (home < 0 || chdir(scratch.c_str()) != 0) fuzz::Fail("chdir", scratch);
+  if (home < 0 || chdir(scratch.c_str()) != 0) fuzz::Die("chdir", scratch);
   fn();
-  if (fchdir(home) != 0) fuzz::Fail("fchdir");
+  if (fchdir(home) != 0) fuzz::Die("fchdir");
 }
 
 // The words that a record carried in word (whole, or after its last "=") decrypts to.

@@ -24,7 +24,7 @@ void CheckRoundTrip(const DecryptedParams& plain) {
   if (!encrypted.ok()) {
     const bool validKey = !plain.OptionalEntropy.empty() && plain.OptionalEntropy.size() <= 256;
     Check(!validKey || plain.CryptType.str() != "rc4",
-          "encryption refused a valid key", encrypted.error().text());
+          "encryption refused a valid key", encrypted.error().message);
     return;
   }
   auto direct = encrypted->Decrypt();
@@ -32,7 +32,7 @@ void CheckRoundTrip(const DecryptedParams& plain) {
 
   auto decoded = NewEncryptedParamsFromString(encrypted->ToOptionValue());
   Check(decoded.ok(), "own option value does not decode",
-        decoded.ok() ? std::string() : decoded.error().text());
+        decoded.ok() ? std::string() : decoded.error().message);
   Check(*decoded == *encrypted, "option value decodes to another record");
   auto back = decoded->Decrypt();
   Check(back.ok() && back->Data == plain.Data, "text changed through the option value");

@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
   auto words = Parse(text);
   if (!words.ok()) {
-    const std::string& e = words.error().text();
+    const std::string& e = words.error().message;
     Check(e == "No closing quotation" || e == "No escaped character", "unexpected error", e);
     return 0;
   }

@@ -159,8 +159,8 @@ TEST(BuildZipTest, SameInputSameBytesAndEmptyArchive) {
 }
 
 TEST(ChecksumListTest, LowerCaseDigestsJoinedWithoutFinalNewline) {
-  EXPECT_EQ(ChecksumList({}), "");
-  EXPECT_EQ(ChecksumList({{"a b", ""}, {"abc", "abc"}}),
+  EXPECT_EQ(ChecksumListText({}), "");
+  EXPECT_EQ(ChecksumListText({{"a b", ""}, {"abc", "abc"}}),
             "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855 a b\n"
             "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad abc");
 }
@@ -316,8 +316,8 @@ TEST_F(PackScriptTest, WritesListsMembersAndSectionLeavingTheFolderAlone) {
   ASSERT_EQ(read.size(), 10u);
   EXPECT_EQ(read[3].content, program);
   EXPECT_EQ(read[5].content,
-            ChecksumList({{"quorvane.so", library}, {"quorvane", program}, {"a b*", extra}}));
-  EXPECT_EQ(read[8].content, ChecksumList({{".hidden", hidden},
+            ChecksumListText({{"quorvane.so", library}, {"quorvane", program}, {"a b*", extra}}));
+  EXPECT_EQ(read[8].content, ChecksumListText({{".hidden", hidden},
                                            {"LICENSE.txt", license},
                                            {"notice.txt", notice}}));
   for (const ReadMember& m : read) {

@@ -129,7 +129,7 @@ std::string BuildZip(const std::vector<ZipMember>& members, const std::string& c
 
 std::vector<ReadMember> ReadZip(const std::string& archive_bytes) {
   Result<std::unique_ptr<PayloadArchive>> archive = PayloadArchive::Open(archive_bytes);
-  if (!archive.ok()) throw std::runtime_error("ReadZip: " + archive.error().text());
+  if (!archive.ok()) throw std::runtime_error("ReadZip: " + archive.error().message);
   std::vector<ReadMember> members;
   const std::vector<ZipEntry>& entries = archive.value()->entries();
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -139,11 +139,11 @@ std::vector<ReadMember> ReadZip(const std::string& archive_bytes) {
     m.made_by_host = entries[i].made_by_host;
     m.external_attributes = entries[i].external_attributes;
     Result<std::unique_ptr<MemberReader>> reader = archive.value()->OpenMember(i);
-    if (!reader.ok()) throw std::runtime_error("ReadZip " + m.name + ": " + reader.error().text());
+    if (!reader.ok()) throw std::runtime_error("ReadZip " + m.name + ": " + reader.error().message);
     char buf[65536];
     for (;;) {
       Result<size_t> n = reader.value()->Read(buf, sizeof buf);
-      if (!n.ok()) throw std::runtime_error("ReadZip " + m.name + ": " + n.error().text());
+      if (!n.ok()) throw std::runtime_error("ReadZip " + m.name + ": " + n.error().message);
       if (*n == 0) break;
       m.content.append(buf, *n);
     }
@@ -167,7 +167,7 @@ std::string Sha256Hex(const std::string& data) {
   return hex;
 }
 
-std::string ChecksumList(const std::vector<std::pair<std::string, std::string>>& files) {
+std::string ChecksumListText(const std::vector<std::pair<std::string, std::string>>& files) {
   std::string list;
   for (const auto& [name, content] : files) {
     if (!list.empty()) list += '\n';
@@ -185,9 +185,9 @@ std::vector<ZipMember> StandardPayloadMembers(const std::string& program) {
       FileMember("amd64/quorvane.so", library),
       FileMember("amd64/quorvane", program),
       FileMember("amd64/checksums.txt",
-                 ChecksumList({{"quorvane.so", library}, {"quorvane", program}})),
+                 ChecksumListText({{"quorvane.so", library}, {"quorvane", program}})),
       FileMember("licenses/LICENSE.txt", license),
-      FileMember("licenses/checksums.txt", ChecksumList({{"LICENSE.txt", license}})),
+      FileMember("licenses/checksums.txt", ChecksumListText({{"LICENSE.txt", license}})),
   };
 }
 

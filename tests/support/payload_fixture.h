@@ -56,7 +56,7 @@ std::string Sha256Hex(const std::string& data);
 
 // "digest name" lines for the given (name, content) pairs, lower-case hex,
 // joined with "\n" and no final newline.
-std::string ChecksumList(const std::vector<std::pair<std::string, std::string>>& files);
+std::string ChecksumListText(const std::vector<std::pair<std::string, std::string>>& files);
 
 // The contents that StandardPayloadArchive puts next to the program.
 inline constexpr char kStandardLibrary[] = "\x7f" "ELF stand-in for the payload library\n";

@@ -84,14 +84,14 @@ std::vector<ZipMember> ShippedLikeMembers(const std::string& program, size_t lib
       DirectoryMember("amd64/"), DirectoryMember("licenses/"),
       FileMember("amd64/quorvane.so", library), FileMember("amd64/quorvane", program),
       FileMember("amd64/checksums.txt",
-                 ChecksumList({{"quorvane.so", library}, {"quorvane", program}})),
+                 ChecksumListText({{"quorvane.so", library}, {"quorvane", program}})),
   };
   std::vector<std::pair<std::string, std::string>> texts;
   std::vector<std::string> names = ShippedLicenseNames();
   for (size_t i = 0; i < names.size(); ++i) texts.emplace_back(names[i], LicenseText(names[i], i));
   std::vector<ZipMember> licenses;
   for (const auto& [name, text] : texts) licenses.push_back(FileMember("licenses/" + name, text));
-  licenses.push_back(FileMember("licenses/checksums.txt", ChecksumList(texts)));
+  licenses.push_back(FileMember("licenses/checksums.txt", ChecksumListText(texts)));
   std::sort(licenses.begin(), licenses.end(),
             [](const ZipMember& a, const ZipMember& b) { return a.name < b.name; });
   members.insert(members.end(), licenses.begin(), licenses.end());

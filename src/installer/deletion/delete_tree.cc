@@ -107,7 +107,7 @@ Status RemoveWithRetryAt(const DeleteContext& ctx, int dirfd, const std::string&
 
 enum class Kind { kDirectory, kRegular, kOther };
 
-Kind KindOf(mode_t mode) {
+Kind KindOfMode(mode_t mode) {
   if (S_ISDIR(mode)) return Kind::kDirectory;
   if (S_ISLNK(mode) || S_ISFIFO(mode) || S_ISSOCK(mode) || S_ISBLK(mode) || S_ISCHR(mode)) {
     return Kind::kOther;
@@ -323,7 +323,7 @@ class TreeDeletion {
       w_.ctx.log.Logf("[ERROR] Can't delete %s, error: %s", p, SysError("lstat", p, errno));
       return;
     }
-    switch (KindOf(st.st_mode)) {
+    switch (KindOfMode(st.st_mode)) {
       case Kind::kDirectory:
         DeleteSubdirectory(name, p, st);
         break;
@@ -478,7 +478,7 @@ Status deleteAll(const DeleteContext& ctx, const std::string& path, const std::s
     return named.error();
   }
   const struct stat& st = *named;
-  switch (KindOf(st.st_mode)) {
+  switch (KindOfMode(st.st_mode)) {
     case Kind::kDirectory:
       return TreeDeletion(Walk{ctx, safeDir, retries, delay}, path, std::move(held)).Delete();
     case Kind::kRegular: {

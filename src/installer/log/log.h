@@ -22,7 +22,7 @@ struct LogArg {
   LogArg(std::string_view s) : text(s) {}
   LogArg(const std::string& s) : text(s) {}
   LogArg(const char* s) : text(s) {}
-  LogArg(const Error& e) : text(e.text()) {}
+  LogArg(const Error& e) : text(e.message) {}
   template <typename T, typename = std::enable_if_t<std::is_integral_v<T>>>
   LogArg(T n) : text(std::to_string(n)) {}
 };

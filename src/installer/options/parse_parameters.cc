@@ -68,7 +68,7 @@ Status Absolutize(std::string& value, const char* what) {
   Result<std::string> abs = MakeAbsolute(value);
   if (!abs.ok()) {
     return Error("invalid " + std::string(what) + " \"" + value +
-                 "\", error: " + abs.error().text());
+                 "\", error: " + abs.error().message);
   }
   value = std::move(abs).value();
   return Status::Ok();
@@ -91,16 +91,16 @@ Status ValidateDebugDir(std::string& value) {
   if (walked.ok()) return Status::Ok();
   switch (stop) {
     case WalkStop::kCreate:
-      return Error("couldn't create \"" + value + "\", error: " + walked.error().text());
+      return Error("couldn't create \"" + value + "\", error: " + walked.error().message);
     case WalkStop::kNotDirectory:
       return Error("debug parameter value \"" + value + "\" is not a directory");
     case WalkStop::kUnsafe:
-      return Error("invalid debug directory \"" + value + "\", error: " + walked.error().text());
+      return Error("invalid debug directory \"" + value + "\", error: " + walked.error().message);
     case WalkStop::kLookup:
       break;
   }
   return Error("invalid debug directory \"" + value + "\", error: " +
-               SysError("stat", value, walked.error().errnum).text());
+               SysError("stat", value, walked.error().errnum).message);
 }
 
 Status ValidateDirectories(Parameters& p) {

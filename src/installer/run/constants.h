@@ -16,15 +16,16 @@ inline constexpr const char* installerLogBaseName = "Quorvane_i";
 inline constexpr const char* installDirPrefix = "quorvane_";
 inline constexpr const char* kHostArch = "amd64";  // the architecture the installer is built for
 
-// The architecture label of the carried payload: the archive prefix of its
+// An architecture label of a carried payload: the archive prefix of its
 // executable, library and checksum list.
-inline constexpr const char* payloadArch = "amd64";
-
 struct embeddedArch {
-  std::string value = payloadArch;
+  std::string value;
 
   const std::string& String() const { return value; }
 };
+
+// The payload carried by this build.
+inline const embeddedArch payloadArch{"amd64"};
 
 }  // namespace quorvane
 

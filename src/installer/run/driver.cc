@@ -120,16 +120,16 @@ bool SetUpLog(RunState& run) {
 // code is the code its own failures end with (the first, "check failed", of
 // a step with two); a step that cannot fail has none of its own.
 constexpr RunStep kRunSteps[] = {
-    {"LogBanner", LogBanner, kExitInternalFault},
-    {"ParseLeniently", ParseLeniently, kExitInternalFault},
+    {"LogBanner", LogBanner, exitInternalFault},
+    {"ParseLeniently", ParseLeniently, exitInternalFault},
     {"FindInstallerDir", FindInstallerDir, exitInitFailed},
-    {"FindDefaultOutputDir", FindDefaultOutputDir, kExitInternalFault},
+    {"FindDefaultOutputDir", FindDefaultOutputDir, exitInternalFault},
     {"FindInstallerPath", FindInstallerPath, exitInitFailed},
-    {"LogArguments", LogArguments, kExitInternalFault},
+    {"LogArguments", LogArguments, exitInternalFault},
     {"ParseCommandLine", ParseCommandLine, exitBadCommandLine},
     {"PrepareTempDir", PrepareTempDir, exitBadDirectory},
     {"SetUpLog", SetUpLog, exitBadDirectory},
-    {"LogArchitectureLines", LogArchitectureLines, kExitInternalFault},
+    {"LogArchitectureLines", LogArchitectureLines, exitInternalFault},
     {"RequireFreeSpace", RequireFreeSpace, exitDiskCheckFailed},
     {"RequireAdministrator", RequireAdministrator, exitAdminCheckFailed},
     {"MakeInstallDir", MakeInstallDir, exitInstallDirFailed},  // from here on the cleanup runs
@@ -159,7 +159,7 @@ std::optional<HeldTree> HeldInstallTree(RunState& run) {
 // The end steps, in the order the end of a run needs them. A fault in one of
 // them does not keep the next from running.
 [[noreturn]] void EndSteps(RunState& run) {
-  run.faultCode = kExitInternalFault;
+  run.faultCode = exitInternalFault;
   if (run.installDirCreated) {
     RunGuarded(run, [&] { cleanupInstallDir(run.log, run.params, run.installDir, HeldInstallTree(run)); });
   }
@@ -196,7 +196,7 @@ RunState* MakeRun() noexcept {
 // ends with the internal-fault code rather than an abort; nothing can be
 // logged or cleaned up by then.
 [[noreturn]] void EndOnRuntimeFault() noexcept {
-  std::_Exit(ProcessExitStatus(kExitInternalFault));
+  std::_Exit(ProcessExitStatus(exitInternalFault));
 }
 
 }  // namespace
@@ -220,7 +220,7 @@ void RunGuarded(RunState& run, const std::function<void()>& piece) noexcept {
   // First of all, before anything allocates.
   std::set_terminate(EndOnRuntimeFault);
   RunState* made = MakeRun();
-  if (made == nullptr) std::exit(ProcessExitStatus(kExitInternalFault));
+  if (made == nullptr) std::exit(ProcessExitStatus(exitInternalFault));
   RunState& run = *made;
   bool started = false;
   RunGuarded(run, [&] {

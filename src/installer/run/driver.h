@@ -12,7 +12,7 @@ namespace quorvane {
 
 // One step of the run and the code that an internal fault inside it ends
 // the run with: the code that the step's own failures end with, or
-// kExitInternalFault for a step that cannot fail.
+// exitInternalFault for a step that cannot fail.
 struct RunStep {
   const char* name;
   bool (*step)(RunState&);
@@ -32,7 +32,7 @@ void RunGuarded(RunState& run, const std::function<void()>& piece) noexcept;
 // run's exit code. Everything it does, reading TMPDIR and copying the
 // arguments included, runs guarded. When memory runs out before the run
 // exists or has read TMPDIR, or the C++ runtime cannot even raise the
-// exception, the process ends with kExitInternalFault and no log.
+// exception, the process ends with exitInternalFault and no log.
 [[noreturn]] void RunInstallerAndExit(int argc, char** argv) noexcept;
 
 }  // namespace quorvane

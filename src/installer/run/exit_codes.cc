@@ -44,7 +44,7 @@ std::string qvrExitCodes::String() const {
 
 int ProcessExitStatus(int exit_code) {
   const int status = exit_code & 0xff;
-  return exit_code != 0 && status == 0 ? kZeroLowBitsExitStatus : status;
+  return exit_code != 0 && status == 0 ? exitStatusForZeroLowBits : status;
 }
 
 }  // namespace quorvane

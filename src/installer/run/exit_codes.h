@@ -12,7 +12,7 @@ inline constexpr int exitBadCommandLine = -1;
 inline constexpr int exitBadDirectory = -2;
 inline constexpr int exitInitFailed = -3;
 // An internal fault outside a step that has a failure code of its own.
-inline constexpr int kExitInternalFault = -4;
+inline constexpr int exitInternalFault = -4;
 inline constexpr int exitDiskCheckFailed = -5;
 inline constexpr int exitNoDiskSpace = -6;
 inline constexpr int exitAdminCheckFailed = -7;
@@ -29,7 +29,7 @@ inline constexpr int payloadExitOffset = 1000;
 // read as success. Such a code ends the process with this status instead:
 // the one that no other code gives, as a payload status of 0 never becomes
 // an exit code of 1000.
-inline constexpr int kZeroLowBitsExitStatus = 232;
+inline constexpr int exitStatusForZeroLowBits = 232;
 
 // The status that the process ends with for an exit code: its low eight
 // bits, and never 0 for a code that is not 0.

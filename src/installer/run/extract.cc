@@ -255,7 +255,7 @@ bool dropFiles(InstallerLog& log, const std::string& installerPath, const FileAt
 bool ExtractPayload(RunState& run) {
   run.log.Logf("[INFO ] Extracting files to: %s", run.installDir);
   const FileAt installDir = FileAt::Held(run.installDirFd.get(), run.installDir);
-  if (!dropFiles(run.log, run.installerPath, installDir, embeddedArch{}, &run.mainFile)) {
+  if (!dropFiles(run.log, run.installerPath, installDir, payloadArch, &run.mainFile)) {
     run.log.Logf("[ERROR] Cannot extract files to folder");
     run.exitCode = exitExtractFailed;
     return false;

@@ -22,7 +22,7 @@ std::string TitleCase(std::string_view name) {
 }
 
 template <typename... Args>
-Error Fail(InstallerLog& log, std::string_view format, const Args&... args) {
+Error LogFailure(InstallerLog& log, std::string_view format, const Args&... args) {
   std::string text = FormatLog(format, args...);
   log.Logf("%s", text);
   return Error(std::move(text));
@@ -32,7 +32,7 @@ Error Fail(InstallerLog& log, std::string_view format, const Args&... args) {
 // The options whose following word is resolved or replaced.
 enum class ValueKind { kNone, kOutput, kYara, kOffline, kDebug, kEncrypted };
 
-ValueKind KindOf(const std::string& word) {
+ValueKind ValueKindOf(const std::string& word) {
   // Whole words only, by the lower-case form of what was typed: an "=" form
   // never matches.
   std::string lower = ToLowerUnicode(word);
@@ -80,7 +80,7 @@ Status CopyWords(InstallerLog& log, const std::vector<std::string>& argv, const 
   while (i < argv.size()) {
     state->args.push_back(argv[i]);
     if (i + 1 == argv.size()) break;
-    ValueKind kind = KindOf(argv[i]);
+    ValueKind kind = ValueKindOf(argv[i]);
     if (kind == ValueKind::kNone) {
       ++i;
       continue;
@@ -119,7 +119,7 @@ void SetTempDir(std::vector<std::string>* args, size_t typed, const std::string&
 Result<std::string> resolveDir(InstallerLog& log, std::string_view name, const std::string& value,
                                bool checkIsDir, bool mustExist) {
   Result<std::string> abs = MakeAbsolute(value);
-  if (!abs.ok()) return Fail(log, "[ERROR] Cannot resolve %s directory. (%s)", name, abs.error());
+  if (!abs.ok()) return LogFailure(log, "[ERROR] Cannot resolve %s directory. (%s)", name, abs.error());
   if (!checkIsDir && !mustExist) return abs;
 
   Result<struct stat> examined = StatAt(FileAt(*abs), 0, "stat");
@@ -127,12 +127,12 @@ Result<std::string> resolveDir(InstallerLog& log, std::string_view name, const s
     const Error& err = examined.error();
     if (err.errnum == ENOENT) {
       if (!mustExist) return abs;
-      return Fail(log, "[ERROR] %s directory doesn't exists. (%s)", *abs, err);
+      return LogFailure(log, "[ERROR] %s directory doesn't exists. (%s)", *abs, err);
     }
-    return Fail(log, "[ERROR] Invalid %s directory. (%s)", name, err);
+    return LogFailure(log, "[ERROR] Invalid %s directory. (%s)", name, err);
   }
   if (checkIsDir && !S_ISDIR(examined->st_mode)) {
-    return Fail(log, "[ERROR] %s parameter value \"%s\" is not a directory.", TitleCase(name),
+    return LogFailure(log, "[ERROR] %s parameter value \"%s\" is not a directory.", TitleCase(name),
                 *abs);
   }
   return abs;

@@ -67,7 +67,7 @@ Result<bool> checkAdministrator(const UserDatabase& users) { return checkIfRoot(
 
 bool LogArchitectureLines(RunState& run) {
   run.log.Logf("[INFO ] OS architecture: %s", kHostArch);
-  run.log.Logf("[INFO ] %s architecture: %s", payloadExecutableName, embeddedArch{}.String());
+  run.log.Logf("[INFO ] %s architecture: %s", payloadExecutableName, payloadArch.String());
   return true;
 }
 

@@ -22,8 +22,8 @@ struct RunState {
   std::string defaultTempDir;     // fixed at start-up
   int exitCode = 0;
   // The code that an internal fault ends the run with: that of the step now
-  // running, or kExitInternalFault where the step has none of its own.
-  int faultCode = kExitInternalFault;
+  // running, or exitInternalFault where the step has none of its own.
+  int faultCode = exitInternalFault;
   InstallerLog log;  // holds the lines logged before it is set up
   std::string installerDir;
   std::string outputDirDefault;

@@ -11,7 +11,7 @@ namespace {
 
 constexpr mode_t kTempDirMode = 0640;
 
-bool Fail(RunState& run) {
+bool EndWithBadDirectory(RunState& run) {
   run.exitCode = exitBadDirectory;
   return false;
 }
@@ -23,7 +23,7 @@ bool PrepareTempDir(RunState& run) {
   Result<std::string> abs = MakeAbsolute(value);
   if (!abs.ok()) {
     run.log.Logf("[ERROR] Failed to get absolute path for %s. (%s)", value, abs.error());
-    return Fail(run);
+    return EndWithBadDirectory(run);
   }
   run.params.TempDir = *abs;
   const std::string& dir = run.params.TempDir;
@@ -55,7 +55,7 @@ bool PrepareTempDir(RunState& run) {
                    SysError("stat", dir, walked.error().errnum));
       break;
   }
-  return Fail(run);
+  return EndWithBadDirectory(run);
 }
 
 }  // namespace quorvane

@@ -85,12 +85,12 @@ TEST(ParseChecksumsFile, LinesToEntriesOrError) {
       StringSource src(c.text, piece);
       Result<ChecksumList> list = parseChecksumsFile(src);
       if (c.error.empty()) {
-        ASSERT_TRUE(list.ok()) << c.what << ": " << list.error().text();
+        ASSERT_TRUE(list.ok()) << c.what << ": " << list.error().message;
         EXPECT_EQ(Entries(*list), c.entries) << c.what;
         for (const FileChecksum& e : *list) EXPECT_FALSE(e.Validated);
       } else {
         ASSERT_FALSE(list.ok()) << c.what;
-        EXPECT_EQ(list.error().text(), c.error) << c.what;
+        EXPECT_EQ(list.error().message, c.error) << c.what;
       }
     }
   }
@@ -141,12 +141,12 @@ TEST(ComputeFileSha256, DigestsAndErrors) {
 
   Result<std::string> missing = computeFileSha256(dir / "missing");
   ASSERT_FALSE(missing.ok());
-  EXPECT_EQ(missing.error().text(), "open " + (dir / "missing") + ": no such file or directory");
+  EXPECT_EQ(missing.error().message, "open " + (dir / "missing") + ": no such file or directory");
   EXPECT_EQ(missing.error().errnum, ENOENT);
 
   Result<std::string> directory = computeFileSha256(dir.path());
   ASSERT_FALSE(directory.ok());
-  EXPECT_EQ(directory.error().text(), "read " + dir.path() + ": is a directory");
+  EXPECT_EQ(directory.error().message, "read " + dir.path() + ": is a directory");
 }
 
 TEST(VerifyFileChecksumIntegrity, MarksTheFirstEntryOfTheName) {
@@ -164,7 +164,7 @@ TEST(VerifyFileChecksumIntegrity, MarksTheFirstEntryOfTheName) {
 
   Status again = verifyFileChecksumIntegrity(path, list);
   ASSERT_FALSE(again.ok());
-  EXPECT_EQ(again.error().text(),
+  EXPECT_EQ(again.error().message,
             "file integrity failed for hello (" + kHelloDigest + "), already validated");
   EXPECT_FALSE(list[2].Validated);
 }
@@ -192,7 +192,7 @@ TEST(VerifyFileChecksumIntegrity, Errors) {
   for (Case c : cases) {
     Status st = verifyFileChecksumIntegrity(path, c.list);
     ASSERT_FALSE(st.ok());
-    EXPECT_EQ(st.error().text(), c.error);
+    EXPECT_EQ(st.error().message, c.error);
     for (const FileChecksum& e : c.list) EXPECT_FALSE(e.Validated);
   }
 
@@ -200,7 +200,7 @@ TEST(VerifyFileChecksumIntegrity, Errors) {
   ChecksumList list = {{kHelloDigest, "missing", false}};
   Status st = verifyFileChecksumIntegrity(dir / "missing", list);
   ASSERT_FALSE(st.ok());
-  EXPECT_EQ(st.error().text(), "open " + (dir / "missing") + ": no such file or directory");
+  EXPECT_EQ(st.error().message, "open " + (dir / "missing") + ": no such file or directory");
   EXPECT_FALSE(list[0].Validated);
 }
 

@@ -43,7 +43,7 @@ TEST(GetPayloadData, ReadsTheWholeSection) {
   payload += std::string(100000, 'z');
   AddPayloadSection(InstallerBinary(), dir / "one", payload);
   Result<std::string> data = getPayloadData(dir / "one");
-  ASSERT_TRUE(data.ok()) << data.error().text();
+  ASSERT_TRUE(data.ok()) << data.error().message;
   EXPECT_EQ(*data, payload);
 }
 
@@ -52,7 +52,7 @@ TEST(GetPayloadData, TakesTheFirstOfTwoSections) {
   AddPayloadSection(InstallerBinary(), dir / "one", "first");
   AddPayloadSection(dir / "one", dir / "two", "second");
   Result<std::string> data = getPayloadData(dir / "two");
-  ASSERT_TRUE(data.ok()) << data.error().text();
+  ASSERT_TRUE(data.ok()) << data.error().message;
   EXPECT_EQ(*data, "first");
 }
 
@@ -60,7 +60,7 @@ TEST(GetPayloadData, EmptySectionGivesNoBytes) {
   ScratchDir dir;
   AddPayloadSection(InstallerBinary(), dir / "empty", "");
   Result<std::string> data = getPayloadData(dir / "empty");
-  ASSERT_TRUE(data.ok()) << data.error().text();
+  ASSERT_TRUE(data.ok()) << data.error().message;
   EXPECT_EQ(*data, "");
 }
 
@@ -68,11 +68,11 @@ TEST(GetPayloadData, Errors) {
   ScratchDir dir;
   Result<std::string> none = getPayloadData(InstallerBinary());
   ASSERT_FALSE(none.ok());
-  EXPECT_EQ(none.error().text(), "couldn't find .quorvane section");
+  EXPECT_EQ(none.error().message, "couldn't find .quorvane section");
 
   Result<std::string> missing = getPayloadData(dir / "missing");
   ASSERT_FALSE(missing.ok());
-  EXPECT_EQ(missing.error().text(), "open " + (dir / "missing") + ": no such file or directory");
+  EXPECT_EQ(missing.error().message, "open " + (dir / "missing") + ": no such file or directory");
 
   for (std::string content : {std::string("#!/bin/sh\necho not an ELF file\n"), std::string(),
                               std::string("\x7f" "ELF", 4)}) {
@@ -108,7 +108,7 @@ TEST(GetPayloadData, SectionOutsideTheFileIsAnErrorNotARead) {
     WriteFile(dir / "bad", patched);
     Result<std::string> data = getPayloadData(dir / "bad");
     ASSERT_FALSE(data.ok()) << c.what;
-    EXPECT_EQ(data.error().text(), "section .quorvane of " + (dir / "bad") + " lies outside the file");
+    EXPECT_EQ(data.error().message, "section .quorvane of " + (dir / "bad") + " lies outside the file");
   }
 
   // A file cut inside the section loses its section table as well.

@@ -105,11 +105,11 @@ TEST(ReadCentralDirectory, DirectoryAgreesWithTheEndRecord) {
     row.patch(archive);
     Result<std::vector<ZipEntry>> entries = ReadCentralDirectory(archive);
     if (row.entries < 0) {
-      EXPECT_EQ(entries.ok() ? "accepted" : entries.error().text(), kZipNotValid);
+      EXPECT_EQ(entries.ok() ? "accepted" : entries.error().message, kZipNotValid);
     } else if (entries.ok()) {
       EXPECT_EQ(entries->size(), static_cast<size_t>(row.entries));
     } else {
-      ADD_FAILURE() << entries.error().text();
+      ADD_FAILURE() << entries.error().message;
     }
   }
 }

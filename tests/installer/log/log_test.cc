@@ -97,7 +97,7 @@ TEST(InstallerLogTest, UnopenableFileIsDiscardedSilently) {
   log.Logf("[INFO ] y");
   log.finishLog();
   ASSERT_TRUE(log.open_error().has_value());
-  EXPECT_EQ(log.open_error()->text(),
+  EXPECT_EQ(log.open_error()->message,
             "open " + (dir / "missing/Quorvane_i.log") + ": no such file or directory");
   EXPECT_FALSE(test::Exists(dir / "missing"));
 }

@@ -34,7 +34,7 @@ constexpr char kKey[] = "k3y";
 // The --encrypted-params value that carries text, as a client makes it.
 std::string Record(const std::string& text, const std::string& key = kKey, uint64_t ver = 1) {
   Result<EncryptedParams> e = DecryptedParams{ver, "rc4", text, key}.Encrypt();
-  if (!e.ok()) ADD_FAILURE() << e.error().text();
+  if (!e.ok()) ADD_FAILURE() << e.error().message;
   return e.ok() ? e->ToOptionValue() : "";
 }
 
@@ -49,9 +49,9 @@ std::string RecordJSON(const std::string& before, const std::string& text,
 // The plain text of a record, or "<error: ...>".
 std::string TextOf(const std::string& value) {
   Result<EncryptedParams> e = encryptedparams::NewEncryptedParamsFromString(value);
-  if (!e.ok()) return "<error: " + e.error().text() + ">";
+  if (!e.ok()) return "<error: " + e.error().message + ">";
   Result<DecryptedParams> d = e->Decrypt();
-  if (!d.ok()) return "<error: " + d.error().text() + ">";
+  if (!d.ok()) return "<error: " + d.error().message + ">";
   return d->Data;
 }
 
@@ -59,9 +59,9 @@ std::string TextOf(const std::string& value) {
 // it gives none.
 std::string ErrorOf(const std::string& value) {
   Result<EncryptedParams> e = encryptedparams::NewEncryptedParamsFromString(value);
-  if (!e.ok()) return e.error().text();
+  if (!e.ok()) return e.error().message;
   Result<DecryptedParams> d = e->Decrypt();
-  return d.ok() ? "" : d.error().text();
+  return d.ok() ? "" : d.error().message;
 }
 
 // A literal with its NUL bytes.
@@ -275,12 +275,12 @@ TEST_F(EncryptedParamsE2ETest, RequotedValuesSplitBackIntoTheMergedValues) {
   const Lines got = SplitLines(ReadFile(probe_));
   ASSERT_GE(got.size(), 2u);
   Result<EncryptedParams> e = encryptedparams::NewEncryptedParamsFromString(got[1]);
-  ASSERT_TRUE(e.ok()) << e.error().text();
+  ASSERT_TRUE(e.ok()) << e.error().message;
   EXPECT_EQ(e->Version, 42u);
   EXPECT_EQ(e->CryptType, encryptedparams::CryptType("rc4"));
   EXPECT_EQ(e->OptionalEntropy, "\xc3\xa9k");
   Result<std::vector<std::string>> words = encryptedparams::Parse(TextOf(got[1]));
-  ASSERT_TRUE(words.ok()) << words.error().text();
+  ASSERT_TRUE(words.ok()) << words.error().message;
   const std::string debug = s_ + "/d \"x\" \\y";
   EXPECT_EQ(*words, (Lines{"--debug-dir", debug, "--temp-dir=t", "--offline", work_ + "/a\\\"b"}));
   // The record's debug directory was created and holds the log.
@@ -491,11 +491,11 @@ TEST(EncryptedParamsLargeRecordTest, MegabyteRecordsDecode) {
   json = RecordJSON(json, std::string(1 << 20, ' ') + "--kill " + std::string(1 << 20, 'w'));
   const auto start = std::chrono::steady_clock::now();
   Result<EncryptedParams> e = encryptedparams::NewEncryptedParamsFromString(Base64Encode(json));
-  ASSERT_TRUE(e.ok()) << e.error().text();
+  ASSERT_TRUE(e.ok()) << e.error().message;
   Result<DecryptedParams> d = e->Decrypt();
-  ASSERT_TRUE(d.ok()) << d.error().text();
+  ASSERT_TRUE(d.ok()) << d.error().message;
   Result<std::vector<std::string>> words = encryptedparams::Parse(d->Data);
-  ASSERT_TRUE(words.ok()) << words.error().text();
+  ASSERT_TRUE(words.ok()) << words.error().message;
   EXPECT_EQ(*words, (Lines{"--kill", std::string(1 << 20, 'w')}));
 
   Result<EncryptedParams> unclosed =

@@ -39,10 +39,10 @@ std::string Record(const std::string& text, uint64_t version = 7, const std::str
 // The record that the parse left in EncryptedParamsValue, decrypted.
 DecryptedParams Open(const std::string& value) {
   Result<EncryptedParams> e = encryptedparams::NewEncryptedParamsFromString(value);
-  EXPECT_TRUE(e.ok()) << e.error().text();
+  EXPECT_TRUE(e.ok()) << e.error().message;
   if (!e.ok()) return {};
   Result<DecryptedParams> d = e->Decrypt();
-  EXPECT_TRUE(d.ok()) << d.error().text();
+  EXPECT_TRUE(d.ok()) << d.error().message;
   return d.ok() ? *d : DecryptedParams{};
 }
 
@@ -63,7 +63,7 @@ class EncryptedParamsStepTest : public ::testing::Test {
   test::ScopedWorkingDir cwd_{dir_.path()};
 };
 
-std::string ErrorOf(const Result<Parameters>& r) { return r.ok() ? "(no error)" : r.error().text(); }
+std::string ErrorOf(const Result<Parameters>& r) { return r.ok() ? "(no error)" : r.error().message; }
 
 TEST_F(EncryptedParamsStepTest, WordsOverrideAndAreRequoted) {
   struct Case {
@@ -108,7 +108,7 @@ TEST_F(EncryptedParamsStepTest, WordsOverrideAndAreRequoted) {
         EXPECT_EQ(ErrorOf(got), "not enough arguments for --output-dir");
         continue;
       }
-      ASSERT_TRUE(got.ok()) << got.error().text();
+      ASSERT_TRUE(got.ok()) << got.error().message;
       Parameters p = *got;
       DecryptedParams passed = Open(p.EncryptedParamsValue);
       EXPECT_EQ(passed.Data, c.newText);
@@ -126,17 +126,17 @@ TEST_F(EncryptedParamsStepTest, WordsOverrideAndAreRequoted) {
 TEST_F(EncryptedParamsStepTest, RequotedValuesSplitBackToTheValue) {
   const std::string text = R"(--temp-dir 'q"u\o\' --debug-dir "d\\")";
   Result<Parameters> got = Parse({}, text);
-  ASSERT_TRUE(got.ok()) << got.error().text();
+  ASSERT_TRUE(got.ok()) << got.error().message;
   EXPECT_EQ(got->TempDir, Abs(R"(q"u\o\)"));
   EXPECT_EQ(got->DebugDir, Abs(R"(d\)"));
   Result<std::vector<std::string>> words = encryptedparams::Parse(Open(got->EncryptedParamsValue).Data);
-  ASSERT_TRUE(words.ok()) << words.error().text();
+  ASSERT_TRUE(words.ok()) << words.error().message;
   EXPECT_EQ(*words, (std::vector<std::string>{"--temp-dir", got->TempDir, "--debug-dir", got->DebugDir}));
 }
 
 TEST_F(EncryptedParamsStepTest, DebugDirOfTheWordsIsTheOneCreated) {
   Result<Parameters> got = Parse({"--debug-dir", "e"}, "--debug-dir d/sub");
-  ASSERT_TRUE(got.ok()) << got.error().text();
+  ASSERT_TRUE(got.ok()) << got.error().message;
   EXPECT_EQ(got->DebugDir, Abs("d/sub"));
   EXPECT_TRUE(Exists(Abs("d/sub")));
   EXPECT_FALSE(Exists(Abs("e")));
@@ -145,9 +145,9 @@ TEST_F(EncryptedParamsStepTest, DebugDirOfTheWordsIsTheOneCreated) {
 TEST_F(EncryptedParamsStepTest, FailuresArePassedOnUnchanged) {
   auto errorOfSubsystem = [](const std::string& value) {
     Result<EncryptedParams> e = encryptedparams::NewEncryptedParamsFromString(value);
-    if (!e.ok()) return e.error().text();
+    if (!e.ok()) return e.error().message;
     Result<DecryptedParams> d = e->Decrypt();
-    return d.ok() ? std::string("(no error)") : d.error().text();
+    return d.ok() ? std::string("(no error)") : d.error().message;
   };
   const std::string notBase64 = "!!not base64";
   const std::string notJson = "bm90IGpzb24=";  // "not json"
@@ -170,7 +170,7 @@ TEST_F(EncryptedParamsStepTest, FailuresArePassedOnUnchanged) {
           ParseParameters({"/bin/installer", "--debug-dir", "dbg", "--encrypted-params", value},
                           "/tmpdef", "/outdef", lenient);
       if (lenient && want.starts_with("[-k|--kill]")) {
-        ASSERT_TRUE(got.ok()) << got.error().text();
+        ASSERT_TRUE(got.ok()) << got.error().message;
         EXPECT_TRUE(got->Kill);
         continue;
       }
@@ -188,7 +188,7 @@ TEST(EncryptedParamsStep, NestedRecordIsRefused) {
   };
   Status s = ApplyEncryptedParams(record, "/bin/installer", false, never);
   ASSERT_FALSE(s.ok());
-  EXPECT_EQ(s.error().text(), "encrypted parameters can only be used with command line arguments");
+  EXPECT_EQ(s.error().message, "encrypted parameters can only be used with command line arguments");
   EXPECT_EQ(record.EncryptedParamsValue, "anything");
 }
 

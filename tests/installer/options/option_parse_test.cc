@@ -17,7 +17,7 @@ const std::vector<OptionDef> kTable = {
     {"quiet", 0, false},
 };
 
-std::string FailureText(const OptionParse& p) { return p.status.ok() ? "" : p.status.error().text(); }
+std::string FailureText(const OptionParse& p) { return p.status.ok() ? "" : p.status.error().message; }
 
 TEST(OptionParseTest, DisplayNames) {
   EXPECT_EQ(DisplayName(kTable[0]), "-h|--help");

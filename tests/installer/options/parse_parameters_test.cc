@@ -49,7 +49,7 @@ class ParseParametersTest : public ::testing::Test {
   mode_t oldMask_ = 0;
 };
 
-std::string ErrorOf(const Result<Parameters>& r) { return r.ok() ? "(no error)" : r.error().text(); }
+std::string ErrorOf(const Result<Parameters>& r) { return r.ok() ? "(no error)" : r.error().message; }
 
 TEST_F(ParseParametersTest, CommandLines) {
   const Parameters none{.OutputDir = "/outdef", .TempDir = "/tmpdef"};
@@ -92,7 +92,7 @@ TEST_F(ParseParametersTest, CommandLines) {
   for (const Case& c : cases) {
     for (bool lenient : {false, true}) {
       Result<Parameters> got = Parse(c.words, lenient);
-      ASSERT_TRUE(got.ok()) << ::testing::PrintToString(c.words) << ": " << got.error().text();
+      ASSERT_TRUE(got.ok()) << ::testing::PrintToString(c.words) << ": " << got.error().message;
       EXPECT_EQ(*got, c.want) << ::testing::PrintToString(c.words) << " lenient " << lenient;
     }
   }
@@ -149,14 +149,14 @@ TEST_F(ParseParametersTest, LenientPassKeepsWhatItSetBeforeTheFailure) {
 TEST_F(ParseParametersTest, DebugDirIsCreatedWithItsParents) {
   if (geteuid() != 0) GTEST_SKIP() << "a directory of mode 0640 can only be entered by root";
   Result<Parameters> got = Parse({"--debug-dir", "a/b/c"});
-  ASSERT_TRUE(got.ok()) << got.error().text();
+  ASSERT_TRUE(got.ok()) << got.error().message;
   EXPECT_EQ(got->DebugDir, Abs("a/b/c"));
   for (const char* level : {"a", "a/b", "a/b/c"}) EXPECT_EQ(ModeOf(Abs(level)), 0640u) << level;
 
   // An existing directory is taken as it is.
   ASSERT_EQ(mkdir(Abs("d").c_str(), 0700), 0);
   got = Parse({"--debug-dir=" + Abs("d")});
-  ASSERT_TRUE(got.ok()) << got.error().text();
+  ASSERT_TRUE(got.ok()) << got.error().message;
   EXPECT_EQ(got->DebugDir, Abs("d"));
   EXPECT_EQ(ModeOf(Abs("d")), 0700u);
 }
@@ -164,7 +164,7 @@ TEST_F(ParseParametersTest, DebugDirIsCreatedWithItsParents) {
 TEST_F(ParseParametersTest, DebugDirCreationFollowsTheUmask) {
   umask(0077);
   Result<Parameters> got = Parse({"--debug-dir", "m"});
-  ASSERT_TRUE(got.ok()) << got.error().text();
+  ASSERT_TRUE(got.ok()) << got.error().message;
   EXPECT_EQ(ModeOf(Abs("m")), 0600u);
 }
 
@@ -225,7 +225,7 @@ TEST_F(ParseParametersTest, ValidationOrderWithoutAWorkingDirectory) {
   }
   // Absolute values need no working directory; an empty value is not validated.
   Result<Parameters> got = Parse({"--offline", "/x", "--temp-dir", ""});
-  ASSERT_TRUE(got.ok()) << got.error().text();
+  ASSERT_TRUE(got.ok()) << got.error().message;
   EXPECT_EQ(got->Offline, "/x");
   EXPECT_EQ(got->TempDir, "");
 }

@@ -79,7 +79,7 @@ TEST(PayloadProcessTest, StartsFromAProcessWithoutStandardDescriptors) {
       EXPECT_EQ(capture.Head(100), c.capture ? "err" : "");
     } else {
       EXPECT_EQ(outcome.kind, CommandOutcome::Kind::kError);
-      EXPECT_EQ(outcome.error.text(), "fork/exec " + c.path + ": no such file or directory");
+      EXPECT_EQ(outcome.error.message, "fork/exec " + c.path + ": no such file or directory");
     }
   }
 }

@@ -65,15 +65,15 @@ void ExpectRefusedOpen(const Error& error, const std::string& path) {
               || e == EFTYPE
 #endif
               )
-      << error.text();
-  EXPECT_EQ(error.text(), SysError("open", path, e).text());
+      << error.message;
+  EXPECT_EQ(error.message, SysError("open", path, e).message);
 }
 
 void AddRetries(Lines& lines, const std::string& path, int n) {
   for (int i = 0; i < n; ++i) lines.push_back("[DEBUG] Retry delete: " + path);
 }
 
-std::string NotEmpty(const std::string& path) { return SysError("remove", path, ENOTEMPTY).text(); }
+std::string NotEmpty(const std::string& path) { return SysError("remove", path, ENOTEMPTY).message; }
 
 // A log file beside a temporary directory that holds the install directory D.
 class CleanupTest : public ::testing::Test {
@@ -129,7 +129,7 @@ TEST(IsSafeToDeleteTest, PrefixRuleInLowerCaseAtAnElementBoundary) {
     Status st = isSafeToDelete(c.path, c.safeDir);
     EXPECT_EQ(st.ok(), c.allowed) << c.path << " in " << c.safeDir;
     if (!st.ok()) {
-      EXPECT_EQ(st.error().text(),
+      EXPECT_EQ(st.error().message,
                 "cannot delete files or directory outside safe temporary directory " + c.safeDir);
     }
   }
@@ -269,7 +269,7 @@ TEST_F(CleanupTest, DirectorySwappedForLinkDuringDeletionCannotReachOutside) {
   Status st = deleteAll(Ctx(), D(), D(), 0, 0);
   ASSERT_FALSE(st.ok());
   ExpectRefusedOpen(st.error(), D("a"));
-  const std::string open_err = st.error().text();
+  const std::string open_err = st.error().message;
   EXPECT_EQ(Logged(), (Lines{
                           "[ERROR] Failed to delete all files and subdirectories from directory " +
                               D("a") + ". (" + open_err + ")",
@@ -297,14 +297,14 @@ TEST_F(CleanupTest, DirectorySwappedForAnotherDirectoryIsNotEntered) {
   Status st = deleteAll(Ctx(), D(), D(), 0, 0);
   ASSERT_FALSE(st.ok());
   const std::string replaced = "open " + D("a") + ": directory replaced during deletion";
-  EXPECT_EQ(st.error().text(), replaced);
+  EXPECT_EQ(st.error().message, replaced);
   const std::string not_empty = NotEmpty(D("a"));
   EXPECT_EQ(Logged(), (Lines{
                           "[ERROR] Failed to delete all files and subdirectories from directory " +
                               D("a") + ". (" + replaced + ")",
                           "[ERROR] Failed to delete directory " + D("a") + ". (" + not_empty + ")",
                           "[ERROR] Can't delete " + D("other") + ", error: " +
-                              SysError("lstat", D("other"), ENOENT).text(),
+                              SysError("lstat", D("other"), ENOENT).message,
                           "[ERROR] Failed to delete directory " + D() + ". (" + NotEmpty(D()) + ")",
                       }));
   EXPECT_EQ(ReadFile(D("a/kept")), "kept");
@@ -324,7 +324,7 @@ TEST_F(CleanupTest, WalkStopsWhereTheWayBackLeadsElsewhere) {
   };
   Status st = deleteAll(Ctx(), D(), D(), 0, 0);
   ASSERT_FALSE(st.ok());
-  EXPECT_EQ(st.error().text(), "open " + D("a") + "/..: directory replaced during deletion");
+  EXPECT_EQ(st.error().message, "open " + D("a") + "/..: directory replaced during deletion");
   EXPECT_EQ(Logged(), (Lines{"[INFO ] Deleted directory " + D("a/b"),
                              "[INFO ] Deleted directory " + D("a/b")}));
   EXPECT_EQ(ReadFile(D("z")), "z");
@@ -362,7 +362,7 @@ TEST_F(CleanupTest, SubdirectoryGoneOrReplacedBeforeItIsOpened) {
     }
   };
   Status st = deleteAll(Ctx(), D(), D(), 0, 0);
-  const std::string not_dir = SysError("open", D("turned"), ENOTDIR).text();
+  const std::string not_dir = SysError("open", D("turned"), ENOTDIR).message;
   EXPECT_EQ(Logged(), (Lines{
                           "[INFO ] Deleted directory " + D("gone"),
                           "[ERROR] Failed to delete all files and subdirectories from directory " +
@@ -371,7 +371,7 @@ TEST_F(CleanupTest, SubdirectoryGoneOrReplacedBeforeItIsOpened) {
                           "[INFO ] Deleted directory " + D(),
                       }));
   ASSERT_FALSE(st.ok());
-  EXPECT_EQ(st.error().text(), not_dir);
+  EXPECT_EQ(st.error().message, not_dir);
   EXPECT_FALSE(Exists(D()));
 }
 
@@ -384,7 +384,7 @@ TEST_F(CleanupTest, DeleteAllOnFilesPipesAndMissingPaths) {
   EXPECT_TRUE(deleteAll(Ctx(), D("f"), D(), 10, 0).ok());
   Status pipe = deleteAll(Ctx(), D("p"), D(), 10, 0);
   ASSERT_FALSE(pipe.ok());
-  EXPECT_EQ(pipe.error().text(), "unknown mode: prw-r-----");
+  EXPECT_EQ(pipe.error().message, "unknown mode: prw-r-----");
   Status refused = deleteAll(Ctx(), tmp_ + "/quorvane_12", D(), 10, 0);
   ASSERT_FALSE(refused.ok());
   Status under_gone = deleteAll(Ctx(), D("f/x"), D(), 10, 0);  // f is gone: nothing there
@@ -392,7 +392,7 @@ TEST_F(CleanupTest, DeleteAllOnFilesPipesAndMissingPaths) {
 
   const std::string refusal =
       "cannot delete files or directory outside safe temporary directory " + D();
-  EXPECT_EQ(refused.error().text(), refusal);
+  EXPECT_EQ(refused.error().message, refusal);
   EXPECT_EQ(Logged(), (Lines{
                           "[INFO ] Deleted file " + D("f") + ".",
                           "[ERROR] Failed to delete " + D("p") + ". (unknown mode: prw-r-----)",
@@ -407,7 +407,7 @@ TEST_F(CleanupTest, StatusReadFailureAtTopLevelIsReturnedWithoutLine) {
   WriteFile(D("f"), "x");
   Status st = deleteAll(Ctx(), D("f/x"), D(), 0, 0);
   ASSERT_FALSE(st.ok());
-  EXPECT_EQ(st.error().text(), SysError("stat", D("f/x"), ENOTDIR).text());
+  EXPECT_EQ(st.error().message, SysError("stat", D("f/x"), ENOTDIR).message);
   EXPECT_EQ(st.error().errnum, ENOTDIR);
   EXPECT_EQ(Logged(), Lines{});
 }
@@ -418,7 +418,7 @@ TEST_F(CleanupTest, RefusedDirectoryStaysWithAllItHolds) {
   Status st = deleteDirRec(Ctx(), D(), tmp_ + "/other", 0, 0);
   ASSERT_FALSE(st.ok());
   EXPECT_EQ(Logged(),
-            (Lines{"[ERROR] Can't delete directory " + D() + ". (" + st.error().text() + ")"}));
+            (Lines{"[ERROR] Can't delete directory " + D() + ". (" + st.error().message + ")"}));
   EXPECT_TRUE(Exists(D("f")));
 }
 
@@ -435,7 +435,7 @@ TEST_F(CleanupTest, ImmutableFileIsRetriedAndReported) {
   Status st = deleteAll(Ctx(), D(), D(), 2, 7);
   chattr("-i");
 
-  const std::string perm = SysError("remove", D("f"), EPERM).text();
+  const std::string perm = SysError("remove", D("f"), EPERM).message;
   Lines want;
   AddRetries(want, D("f"), 2);
   want.push_back("[ERROR] Failed to delete file " + D("f") + ". (" + perm + ")");
@@ -443,7 +443,7 @@ TEST_F(CleanupTest, ImmutableFileIsRetriedAndReported) {
   want.push_back("[ERROR] Failed to delete directory " + D() + ". (" + NotEmpty(D()) + ")");
   EXPECT_EQ(Logged(), want);
   ASSERT_FALSE(st.ok());
-  EXPECT_EQ(st.error().text(), perm);
+  EXPECT_EQ(st.error().message, perm);
   EXPECT_EQ(st.error().errnum, EPERM);
   EXPECT_EQ(pauses_, std::vector<int64_t>(4, 7));
 }
@@ -486,7 +486,7 @@ TEST_F(CleanupTest, RetriesAreCappedAtOneThousandAttempts) {
     };
     Status st = removeWithRetry(DeleteContext{log, ops}, "/busy", c.retries, c.delay);
     ASSERT_FALSE(st.ok());
-    EXPECT_EQ(st.error().text(), SysError("remove", "/busy", EBUSY).text());
+    EXPECT_EQ(st.error().message, SysError("remove", "/busy", EBUSY).message);
     EXPECT_EQ(st.error().errnum, EBUSY);
     EXPECT_EQ(failing->calls, 2 * c.attempts) << c.retries;
     EXPECT_EQ(pauses, c.pauses) << c.retries;
@@ -511,7 +511,7 @@ TEST_F(CleanupTest, AttemptErrorIsRmdirsUnlessThePathIsNoDirectory) {
     Status st = removeWithRetry(Ctx(), "/p", 0, 0);
     ASSERT_FALSE(st.ok());
     EXPECT_EQ(st.error().errnum, c.want);
-    EXPECT_EQ(st.error().text(), SysError("remove", "/p", c.want).text());
+    EXPECT_EQ(st.error().message, SysError("remove", "/p", c.want).message);
   }
 }
 
@@ -558,7 +558,7 @@ TEST_F(CleanupTest, PathGoneBetweenAttemptsCountsAsRemoved) {
   Status missing = removeWithRetry(Ctx(), D("f"), 10, 0);
   ASSERT_FALSE(missing.ok());
   EXPECT_TRUE(IsNotFoundError(missing.error()));
-  EXPECT_EQ(missing.error().text(), SysError("remove", D("f"), ENOENT).text());
+  EXPECT_EQ(missing.error().message, SysError("remove", D("f"), ENOENT).message);
 }
 
 TEST_F(CleanupTest, FlagsDecideWhetherTheDirectoryIsDeleted) {

@@ -6,7 +6,7 @@ namespace quorvane {
 namespace {
 
 TEST(EmbeddedArchTest, IsTheLabelItself) {
-  EXPECT_EQ(embeddedArch{}.String(), "amd64");
+  EXPECT_EQ(payloadArch.String(), "amd64");
   EXPECT_EQ(embeddedArch{"arm64"}.String(), "arm64");
 }
 

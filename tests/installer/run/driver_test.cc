@@ -192,7 +192,7 @@ TEST(RunStepTableTest, FaultCodesAreTheStepsOwnCodes) {
     if (it->second == nullptr) {
       StepOutcome outcome = FailInChild(step, none);
       EXPECT_FALSE(outcome.failed);
-      EXPECT_EQ(step.fault_code, kExitInternalFault);
+      EXPECT_EQ(step.fault_code, exitInternalFault);
       continue;
     }
     StepOutcome outcome = FailInChild(step, it->second);

@@ -394,7 +394,7 @@ TEST(ExtractionRun, AcceptedArchivesRunThePayload) {
          ZipMember odd = FileMember(latin1Name, "latin");
          odd.flags = 0x0800;
          m.insert(m.begin() + 4, odd);
-         m[5].content += "\n" + test::ChecksumList({{BaseName(latin1Name), "latin"}});
+         m[5].content += "\n" + test::ChecksumListText({{BaseName(latin1Name), "latin"}});
          return test::BuildZip(m);
        },
        Plus(Amd64Lines(2), {Info(latin1Name, BaseName(latin1Name)),

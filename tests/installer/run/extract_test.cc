@@ -25,7 +25,7 @@ namespace {
 
 using test::AddPayloadSection;
 using test::BuildZip;
-using test::ChecksumList;
+using test::ChecksumListText;
 using test::DirectoryMember;
 using test::FileMember;
 using test::InstallerBinary;
@@ -92,7 +92,7 @@ class ExtractTest : public ::testing::Test {
     {
       InstallerLog log;
       log.initInstallerLog(dir / "log", true);
-      r.ok = dropFiles(log, installer, installDir, embeddedArch{}, &r.mainFile);
+      r.ok = dropFiles(log, installer, installDir, payloadArch, &r.mainFile);
     }
     r.lines = test::LogLines(ReadFile(dir / "log"));
     while (!r.lines.empty() && r.lines.back().empty()) r.lines.pop_back();
@@ -165,11 +165,11 @@ TEST_F(ExtractTest, ListIsReadFirstAndMembersGoInArchiveOrder) {
       FileMember(long_name, "long"),
       FileMember("amd64/quorvane", kProgram),
       FileMember("amd64/checksums.txt",
-                 ChecksumList({{"quorvane", kProgram},
+                 ChecksumListText({{"quorvane", kProgram},
                                {"amd64.txt", "top level"},
                                {"quorvane.so", kLibrary},
                                {"a-member-name-well-over-forty-characters.txt", "long"}})),
-      FileMember("licenses/checksums.txt", ChecksumList({{"LICENSE.txt", kLicense}})),
+      FileMember("licenses/checksums.txt", ChecksumListText({{"LICENSE.txt", kLicense}})),
       FileMember("licensesX/LICENSE.txt", kLicense),
   };
   members[3].deflate = false;
@@ -195,8 +195,8 @@ TEST_F(ExtractTest, NamesNeverLeadOutOfTheDestination) {
   members.push_back(FileMember(outside, "x"));            // likewise
   members.push_back(FileMember("amd64/../../escape", "up"));
   members.push_back(FileMember("licenses/a/../../../lic-escape", "lic"));
-  members[4].content += "\n" + ChecksumList({{"escape", "up"}});
-  members[6].content += "\n" + ChecksumList({{"lic-escape", "lic"}});
+  members[4].content += "\n" + ChecksumListText({{"escape", "up"}});
+  members[6].content += "\n" + ChecksumListText({{"lic-escape", "lic"}});
   Extraction r = Drop(BuildZip(members));
   ASSERT_TRUE(r.ok) << ::testing::PrintToString(r.lines);
   EXPECT_EQ(ReadFile(In("escape")), "up");
@@ -228,7 +228,7 @@ TEST_F(ExtractTest, DirectoryMembersAreSkippedAndOtherKindsAreFiles) {
   ZipMember link = FileMember("amd64/link", "quorvane");
   link.external_attributes = 0120777u << 16;
   members.insert(members.begin() + 2, {dosDir, unixDir, link});
-  members[7].content += "\n" + ChecksumList({{"link", "quorvane"}});
+  members[7].content += "\n" + ChecksumListText({{"link", "quorvane"}});
   Extraction r = Drop(BuildZip(members));
   ASSERT_TRUE(r.ok) << ::testing::PrintToString(r.lines);
   EXPECT_FALSE(test::Exists(In("dos-dir")));
@@ -282,7 +282,7 @@ TEST(SecureFile, OnlyPathsEndingInDotSo) {
   }
   Status missing = secureFile(dir / "missing.so");
   ASSERT_FALSE(missing.ok());
-  EXPECT_EQ(missing.error().text(), "chmod " + (dir / "missing.so") + ": no such file or directory");
+  EXPECT_EQ(missing.error().message, "chmod " + (dir / "missing.so") + ": no such file or directory");
 }
 
 // Failures found before, while or after the "amd64" pass. Each case edits
@@ -344,7 +344,7 @@ std::vector<FailureCase> FailureCases() {
       {"no main file",
        [](auto& m) {
          m.erase(m.begin() + 3);
-         m[3].content = ChecksumList({{"quorvane.so", kLibrary}});
+         m[3].content = ChecksumListText({{"quorvane.so", kLibrary}});
        },
        same, 0,
        [](const std::string& d) {
@@ -356,7 +356,7 @@ std::vector<FailureCase> FailureCases() {
       {"a file named like the licences directory",
        [](auto& m) {
          m.insert(m.begin() + 4, FileMember("amd64/licenses", "f"));
-         m[5].content += "\n" + ChecksumList({{"licenses", "f"}});
+         m[5].content += "\n" + ChecksumListText({{"licenses", "f"}});
        },
        same, 2,
        [](const std::string& d) {
@@ -448,7 +448,7 @@ TEST_F(ExtractTest, NoLineForAMissingSectionButForEmptyOrBrokenPayloads) {
     InstallerLog log;
     log.initInstallerLog(dir / "log", true);
     std::string mainFile;
-    EXPECT_FALSE(dropFiles(log, InstallerBinary(), installDir, embeddedArch{}, &mainFile));
+    EXPECT_FALSE(dropFiles(log, InstallerBinary(), installDir, payloadArch, &mainFile));
   }
   EXPECT_EQ(ReadFile(dir / "log"), "");
 

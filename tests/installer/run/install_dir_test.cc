@@ -44,7 +44,7 @@ TEST_F(InstallDirTest, NameIsThePrefixAndARandomNumber) {
   std::set<std::string> names;
   for (int i = 0; i < 3; ++i) {
     Result<std::string> dir = createInstallDir(AT_FDCWD, s_.path(), "quorvane_", "/nonexistent");
-    ASSERT_TRUE(dir.ok()) << dir.error().text();
+    ASSERT_TRUE(dir.ok()) << dir.error().message;
     EXPECT_TRUE(std::regex_match(*dir, std::regex(s_.path() + "/quorvane_(0|[1-9][0-9]{0,9})")))
         << *dir;
     EXPECT_EQ(ModeOf(*dir), 0700u);
@@ -70,7 +70,7 @@ TEST_F(InstallDirTest, NamesFromPatternAndDirectory) {
   ASSERT_EQ(mkdir((s_ / "dflt").c_str(), 0755), 0);
   for (const Case& c : cases) {
     Result<std::string> dir = createInstallDir(AT_FDCWD, c.dir, c.pattern, s_ / "dflt", Fixed(c.number));
-    ASSERT_TRUE(dir.ok()) << c.pattern << ": " << dir.error().text();
+    ASSERT_TRUE(dir.ok()) << c.pattern << ": " << dir.error().message;
     EXPECT_EQ(*dir, c.want);
     EXPECT_EQ(ModeOf(*dir), 0700u);
   }
@@ -83,7 +83,7 @@ TEST_F(InstallDirTest, PatternWithSlashIsRefused) {
     return 1u;
   });
   ASSERT_FALSE(dir.ok());
-  EXPECT_EQ(dir.error().text(), "mkdirtemp sub/x*: pattern contains path separator");
+  EXPECT_EQ(dir.error().message, "mkdirtemp sub/x*: pattern contains path separator");
   EXPECT_EQ(draws, 0);
   EXPECT_FALSE(Exists(s_ / "sub"));
 }
@@ -110,7 +110,7 @@ TEST_F(InstallDirTest, GivesUpAfter10000Attempts) {
   ASSERT_FALSE(dir.ok());
   EXPECT_EQ(draws, 10000);
   EXPECT_EQ(dir.error().errnum, EEXIST);
-  EXPECT_EQ(dir.error().text(), "mkdirtemp " + s_ / "quorvane_*: file exists");
+  EXPECT_EQ(dir.error().message, "mkdirtemp " + s_ / "quorvane_*: file exists");
 }
 
 TEST_F(InstallDirTest, CreationFailures) {
@@ -125,7 +125,7 @@ TEST_F(InstallDirTest, CreationFailures) {
   for (const auto& [dir, want] : cases) {
     Result<std::string> got = createInstallDir(AT_FDCWD, dir, "quorvane_", "/nonexistent", Fixed(4));
     ASSERT_FALSE(got.ok()) << dir;
-    EXPECT_EQ(got.error().text(), want);
+    EXPECT_EQ(got.error().message, want);
   }
   EXPECT_FALSE(Exists(s_ / "missing"));
 }
@@ -164,7 +164,7 @@ TEST_F(InstallDirTest, MadeInTheHeldDirectory) {
   ASSERT_EQ(rename((s_ / "held").c_str(), (s_ / "moved").c_str()), 0);
   ASSERT_EQ(mkdir((s_ / "held").c_str(), 0755), 0);
   Result<std::string> dir = createInstallDir(held.get(), s_ / "held", "quorvane_", "", Fixed(5));
-  ASSERT_TRUE(dir.ok()) << dir.error().text();
+  ASSERT_TRUE(dir.ok()) << dir.error().message;
   EXPECT_EQ(*dir, s_ / "held/quorvane_5");
   EXPECT_TRUE(Exists(s_ / "moved/quorvane_5"));
   EXPECT_FALSE(Exists(s_ / "held/quorvane_5"));
@@ -199,7 +199,7 @@ TEST_F(InstallDirTest, ReplacedOrOpenedInstallDirectoryIsFound) {
     }
     Status checked = CheckInstallDir(run, "chdir");
     ASSERT_FALSE(checked.ok());
-    EXPECT_EQ(checked.error().text(), why);
+    EXPECT_EQ(checked.error().message, why);
     EXPECT_FALSE(InstallDirReadyForExtraction(run));
     EXPECT_EQ(run.exitCode, exitInstallDirFailed);
     const std::string extraction_why = change == std::string("removed")

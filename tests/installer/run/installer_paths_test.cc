@@ -28,7 +28,7 @@ TEST(InstallerPathsTest, DefaultTempDirComesFromTmpdir) {
 
 TEST(InstallerPathsTest, InstallerFileIsTheRealExecutable) {
   Result<std::string> path = getInstallerFilePath();
-  ASSERT_TRUE(path.ok()) << path.error().text();
+  ASSERT_TRUE(path.ok()) << path.error().message;
   EXPECT_EQ(*path, RealPath("/proc/self/exe"));
   Result<std::string> dir = getInstallerDir();
   ASSERT_TRUE(dir.ok());

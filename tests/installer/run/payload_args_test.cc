@@ -418,7 +418,7 @@ TEST_F(PayloadArgsTest, ResolveDirWithoutChecksQueriesNothing) {
   EXPECT_EQ(*r, Expand("$S/passwd/y"));
   r = resolveDir(log, "output", Expand("$S/passwd/x"), true, false);
   ASSERT_FALSE(r.ok());
-  EXPECT_EQ(r.error().text(),
+  EXPECT_EQ(r.error().message,
             Expand("[ERROR] Invalid output directory. (stat $S/passwd/x: not a directory)"));
 }
 

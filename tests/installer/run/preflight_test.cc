@@ -58,7 +58,7 @@ TEST(DiskSpaceTest, Threshold) {
 TEST(DiskSpaceTest, SystemQuery) {
   ScratchDir s;
   Result<FileSystemStats> got = platform::QueryFileSystem(s.path());
-  ASSERT_TRUE(got.ok()) << got.error().text();
+  ASSERT_TRUE(got.ok()) << got.error().message;
   struct statvfs want;
   ASSERT_EQ(statvfs(s.path().c_str(), &want), 0);
   EXPECT_EQ(got->block_size, want.f_bsize);
@@ -72,7 +72,7 @@ TEST(DiskSpaceTest, SystemQuery) {
   // The error is the system's description alone.
   Result<bool> missing = HasEnoughFreeSpace(s / "missing");
   ASSERT_FALSE(missing.ok());
-  EXPECT_EQ(missing.error().text(), "no such file or directory");
+  EXPECT_EQ(missing.error().message, "no such file or directory");
   EXPECT_EQ(missing.error().errnum, ENOENT);
 }
 
@@ -194,8 +194,8 @@ TEST(UserLookupTest, MissingEntryOrErrorFails) {
     Result<bool> got = checkIfRoot(users->Database());
     ASSERT_FALSE(got.ok()) << users->answer;
   }
-  EXPECT_EQ(checkIfRoot(none.Database()).error().text(), "unknown userid 0");
-  EXPECT_EQ(checkIfRoot(eio.Database()).error().text(),
+  EXPECT_EQ(checkIfRoot(none.Database()).error().message, "unknown userid 0");
+  EXPECT_EQ(checkIfRoot(eio.Database()).error().message,
             "lookup userid 0: " + ErrnoText(EIO));
 }
 

@@ -72,7 +72,7 @@ TEST_F(MakeDirectoryTest, Failures) {
   for (const auto& [path, want] : cases) {
     Status st = MakeDirectoryWithParents(path, 0640);
     ASSERT_FALSE(st.ok()) << path;
-    EXPECT_EQ(st.error().text(), want);
+    EXPECT_EQ(st.error().message, want);
   }
   EXPECT_FALSE(Exists(s / "nowhere"));
 }
