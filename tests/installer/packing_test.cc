@@ -6,11 +6,16 @@
 #include <libelf.h>
 #include <unistd.h>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -234,28 +239,54 @@ TEST(PackInstallerTest, PackedInstallerRunsLikeTheOriginal) {
 
 
 // The packaging script, run on a folder of its own with TMPDIR inside the
-// scratch directory.
+// scratch directory and OUTPUT alone in a directory of its own.
 class PackScriptTest : public ::testing::Test {
  protected:
   PackScriptTest() {
     mkdir((dir_ / "tmp").c_str(), 0700);
+    mkdir((dir_ / "out").c_str(), 0755);
+    MakePayloadFolder();
+  }
+
+  std::string payload() const { return dir_ / "payload"; }
+  std::string output() const { return dir_ / "out/packed"; }
+  static std::string Script() { return std::string(QUORVANE_SOURCE_DIR) + "/tools/pack-installer"; }
+
+  void MakePayloadFolder() {
     mkdir(payload().c_str(), 0755);
     mkdir((payload() + "/amd64").c_str(), 0755);
     mkdir((payload() + "/licenses").c_str(), 0755);
   }
 
-  std::string payload() const { return dir_ / "payload"; }
-  std::string output() const { return dir_ / "packed"; }
+  // A payload folder that packs: executable, library and one licence text.
+  void PutStandardPayload() {
+    RemoveTree(payload());
+    MakePayloadFolder();
+    Put("amd64/quorvane", "#!/bin/sh\n", 0755);
+    Put("amd64/quorvane.so", "so");
+    Put("licenses/LICENSE.txt", "text");
+  }
 
   void Put(const std::string& name, const std::string& content, mode_t mode = 0644) {
     WriteFile(payload() + "/" + name, content, mode);
   }
 
-  ProcessResult Pack(const std::string& installer) {
-    std::string script = std::string(QUORVANE_SOURCE_DIR) + "/tools/pack-installer";
-    return RunProgram("/bin/sh", {"sh", script, installer, payload(), output()},
-                      {"PATH=/usr/bin:/bin", "LC_ALL=C", "TMPDIR=" + (dir_ / "tmp")},
-                      dir_.path());
+  // Runs the script with args in the scratch directory; env entries replace
+  // those of the same name in PATH=/usr/bin:/bin LC_ALL=C TMPDIR=$S/tmp.
+  ProcessResult Script(const Words& args, const Words& env = {}) const {
+    Words full_env = {"PATH=/usr/bin:/bin", "LC_ALL=C", "TMPDIR=" + (dir_ / "tmp")};
+    for (const std::string& e : env) {
+      std::string name = e.substr(0, e.find('=') + 1);
+      std::erase_if(full_env, [&](const std::string& f) { return f.starts_with(name); });
+      full_env.push_back(e);
+    }
+    Words argv = {"sh", Script()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram("/bin/sh", argv, full_env, dir_.path());
+  }
+
+  ProcessResult Pack(const std::string& installer) const {
+    return Script({installer, payload(), output()});
   }
 
   // Every path under the payload folder with its mode and contents.
@@ -269,6 +300,9 @@ class PackScriptTest : public ::testing::Test {
   }
 
   bool WorkAreaEmpty() const { return std::filesystem::is_empty(dir_ / "tmp"); }
+
+  // What the output's directory holds: OUTPUT alone, no partial file.
+  std::set<std::string> OutputDir() const { return TreeOf(dir_ / "out"); }
 
   // The archive in the packed output's section.
   std::string Section() {
@@ -340,41 +374,209 @@ TEST_F(PackScriptTest, WritesListsMembersAndSectionLeavingTheFolderAlone) {
   EXPECT_EQ(run.exit_status, original.exit_status);
 }
 
-TEST_F(PackScriptTest, RefusesBadInputWithoutOutputOrLeftovers) {
+TEST_F(PackScriptTest, RelativePathsAndTmpdirReplaceTheEarlierOutput) {
+  PutStandardPayload();
+  WriteFile(output(), "earlier installer\n", 0700);
+  const std::string installer =
+      "./" + std::filesystem::relative(InstallerBinary(), dir_.path()).string();
+  ProcessResult r = Script({installer, "payload", "out/packed"}, {"TMPDIR=tmp"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(WorkAreaEmpty());
+  EXPECT_EQ(OutputDir(), (std::set<std::string>{"packed"}));
+  std::string archive = Section();
+  ExpectPayloadSection(output(), archive);
+  EXPECT_EQ(ReadZip(archive).size(), 7u);
+}
+
+// Each mistake is refused with a message that names it; the earlier OUTPUT
+// keeps its bytes, and nothing is left beside it or in the work area.
+TEST_F(PackScriptTest, RefusesMistakesAndKeepsTheEarlierOutput) {
+  const std::string p = payload();
+  const std::string packed_input = PackInstaller(dir_.path(), "archive");
+  const std::string not_elf = dir_ / "not-elf";
+  WriteFile(not_elf, "#!/bin/sh\n", 0755);
+  const std::string dangling = dir_ / "dangling";
+  ASSERT_EQ(symlink((dir_ / "gone").c_str(), dangling.c_str()), 0);
+  const std::string hard = dir_ / "hard";
+  const std::string soft = dir_ / "soft";
+  // A PATH with some of the tools: objcopy and zip are missing.
+  const std::string some_tools = dir_ / "some-tools";
+  mkdir(some_tools.c_str(), 0755);
+  mkdir((dir_ / "no-tools").c_str(), 0755);
+  for (const char* tool : {"sha256sum", "mktemp", "readelf"}) {
+    ASSERT_EQ(symlink(FindOnPath(tool).c_str(), (some_tools + "/" + tool).c_str()), 0) << tool;
+  }
+  const std::string usage = Script({"--help"}).out;
+  ASSERT_FALSE(usage.empty());
+
+  auto put = [this](const std::string& name, const std::string& content) {
+    return [this, name, content] { Put(name, content); };
+  };
+  auto drop = [this](const std::string& name) {
+    return [this, name] { unlink((payload() + "/" + name).c_str()); };
+  };
+  auto dangle = [this](const std::string& name) {
+    return [this, name] {
+      unlink((payload() + "/" + name).c_str());
+      symlink("gone", (payload() + "/" + name).c_str());
+    };
+  };
+  auto installer_as_output = [this] {
+    WriteFile(output(), ReadFile(InstallerBinary()), 0755);
+    link(output().c_str(), (dir_ / "hard").c_str());
+    symlink(output().c_str(), (dir_ / "soft").c_str());
+  };
+  const std::string installer = InstallerBinary();
   struct Case {
     const char* what;
-    const char* missing;   // a payload file removed, or ""
-    const char* subdir;    // a directory added to the payload, or ""
-    bool packed_input;     // the installer given already carries a payload
-    const char* message;
+    std::function<void()> prepare;
+    Words args;
+    std::string message;  // the first line of the standard error
+    int status = 1;
+    Words env = {};
   } cases[] = {
-      {"no executable", "amd64/quorvane", "", false, "amd64/quorvane: not a file"},
-      {"no library", "amd64/quorvane.so", "", false, "amd64/quorvane.so: not a file"},
-      {"no licence text", "licenses/LICENSE.txt", "", false, "no licence texts"},
-      {"subdirectory", "", "licenses/more", false, "only plain files can be packed"},
-      {"already packed", "", "", true, "already carry a payload"},
+      {"no executable", drop("amd64/quorvane"), {installer, p, output()},
+       p + "/amd64/quorvane: no such file"},
+      {"no library", drop("amd64/quorvane.so"), {installer, p, output()},
+       p + "/amd64/quorvane.so: no such file"},
+      {"executable a dangling link", dangle("amd64/quorvane"), {installer, p, output()},
+       p + "/amd64/quorvane: a dangling link (its target does not exist)"},
+      {"no licence text", drop("licenses/LICENSE.txt"), {installer, p, output()},
+       p + "/licenses: no licence texts"},
+      {"subdirectory", [p] { mkdir((p + "/licenses/more").c_str(), 0755); },
+       {installer, p, output()}, "licenses/more: only plain files can be packed"},
+      {"dangling link among the files", dangle("licenses/NOTICE"), {installer, p, output()},
+       "licenses/NOTICE: a dangling link (its target does not exist)"},
+      {"licenses in amd64", put("amd64/licenses", "text"), {installer, p, output()},
+       p + "/amd64/licenses: the installer makes the directory licenses beside the tool; "
+           "rename it"},
+      {"licenses directory in amd64", [p] { mkdir((p + "/amd64/licenses").c_str(), 0755); },
+       {installer, p, output()},
+       p + "/amd64/licenses: the installer makes the directory licenses beside the tool; "
+           "rename it"},
+      {"installer not an ELF file", nullptr, {not_elf, p, output()}, not_elf + ": not an ELF file"},
+      {"installer another ELF file", nullptr, {"/bin/ls", p, output()},
+       "/bin/ls: not the Quorvane installer (pack build/quorvane-installer)"},
+      {"installer a dangling link", nullptr, {dangling, p, output()},
+       dangling + ": a dangling link (its target does not exist)"},
+      {"installer already packed", nullptr, {packed_input, p, output()},
+       packed_input + ": already carries a payload (a .quorvane section); "
+                      "pack the installer as built"},
+      {"output is the installer", installer_as_output, {output(), p, output()},
+       output() + ": the same file as INSTALLER; name another file"},
+      {"output is the installer by another path", installer_as_output,
+       {"out/../out/./packed", p, output()},
+       output() + ": the same file as INSTALLER; name another file"},
+      {"output a hard link to the installer", installer_as_output, {hard, p, output()},
+       output() + ": the same file as INSTALLER; name another file"},
+      {"output a symbolic link to the installer", installer_as_output, {output(), p, soft},
+       soft + ": the same file as INSTALLER; name another file"},
+      {"no tools", nullptr, {installer, p, output()},
+       "missing tools: sha256sum (package coreutils), mktemp (package coreutils), "
+       "zip (package zip), objcopy (package binutils), readelf (package binutils)",
+       1, {"PATH=" + (dir_ / "no-tools")}},
+      {"some tools", nullptr, {installer, p, output()},
+       "missing tools: zip (package zip), objcopy (package binutils)", 1, {"PATH=" + some_tools}},
+      {"no arguments", nullptr, {}, "expected 3 arguments, got 0", 2},
+      {"two arguments", nullptr, {installer, p}, "expected 3 arguments, got 2", 2},
+      {"unknown option", nullptr, {"--force", installer, p, output()},
+       "unknown option --force (name a file that begins with - as ./--force)", 2},
+      {"help with arguments", nullptr, {"-h", installer, p}, "--help takes no arguments", 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Put("amd64/quorvane", "#!/bin/sh\n", 0755);
-    Put("amd64/quorvane.so", "so");
-    Put("licenses/LICENSE.txt", "text");
-    if (*c.missing) unlink((payload() + "/" + c.missing).c_str());
-    if (*c.subdir) mkdir((payload() + "/" + c.subdir).c_str(), 0755);
-    std::string installer = InstallerBinary();
-    if (c.packed_input) installer = PackInstaller(dir_.path(), "archive");
-    ProcessResult r = Pack(installer);
-    EXPECT_EQ(r.exit_status, 1);
-    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-    EXPECT_FALSE(Exists(output()));
+    PutStandardPayload();
+    WriteFile(output(), "earlier installer\n", 0755);
+    if (c.prepare) c.prepare();
+    const std::string earlier = ReadFile(output());
+    ProcessResult r = Script(c.args, c.env);
+    EXPECT_EQ(r.exit_status, c.status);
+    EXPECT_EQ(r.err, "pack-installer: " + c.message + "\n" + (c.status == 2 ? usage : ""));
+    EXPECT_EQ(r.out, "");
+    // Not EXPECT_EQ: a difference between two installers would flood the log.
+    EXPECT_TRUE(ReadFile(output()) == earlier) << "OUTPUT changed";
+    EXPECT_EQ(ModeOf(output()), 0755u);
+    EXPECT_EQ(OutputDir(), (std::set<std::string>{"packed"}));
     EXPECT_TRUE(WorkAreaEmpty());
-    if (*c.subdir) rmdir((payload() + "/" + c.subdir).c_str());
+    unlink(hard.c_str());
+    unlink(soft.c_str());
   }
-  ProcessResult usage = RunProgram(
-      "/bin/sh", {"sh", std::string(QUORVANE_SOURCE_DIR) + "/tools/pack-installer"},
-      {"PATH=/usr/bin:/bin"}, dir_.path());
-  EXPECT_EQ(usage.exit_status, 1);
-  EXPECT_EQ(usage.err, "pack-installer: usage: pack-installer INSTALLER PAYLOAD_DIR OUTPUT\n");
+}
+
+TEST_F(PackScriptTest, HelpGoesToStandardOutput) {
+  for (const char* word : {"--help", "-h"}) {
+    SCOPED_TRACE(word);
+    ProcessResult r = Script({word});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(r.out.starts_with("usage: pack-installer INSTALLER PAYLOAD_DIR OUTPUT\n"
+                                  "       pack-installer --help\n\n"))
+        << r.out;
+    EXPECT_NE(r.out.find("zip (zip), objcopy and readelf\n(binutils)"), std::string::npos);
+    EXPECT_EQ(OutputDir(), std::set<std::string>{});
+    EXPECT_TRUE(WorkAreaEmpty());
+  }
+}
+
+// OUTPUT on a file system too small for the result: objcopy fails, and the
+// earlier OUTPUT stands as it was. Runs in a mount namespace of its own.
+TEST_F(PackScriptTest, FullDiskKeepsTheEarlierOutput) {
+  if (std::string why = EnterPrivateMountNamespace(); !why.empty()) {
+    GTEST_SKIP() << "no mount namespace of its own here: " << why;
+  }
+  const std::string out = dir_ / "out";
+  if (mount("tmpfs", out.c_str(), "tmpfs", 0, "size=1m") != 0) {
+    GTEST_SKIP() << "cannot mount a file system here: " << strerror(errno);
+  }
+  PutStandardPayload();
+  const std::string earlier = std::string(100000, 'e');
+  WriteFile(output(), earlier, 0755);
+  ProcessResult r = Pack(InstallerBinary());
+  std::string left = ReadFile(output());
+  mode_t mode = ModeOf(output());
+  std::set<std::string> entries = OutputDir();
+  EXPECT_EQ(umount2(out.c_str(), MNT_DETACH), 0) << strerror(errno);
+
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+  EXPECT_TRUE(r.err.ends_with("pack-installer: objcopy could not write the packed installer; " +
+                              output() + " is unchanged\n"))
+      << r.err;
+  EXPECT_TRUE(left == earlier) << "the earlier output changed (" << left.size() << " bytes)";
+  EXPECT_EQ(mode, 0755u);
+  EXPECT_EQ(entries, (std::set<std::string>{"packed"}));
+  EXPECT_TRUE(WorkAreaEmpty());
+}
+
+// A signal while the packed installer is being written: the script exits
+// with 128 + the signal's number and removes the partial file and its work
+// area; the earlier OUTPUT stands. objcopy is a stand-in that writes part of
+// its output and then signals the script.
+TEST_F(PackScriptTest, SignalLeavesNoPartialFile) {
+  const std::string bin = dir_ / "bin";
+  mkdir(bin.c_str(), 0755);
+  WriteFile(bin + "/objcopy",
+            "#!/bin/sh\n"
+            "for a; do out=$a; done\n"
+            "printf partial > \"$out\"\n"
+            "kill -s \"$QV_SIGNAL\" $PPID\n",
+            0755);
+  PutStandardPayload();
+  struct Case {
+    const char* signal;
+    int status;
+  } cases[] = {{"HUP", 129}, {"INT", 130}, {"TERM", 143}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.signal);
+    WriteFile(output(), "earlier installer\n", 0755);
+    Words env = {"PATH=" + bin + ":/usr/bin:/bin", std::string("QV_SIGNAL=") + c.signal};
+    ProcessResult r = Script({InstallerBinary(), payload(), output()}, env);
+    EXPECT_EQ(r.exit_status, c.status) << r.err;
+    EXPECT_EQ(ReadFile(output()), "earlier installer\n");
+    EXPECT_EQ(OutputDir(), (std::set<std::string>{"packed"}));
+    EXPECT_TRUE(WorkAreaEmpty());
+  }
 }
 
 }  // namespace
