@@ -116,12 +116,12 @@ struct Series {
   explicit Series(const char* n) : name(n) {}
   const char* name;
   std::vector<double> seconds;
-  std::vector<double> cpuSeconds;
-  long peakRssKiB = 0;
+  std::vector<double> cpu_seconds;
+  long peak_rss_kib = 0;
   void Add(const Sample& s) {
     seconds.push_back(s.seconds);
-    cpuSeconds.push_back(s.cpu_seconds);
-    peakRssKiB = std::max(peakRssKiB, s.max_rss_kib);
+    cpu_seconds.push_back(s.cpu_seconds);
+    peak_rss_kib = std::max(peak_rss_kib, s.max_rss_kib);
   }
 };
 
@@ -129,13 +129,13 @@ class Bench {
  public:
   // The payload is built in a child process: a child's peak RSS starts from
   // that of the process it was forked from, so this one must stay small.
-  Bench() : archivePath_(work_ / "payload.zip"), installer_(work_ / "quorvane-installer") {
+  Bench() : archive_path_(work_ / "payload.zip"), installer_(work_ / "quorvane-installer") {
     std::fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
       std::string program = MachineCodeProgram(test::kShippedExecutableSize);
       std::string archive = test::BuildZip(test::ShippedLikeMembers(program));
-      test::WriteFile(archivePath_, archive);
+      test::WriteFile(archive_path_, archive);
       work_.PackArchive(archive, work_.path());
       _exit(0);
     }
@@ -145,11 +145,11 @@ class Bench {
       std::exit(2);
     }
     struct stat st;
-    stat(archivePath_.c_str(), &st);
-    archiveSize_ = static_cast<size_t>(st.st_size);
+    stat(archive_path_.c_str(), &st);
+    archive_size_ = static_cast<size_t>(st.st_size);
   }
 
-  size_t archiveSize() const { return archiveSize_; }
+  size_t archive_size() const { return archive_size_; }
 
   Sample Installer(int round, bool keep) {
     std::string dir = Fresh("installer", round);
@@ -167,7 +167,7 @@ class Bench {
 
   Sample Floor(int round) {
     std::string dir = Fresh("floor", round);
-    Sample s = Spawn({QUORVANE_BENCH_FLOOR, archivePath_, dir + "/out"}, {"PATH=/usr/bin:/bin"},
+    Sample s = Spawn({QUORVANE_BENCH_FLOOR, archive_path_, dir + "/out"}, {"PATH=/usr/bin:/bin"},
                      dir);
     Check(s, "floor");
     test::RemoveTree(dir);
@@ -179,7 +179,7 @@ class Bench {
     const char* script =
         "unzip -qo \"$1\" -d \"$2\" && cd \"$2/amd64\" && sha256sum -c --quiet checksums.txt && "
         "cd ../licenses && sha256sum -c --quiet checksums.txt";
-    Sample s = Spawn({"/bin/sh", "-c", script, "sh", archivePath_, dir + "/out"},
+    Sample s = Spawn({"/bin/sh", "-c", script, "sh", archive_path_, dir + "/out"},
                      {"PATH=/usr/bin:/bin"}, dir);
     Check(s, "unzip + sha256sum");
     test::RemoveTree(dir);
@@ -196,8 +196,8 @@ class Bench {
   }
 
   test::InstallerSandbox work_{test::Words{}};
-  std::string archivePath_, installer_;
-  size_t archiveSize_ = 0;
+  std::string archive_path_, installer_;
+  size_t archive_size_ = 0;
 };
 
 // The usual payload with count more small files beside the program, each
@@ -261,10 +261,10 @@ int Main(int argc, char** argv) {
               "  shared with this process between fork and exec)\n",
               static_cast<double>(self.ru_maxrss) / 1024);
   std::printf("archive: %zu bytes (executable %zu bytes, library %zu bytes, 30 licence texts)\n",
-              bench.archiveSize(), test::kShippedExecutableSize, test::kShippedLibrarySize);
+              bench.archive_size(), test::kShippedExecutableSize, test::kShippedLibrarySize);
 
   Series full("installer"), keep("installer-keep"), tools("unzip+sha256sum"), floor("floor");
-  std::vector<double> ratioFloor, ratioTools, ratioKeep, ratioCpu;
+  std::vector<double> ratio_floor, ratio_tools, ratio_keep, ratio_cpu;
   for (int round = 0; round <= rounds; ++round) {
     // Turns change each round, so that no one always runs on a cache the
     // previous run warmed.
@@ -285,10 +285,10 @@ int Main(int argc, char** argv) {
     keep.Add(b);
     tools.Add(c);
     floor.Add(f);
-    ratioFloor.push_back(a.seconds / f.seconds);
-    ratioTools.push_back(a.seconds / c.seconds);
-    ratioKeep.push_back(b.seconds / c.seconds);
-    ratioCpu.push_back(a.cpu_seconds / f.cpu_seconds);
+    ratio_floor.push_back(a.seconds / f.seconds);
+    ratio_tools.push_back(a.seconds / c.seconds);
+    ratio_keep.push_back(b.seconds / c.seconds);
+    ratio_cpu.push_back(a.cpu_seconds / f.cpu_seconds);
     std::printf("round %d: installer %.1f ms, installer-keep %.1f ms, floor %.1f ms, "
                 "unzip+sha256sum %.1f ms\n",
                 round, a.seconds * 1e3, b.seconds * 1e3, f.seconds * 1e3, c.seconds * 1e3);
@@ -296,18 +296,18 @@ int Main(int argc, char** argv) {
 
   for (const Series* s : {&full, &keep, &floor, &tools}) {
     std::printf("%-16s median %7.1f ms wall, %7.1f ms CPU   peak RSS %6.1f MiB\n", s->name,
-                Median(s->seconds) * 1e3, Median(s->cpuSeconds) * 1e3,
-                static_cast<double>(s->peakRssKiB) / 1024);
+                Median(s->seconds) * 1e3, Median(s->cpu_seconds) * 1e3,
+                static_cast<double>(s->peak_rss_kib) / 1024);
   }
-  double limitMiB = static_cast<double>(bench.archiveSize()) / (1 << 20) + 8;
-  double ratio = Median(ratioFloor);
+  double limit_mib = static_cast<double>(bench.archive_size()) / (1 << 20) + 8;
+  double ratio = Median(ratio_floor);
   std::printf("median ratio installer / floor: %.2f (CPU time %.2f); aim <= 1.10\n", ratio,
-              Median(ratioCpu));
+              Median(ratio_cpu));
   std::printf("median ratio installer / unzip+sha256sum: %.2f (without deletion %.2f)\n",
-              Median(ratioTools), Median(ratioKeep));
+              Median(ratio_tools), Median(ratio_keep));
   std::printf("installer peak RSS %.1f MiB; aim <= archive + 8 MiB = %.1f MiB\n",
-              static_cast<double>(full.peakRssKiB) / 1024, limitMiB);
-  bool met = ratio <= 1.1 && static_cast<double>(full.peakRssKiB) / 1024 <= limitMiB;
+              static_cast<double>(full.peak_rss_kib) / 1024, limit_mib);
+  bool met = ratio <= 1.1 && static_cast<double>(full.peak_rss_kib) / 1024 <= limit_mib;
   std::printf("%s\n", met ? "aim met" : "aim missed");
   Scaling();
   return met ? 0 : 3;

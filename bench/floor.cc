@@ -31,7 +31,7 @@ struct Member {
   std::string name;
   uint16_t method;
   uint32_t crc;
-  uint64_t compressedSize, size, localOffset;
+  uint64_t compressed_size, size, local_offset;
 };
 
 uint32_t U16(const std::string& b, size_t at) {
@@ -68,12 +68,12 @@ std::vector<Member> Directory(const std::string& a) {
   for (Member& m : members) {
     m.method = static_cast<uint16_t>(U16(a, at + 10));
     m.crc = U32(a, at + 16);
-    m.compressedSize = U32(a, at + 20);
+    m.compressed_size = U32(a, at + 20);
     m.size = U32(a, at + 24);
-    m.localOffset = U32(a, at + 42);
-    uint32_t nameLength = U16(a, at + 28);
-    m.name = a.substr(at + 46, nameLength);
-    at += 46 + nameLength + U16(a, at + 30) + U16(a, at + 32);
+    m.local_offset = U32(a, at + 42);
+    uint32_t name_length = U16(a, at + 28);
+    m.name = a.substr(at + 46, name_length);
+    at += 46 + name_length + U16(a, at + 30) + U16(a, at + 32);
   }
   return members;
 }
@@ -89,13 +89,13 @@ bool WriteAll(int fd, const unsigned char* data, size_t n) {
 }
 
 bool Inflate(const std::string& a, const Member& m, const std::string& path) {
-  size_t data = m.localOffset + 30 + U16(a, m.localOffset + 26) + U16(a, m.localOffset + 28);
+  size_t data = m.local_offset + 30 + U16(a, m.local_offset + 26) + U16(a, m.local_offset + 28);
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0440);
   if (fd < 0) return Die("cannot create", path);
   z_stream z{};
   inflateInit2(&z, -MAX_WBITS);
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(a.data() + data));
-  z.avail_in = static_cast<uInt>(m.compressedSize);
+  z.avail_in = static_cast<uInt>(m.compressed_size);
   static unsigned char out[kPiece];
   uLong crc = crc32(0, nullptr, 0);
   uint64_t total = 0;
@@ -161,9 +161,9 @@ bool RunInstaller(const std::string& dir) {
 
 int Remove(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
 
-bool Extract(const std::string& archivePath, const std::string& dir) {
+bool Extract(const std::string& archive_path, const std::string& dir) {
   std::string a;
-  if (!ReadWhole(archivePath, &a)) return Die("cannot read", archivePath);
+  if (!ReadWhole(archive_path, &a)) return Die("cannot read", archive_path);
   if (mkdir(dir.c_str(), 0700) != 0 || mkdir((dir + "/licenses").c_str(), 0700) != 0) {
     return Die("cannot make", dir);
   }

@@ -22,8 +22,8 @@ using quorvane::fuzz::Check;
 void CheckRoundTrip(const DecryptedParams& plain) {
   auto encrypted = plain.Encrypt();
   if (!encrypted.ok()) {
-    const bool validKey = !plain.OptionalEntropy.empty() && plain.OptionalEntropy.size() <= 256;
-    Check(!validKey || plain.CryptType.str() != "rc4",
+    const bool valid_key = !plain.OptionalEntropy.empty() && plain.OptionalEntropy.size() <= 256;
+    Check(!valid_key || plain.CryptType.str() != "rc4",
           "encryption refused a valid key", encrypted.error().message);
     return;
   }
@@ -48,15 +48,15 @@ void FromOptionValue(std::string_view input) {
 
 void FromKeyAndText(std::string_view input) {
   if (input.empty()) return;
-  size_t keyLength = static_cast<uint8_t>(input[0]) + 1u;
+  size_t key_length = static_cast<uint8_t>(input[0]) + 1u;
   input.remove_prefix(1);
-  if (keyLength > input.size()) keyLength = input.size();
+  if (key_length > input.size()) key_length = input.size();
   DecryptedParams plain;
-  plain.Version = keyLength;
+  plain.Version = key_length;
   plain.CryptType = "rc4";
   // The key travels as a JSON string, so it is valid UTF-8 wherever it comes from.
-  plain.OptionalEntropy = quorvane::ToValidUtf8(input.substr(0, keyLength));
-  plain.Data = std::string(input.substr(keyLength));
+  plain.OptionalEntropy = quorvane::ToValidUtf8(input.substr(0, key_length));
+  plain.Data = std::string(input.substr(key_length));
   CheckRoundTrip(plain);
 }
 

@@ -114,7 +114,7 @@ std::string BuildZip(const std::vector<ZipMember>& members, const std::string& c
     Put32(directory, offset);
     directory += m.name + m.extra;
   }
-  const uint32_t directoryOffset = static_cast<uint32_t>(archive.size());
+  const uint32_t directory_offset = static_cast<uint32_t>(archive.size());
   archive += directory;
   Put32(archive, 0x06054b50);
   Put16(archive, 0);  // this disk
@@ -122,7 +122,7 @@ std::string BuildZip(const std::vector<ZipMember>& members, const std::string& c
   Put16(archive, static_cast<uint32_t>(members.size()));
   Put16(archive, static_cast<uint32_t>(members.size()));
   Put32(archive, static_cast<uint32_t>(directory.size()));
-  Put32(archive, directoryOffset);
+  Put32(archive, directory_offset);
   Put16(archive, static_cast<uint32_t>(comment.size()));
   return archive + comment;
 }

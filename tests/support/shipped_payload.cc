@@ -78,8 +78,8 @@ std::vector<std::string> ShippedLicenseNames() {
   return names;
 }
 
-std::vector<ZipMember> ShippedLikeMembers(const std::string& program, size_t librarySize) {
-  std::string library = "\x7f" "ELF" + CodeLikeBytes(librarySize - 4, 2);
+std::vector<ZipMember> ShippedLikeMembers(const std::string& program, size_t library_size) {
+  std::string library = "\x7f" "ELF" + CodeLikeBytes(library_size - 4, 2);
   std::vector<ZipMember> members = {
       DirectoryMember("amd64/"), DirectoryMember("licenses/"),
       FileMember("amd64/quorvane.so", library), FileMember("amd64/quorvane", program),

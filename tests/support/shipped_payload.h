@@ -34,7 +34,7 @@ std::vector<std::string> ShippedLicenseNames();
 // then the licence texts and "licenses/checksums.txt" in byte order. All
 // files DEFLATE, Unix mode 0666; the directories stored.
 std::vector<ZipMember> ShippedLikeMembers(const std::string& program,
-                                          size_t librarySize = kShippedLibrarySize);
+                                          size_t library_size = kShippedLibrarySize);
 
 }  // namespace quorvane::test
 

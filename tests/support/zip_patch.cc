@@ -58,9 +58,9 @@ ZipHeaderOffsets FindMemberHeaders(const std::string& archive, const std::string
   size_t at = Get(archive, end + 16, 4);
   for (uint32_t i = 0; i < count; ++i) {
     if (Get(archive, at, 4) != 0x02014b50) throw std::runtime_error("zip patch: bad directory");
-    size_t nameLength = Get(archive, at + 28, 2);
-    size_t total = 46 + nameLength + Get(archive, at + 30, 2) + Get(archive, at + 32, 2);
-    if (archive.compare(at + 46, nameLength, name) == 0 && nameLength == name.size()) {
+    size_t name_length = Get(archive, at + 28, 2);
+    size_t total = 46 + name_length + Get(archive, at + 30, 2) + Get(archive, at + 32, 2);
+    if (archive.compare(at + 46, name_length, name) == 0 && name_length == name.size()) {
       return {at, Get(archive, at + 42, 4)};
     }
     at += total;
@@ -93,14 +93,14 @@ void SetExternalAttributes(std::string& archive, const std::string& name, uint32
   Put(archive, FindMemberHeaders(archive, name).central + 38, 4, attributes);
 }
 
-void RenameMember(std::string& archive, const std::string& name, const std::string& newName) {
-  if (newName.size() != name.size()) throw std::runtime_error("zip patch: names differ in length");
+void RenameMember(std::string& archive, const std::string& name, const std::string& new_name) {
+  if (new_name.size() != name.size()) throw std::runtime_error("zip patch: names differ in length");
   ZipHeaderOffsets h = FindMemberHeaders(archive, name);
   if (Get(archive, h.local + 26, 2) != name.size()) {
     throw std::runtime_error("zip patch: local name differs");
   }
-  archive.replace(h.central + 46, name.size(), newName);
-  archive.replace(h.local + 30, name.size(), newName);
+  archive.replace(h.central + 46, name.size(), new_name);
+  archive.replace(h.local + 30, name.size(), new_name);
 }
 
 uint32_t GetZipEndField(const std::string& archive, ZipEndField field) {

@@ -38,7 +38,7 @@ void SetExternalAttributes(std::string& archive, const std::string& name, uint32
 
 // Renames a member in both headers to a name of the same length (any bytes,
 // NUL included), which the archive writer might refuse.
-void RenameMember(std::string& archive, const std::string& name, const std::string& newName);
+void RenameMember(std::string& archive, const std::string& name, const std::string& new_name);
 
 // The fields of the end-of-central-directory record (an archive without a
 // comment): the entries on this disk, the entries in all, the directory's

@@ -178,7 +178,7 @@ Result<pid_t> Spawn(const ExecCommand& cmd, const std::vector<std::string>& env,
   const std::string exec_path = cmd.dir_fd >= 0 ? "./" + BaseName(cmd.path) : cmd.path;
   ExecPlan plan{exec_path.c_str(), cmd.dir.empty() ? nullptr : cmd.dir.c_str(), cmd.dir_fd,
                 CStrings(cmd.argv), CStrings(env),
-                {-1, cmd.stdoutFd, cmd.stderrCapture ? s.stderr_write.get() : cmd.stderrFd},
+                {-1, cmd.stdout_fd, cmd.stderrCapture ? s.stderr_write.get() : cmd.stderr_fd},
                 status_write.get(), status_read.get()};
   pid_t pid = fork();
   if (pid == 0) ChildMain(plan);
@@ -249,8 +249,8 @@ CommandOutcome RunCommand(const ExecCommand& cmd, const std::vector<std::string>
   std::optional<StderrCopier> copier;
   if (cmd.stderrCapture != nullptr) {
     std::string sink_name =
-        cmd.stderrFd == STDERR_FILENO ? "/dev/stderr" : "fd " + std::to_string(cmd.stderrFd);
-    copier.emplace(streams.stderr_read.release(), cmd.stderrFd, std::move(sink_name),
+        cmd.stderr_fd == STDERR_FILENO ? "/dev/stderr" : "fd " + std::to_string(cmd.stderr_fd);
+    copier.emplace(streams.stderr_read.release(), cmd.stderr_fd, std::move(sink_name),
                    cmd.stderrCapture);
   }
   Result<pid_t> pid = Spawn(cmd, env, streams);

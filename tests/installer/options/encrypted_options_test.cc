@@ -69,7 +69,7 @@ TEST_F(EncryptedParamsStepTest, WordsOverrideAndAreRequoted) {
   struct Case {
     std::vector<std::string> words;  // the command line before the record
     std::string text;                // the record's text
-    std::string newText;             // the text of the record passed on
+    std::string new_text;             // the text of the record passed on
     Parameters want;                 // without EncryptedParamsValue
   };
   const Case cases[] = {
@@ -101,17 +101,17 @@ TEST_F(EncryptedParamsStepTest, WordsOverrideAndAreRequoted) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     // The last case ends with a directory name: only the lenient pass accepts it.
-    const bool strictFails = c.text.ends_with("--output-dir");
+    const bool strict_fails = c.text.ends_with("--output-dir");
     for (bool lenient : {false, true}) {
       Result<Parameters> got = Parse(c.words, c.text, lenient);
-      if (strictFails && !lenient) {
+      if (strict_fails && !lenient) {
         EXPECT_EQ(ErrorOf(got), "not enough arguments for --output-dir");
         continue;
       }
       ASSERT_TRUE(got.ok()) << got.error().message;
       Parameters p = *got;
       DecryptedParams passed = Open(p.EncryptedParamsValue);
-      EXPECT_EQ(passed.Data, c.newText);
+      EXPECT_EQ(passed.Data, c.new_text);
       EXPECT_EQ(passed.Version, 7u);
       EXPECT_EQ(passed.CryptType.str(), "rc4");
       EXPECT_EQ(passed.OptionalEntropy, kKey);
@@ -143,17 +143,17 @@ TEST_F(EncryptedParamsStepTest, DebugDirOfTheWordsIsTheOneCreated) {
 }
 
 TEST_F(EncryptedParamsStepTest, FailuresArePassedOnUnchanged) {
-  auto errorOfSubsystem = [](const std::string& value) {
+  auto error_of_subsystem = [](const std::string& value) {
     Result<EncryptedParams> e = encryptedparams::NewEncryptedParamsFromString(value);
     if (!e.ok()) return e.error().message;
     Result<DecryptedParams> d = e->Decrypt();
     return d.ok() ? std::string("(no error)") : d.error().message;
   };
-  const std::string notBase64 = "!!not base64";
-  const std::string notJson = "bm90IGpzb24=";  // "not json"
+  const std::string not_base64 = "!!not base64";
+  const std::string not_json = "bm90IGpzb24=";  // "not json"
   const std::pair<std::string, std::string> cases[] = {
-      {notBase64, errorOfSubsystem(notBase64)},
-      {notJson, errorOfSubsystem(notJson)},
+      {not_base64, error_of_subsystem(not_base64)},
+      {not_json, error_of_subsystem(not_json)},
       {Record("--kill", 1, "RC4"), "unsupported type"},
       {Record("--kill", 1, "rc4", ""), "crypto/rc4: invalid key size 0"},
       {Record("--kill 'open"), "No closing quotation"},

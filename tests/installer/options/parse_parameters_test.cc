@@ -33,8 +33,8 @@ using test::WriteFile;
 // that relative values are made absolute under it.
 class ParseParametersTest : public ::testing::Test {
  protected:
-  void SetUp() override { oldMask_ = umask(022); }
-  void TearDown() override { umask(oldMask_); }
+  void SetUp() override { old_mask_ = umask(022); }
+  void TearDown() override { umask(old_mask_); }
 
   // The words after the program path.
   static Result<Parameters> Parse(std::vector<std::string> words, bool lenient = false) {
@@ -46,7 +46,7 @@ class ParseParametersTest : public ::testing::Test {
 
   ScratchDir dir_;
   test::ScopedWorkingDir cwd_{dir_.path()};
-  mode_t oldMask_ = 0;
+  mode_t old_mask_ = 0;
 };
 
 std::string ErrorOf(const Result<Parameters>& r) { return r.ok() ? "(no error)" : r.error().message; }
@@ -99,26 +99,26 @@ TEST_F(ParseParametersTest, CommandLines) {
 }
 
 TEST_F(ParseParametersTest, StrictFailures) {
-  const std::string repeatedHelp = "[-h|--help] can only be present once";
-  const std::string repeatedTemp = "[--temp-dir] can only be present once";
-  const std::string shortTemp = "not enough arguments for --temp-dir";
+  const std::string repeated_help = "[-h|--help] can only be present once";
+  const std::string repeated_temp = "[--temp-dir] can only be present once";
+  const std::string short_temp = "not enough arguments for --temp-dir";
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"--temp-dir"}, shortTemp},
-      {{"--temp-dir="}, shortTemp},
-      {{"--temp-dir", "/a", "--temp-dir"}, shortTemp},
+      {{"--temp-dir"}, short_temp},
+      {{"--temp-dir="}, short_temp},
+      {{"--temp-dir", "/a", "--temp-dir"}, short_temp},
       {{"--kill="}, "not enough arguments for -k|--kill"},
       {{"-h="}, "not enough arguments for -h|--help"},
-      {{"-hh"}, repeatedHelp},
-      {{"-h", "--help"}, repeatedHelp},
-      {{"--help", "--help"}, repeatedHelp},
-      {{"-hk=1", "-h"}, repeatedHelp},
+      {{"-hh"}, repeated_help},
+      {{"-h", "--help"}, repeated_help},
+      {{"--help", "--help"}, repeated_help},
+      {{"-hk=1", "-h"}, repeated_help},
       {{"--kill", "-k"}, "[-k|--kill] can only be present once"},
-      {{"--temp-dir=/a", "--temp-dir"}, repeatedTemp},
-      {{"--temp-dir", "/a", "--temp-dir", "/b"}, repeatedTemp},
-      {{"--temp-dir", "/a", "--temp-dir=/b"}, repeatedTemp},
-      {{"--temp-dir=/a", "--temp-dir=/b"}, repeatedTemp},
+      {{"--temp-dir=/a", "--temp-dir"}, repeated_temp},
+      {{"--temp-dir", "/a", "--temp-dir", "/b"}, repeated_temp},
+      {{"--temp-dir", "/a", "--temp-dir=/b"}, repeated_temp},
+      {{"--temp-dir=/a", "--temp-dir=/b"}, repeated_temp},
       // The first failing row wins, whatever the order of the words.
-      {{"--encrypted-params", "--debug-dir", "-hh"}, repeatedHelp},
+      {{"--encrypted-params", "--debug-dir", "-hh"}, repeated_help},
   };
   for (const auto& [words, want] : cases) {
     EXPECT_EQ(ErrorOf(Parse(words)), want) << ::testing::PrintToString(words);

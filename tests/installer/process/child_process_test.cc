@@ -60,8 +60,8 @@ TEST(PayloadProcessTest, StartsFromAProcessWithoutStandardDescriptors) {
     ASSERT_GT(out, 2);
     ASSERT_GT(err, 2);
     ExecCommand cmd = initExecCommand(c.path, {});
-    cmd.stdoutFd = out;
-    cmd.stderrFd = err;
+    cmd.stdout_fd = out;
+    cmd.stderr_fd = err;
     StderrCapture capture;
     if (c.capture) cmd.stderrCapture = &capture;
     CommandOutcome outcome;

@@ -145,13 +145,13 @@ TEST(CleanupRunTest, ExtractedPayloadIsDeletedFileByFile) {
   Lines tail = From(dirs.Log(), kStart);
   ASSERT_GE(tail.size(), 5u);
   const std::string installDir = tail[0].substr(kStart.size());
-  Lines deletedFiles, deletedDirs;
+  Lines deleted_files, deleted_dirs;
   for (size_t i = 1; i + 4 < tail.size(); ++i) {
     const std::string& l = tail[i];
     if (l.rfind("[INFO ] Deleted file ", 0) == 0) {
-      deletedFiles.push_back(l.substr(21).replace(0, installDir.size(), left[0]));
+      deleted_files.push_back(l.substr(21).replace(0, installDir.size(), left[0]));
     } else if (l.rfind("[INFO ] Deleted directory ", 0) == 0) {
-      deletedDirs.push_back(l.substr(26).replace(0, installDir.size(), left[0]));
+      deleted_dirs.push_back(l.substr(26).replace(0, installDir.size(), left[0]));
     } else {
       ADD_FAILURE() << "unexpected line " << l;
     }
@@ -159,19 +159,19 @@ TEST(CleanupRunTest, ExtractedPayloadIsDeletedFileByFile) {
   EXPECT_EQ(tail.back(), "");
   EXPECT_EQ(tail[tail.size() - 4], "[INFO ] End, success.");
   EXPECT_EQ(tail[tail.size() - 5], "[INFO ] Deleted directory " + installDir);
-  Lines wantDirs;
+  Lines want_dirs;
   for (const auto& d : subdirs) {
     if (d == left[0]) continue;
-    wantDirs.push_back(d);
-    wantDirs.push_back(d);
+    want_dirs.push_back(d);
+    want_dirs.push_back(d);
   }
-  wantDirs.push_back(left[0]);
+  want_dirs.push_back(left[0]);
   std::sort(files.begin(), files.end());
-  std::sort(deletedFiles.begin(), deletedFiles.end());
-  std::sort(wantDirs.begin(), wantDirs.end());
-  std::sort(deletedDirs.begin(), deletedDirs.end());
-  EXPECT_EQ(deletedFiles, files);
-  EXPECT_EQ(deletedDirs, wantDirs);
+  std::sort(deleted_files.begin(), deleted_files.end());
+  std::sort(want_dirs.begin(), want_dirs.end());
+  std::sort(deleted_dirs.begin(), deleted_dirs.end());
+  EXPECT_EQ(deleted_files, files);
+  EXPECT_EQ(deleted_dirs, want_dirs);
   EXPECT_EQ(InstallDirsIn(dirs.tmp), Lines{});
 }
 

@@ -46,7 +46,7 @@ const std::string kRunning = "[INFO ] Running: ";
 const std::string kKept = "[INFO ] Deleting temporary files ignored due command line arguments";
 
 struct Outcome {
-  int exitStatus = -1;
+  int exit_status = -1;
   std::string installDir;  // from the "Extracting files to" line
   Lines extraction;        // the lines after it, up to the next step's first line
   std::string next;        // that first line of the next step, "" when none
@@ -57,10 +57,10 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 }
 
 // Runs the installer with its temporary and debug directories in dir, under
-// the file-creation mask given and, when addressSpaceKiB is not 0, that limit
+// the file-creation mask given and, when address_space_kib is not 0, that limit
 // of its address space, and splits its log around the extraction.
 Outcome RunInstaller(const ScratchDir& dir, const std::string& installer, mode_t mask = 022,
-                     Lines extra = {}, Lines* all = nullptr, long addressSpaceKiB = 0) {
+                     Lines extra = {}, Lines* all = nullptr, long address_space_kib = 0) {
   const std::string tmp = dir / "tmp";
   const std::string debug = dir / "debug";
   mkdir(tmp.c_str(), 0700);
@@ -71,14 +71,14 @@ Outcome RunInstaller(const ScratchDir& dir, const std::string& installer, mode_t
   options.env = Lines{"TMPDIR=" + tmp, "PATH=/usr/bin:/bin"};
   options.cwd = dir.path();
   options.wrapper.umask = mask;
-  if (addressSpaceKiB != 0) {
-    const rlim_t bytes = static_cast<rlim_t>(addressSpaceKiB) * 1024;
+  if (address_space_kib != 0) {
+    const rlim_t bytes = static_cast<rlim_t>(address_space_kib) * 1024;
     options.wrapper.limits = {{RLIMIT_AS, bytes, bytes}};
   }
   test::InstallerRun r = dir.RunInstaller(installer, args, options);
 
   Outcome out;
-  out.exitStatus = r.exit_status;
+  out.exit_status = r.exit_status;
   Lines lines = test::LogLines(ReadFile(LogFilePath(debug)));
   if (all != nullptr) *all = lines;
   auto it = std::find_if(lines.begin(), lines.end(),
@@ -192,7 +192,7 @@ std::string DeflateThenReservedBlock(const std::string& data) {
 
 std::vector<FailureRow> FailureRows() {
   const std::string ghost(64, 'f');
-  const std::string otherProgram = "#!/bin/sh\nexit 1\n";
+  const std::string other_program = "#!/bin/sh\nexit 1\n";
   return {
       {"no section", [] { return std::optional<std::string>(); }, Fixed({})},
       {"empty section", [] { return std::optional<std::string>(""); },
@@ -221,10 +221,10 @@ std::vector<FailureRow> FailureRows() {
        Fixed(Plus(Amd64Lines(3), {Info("licenses/LICENSE.txt", "licenses/LICENSE.txt"),
                                   Info("licenses/checksums.txt", "licenses/checksums.txt"),
                                   "[ERROR] Found unused file: ghost.txt (" + ghost + ")"}))},
-      {"wrong digest", Edited([=](Members& m) { m[3].content = otherProgram; }),
+      {"wrong digest", Edited([=](Members& m) { m[3].content = other_program; }),
        Fixed(Plus(Amd64Lines(2),
                   {"[ERROR] Cannot validate integrity of file: amd64/quorvane. (file integrity "
-                   "failed for quorvane (" + Sha256Hex(otherProgram) + "), expected " +
+                   "failed for quorvane (" + Sha256Hex(other_program) + "), expected " +
                    Sha256Hex(kProgram) + ")"}))},
       {"duplicate base name",
        Edited([](Members& m) {
@@ -330,7 +330,7 @@ TEST(ExtractionRun, EveryFailureLogsItsLinesAndEndsWithMinus13) {
     std::string installer =
         archive ? test::PackInstaller(dir.path(), *archive) : test::InstallerBinary();
     Outcome r = RunInstaller(dir, installer);
-    EXPECT_EQ(r.exitStatus, 243);
+    EXPECT_EQ(r.exit_status, 243);
     EXPECT_EQ(r.extraction, Plus(row.expected(r.installDir), {kCannotExtract}));
     // The cleanup follows at once; the payload never runs.
     EXPECT_EQ(r.next, kDeleting + r.installDir);
@@ -338,9 +338,9 @@ TEST(ExtractionRun, EveryFailureLogsItsLinesAndEndsWithMinus13) {
   }
 }
 
-// The end record: the last 22 bytes before a comment of commentSize bytes.
-size_t EndRecord(const std::string& archive, size_t commentSize = 0) {
-  return archive.size() - commentSize - 22;
+// The end record: the last 22 bytes before a comment of comment_size bytes.
+size_t EndRecord(const std::string& archive, size_t comment_size = 0) {
+  return archive.size() - comment_size - 22;
 }
 
 void Put16(std::string& a, size_t at, uint16_t v) {
@@ -352,10 +352,10 @@ void Put16(std::string& a, size_t at, uint16_t v) {
 // first two entries of the true directory, then more text.
 std::string ArchiveWithFalseEndRecord() {
   const std::string plain = test::BuildZip(Standard());
-  std::string falseRecord = plain.substr(EndRecord(plain));
-  Put16(falseRecord, 8, 2);
-  Put16(falseRecord, 10, 2);
-  const std::string comment = "packed by the release build\n" + falseRecord + "\nend\n";
+  std::string false_record = plain.substr(EndRecord(plain));
+  Put16(false_record, 8, 2);
+  Put16(false_record, 10, 2);
+  const std::string comment = "packed by the release build\n" + false_record + "\nend\n";
   return test::BuildZip(Standard(), comment);
 }
 
@@ -370,13 +370,13 @@ TEST(ExtractionRun, AcceptedArchivesRunThePayload) {
     Lines expected;
   };
   const std::string latin1Name = "amd64/caf\xe9.txt";  // not UTF-8
-  std::string unicodePath = "\x01" + std::string(4, '\0') + "amd64/evil";
-  uLong nameCrc = crc32(0, reinterpret_cast<const Bytef*>("amd64/quorvane"), 14);
-  for (int i = 0; i < 4; ++i) unicodePath[1 + i] = static_cast<char>((nameCrc >> (8 * i)) & 0xff);
-  std::string unicodeExtra = "\x75\x70";
-  unicodeExtra += static_cast<char>(unicodePath.size());
-  unicodeExtra += '\0';
-  unicodeExtra += unicodePath;
+  std::string unicode_path = "\x01" + std::string(4, '\0') + "amd64/evil";
+  uLong name_crc = crc32(0, reinterpret_cast<const Bytef*>("amd64/quorvane"), 14);
+  for (int i = 0; i < 4; ++i) unicode_path[1 + i] = static_cast<char>((name_crc >> (8 * i)) & 0xff);
+  std::string unicode_extra = "\x75\x70";
+  unicode_extra += static_cast<char>(unicode_path.size());
+  unicode_extra += '\0';
+  unicode_extra += unicode_path;
 
   const std::vector<Row> rows = {
       {"member outside both prefixes with an unknown method",
@@ -402,7 +402,7 @@ TEST(ExtractionRun, AcceptedArchivesRunThePayload) {
       {"Info-ZIP Unicode Path extra field naming another file",
        [=] {
          Members m = Standard();
-         m[3].extra = unicodeExtra;
+         m[3].extra = unicode_extra;
          return test::BuildZip(m);
        },
        Amd64Lines(3)},
@@ -444,7 +444,7 @@ TEST(ExtractionRun, AcceptedArchivesRunThePayload) {
     SCOPED_TRACE(row.what);
     ScratchDir dir;
     Outcome r = RunInstaller(dir, test::PackInstaller(dir.path(), row.archive()));
-    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.extraction,
               Plus(row.expected, {Info("licenses/LICENSE.txt", "licenses/LICENSE.txt"),
                                   Info("licenses/checksums.txt", "licenses/checksums.txt")}));
@@ -479,7 +479,7 @@ TEST(ExtractionRun, ArchiveBeyondTheAddressSpaceLimit) {
 
   Lines all;
   Outcome r = RunInstaller(dir, installer, 022, {}, &all, 64 * 1024);
-  EXPECT_EQ(r.exitStatus, 243);
+  EXPECT_EQ(r.exit_status, 243);
   EXPECT_EQ(r.extraction, (Lines{"[ERROR] Cannot create zip object. (cannot allocate memory)",
                                  kCannotExtract}));
   EXPECT_EQ(r.next, kDeleting + r.installDir);
@@ -496,7 +496,7 @@ TEST(ExtractionRun, ChecksumErrorInTheExecutable) {
   uint32_t crc = test::GetZipField(archive, "amd64/quorvane", ZipField::kCrc);
   test::SetZipField(archive, "amd64/quorvane", ZipField::kCrc, crc ^ 0x80);
   Outcome r = RunInstaller(dir, test::PackInstaller(dir.path(), archive));
-  EXPECT_EQ(r.exitStatus, 243);
+  EXPECT_EQ(r.exit_status, 243);
   EXPECT_EQ(r.extraction,
             Plus(Amd64Lines(2), {"[ERROR] Cannot write file: " + r.installDir +
                                      "/quorvane. (zip: checksum error)",
@@ -538,35 +538,35 @@ TEST(ExtractionRun, ShippedLikePayloadLandsWithItsBytesAndModes) {
 
   // What the log shows: the two files and the list of "amd64", then every
   // member of "licenses" in archive order; 34 lines in all.
-  Lines expectedLines;
+  Lines expected_lines;
   for (const ZipMember& m : members) {
     if (m.directory) continue;
     std::string base = BaseName(m.name);
-    expectedLines.push_back(
+    expected_lines.push_back(
         Info(m.name, StartsWith(m.name, "amd64/") ? base : "licenses/" + base));
   }
-  ASSERT_EQ(expectedLines.size(), 34u);
+  ASSERT_EQ(expected_lines.size(), 34u);
 
   for (mode_t mask : {mode_t{022}, mode_t{077}}) {
     SCOPED_TRACE(::testing::Message() << "umask 0" << std::oct << mask);
     Outcome r = RunInstaller(dir, installer, mask, {"--no-delete"});
-    ASSERT_EQ(r.exitStatus, 0);
-    EXPECT_EQ(r.extraction, expectedLines);
+    ASSERT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.extraction, expected_lines);
     EXPECT_EQ(r.next, kRunning + r.installDir + "/quorvane --temp-dir " + r.installDir +
                           " --debug-dir " + dir.path() + "/debug --no-delete --output-dir " +
                           dir.path());
 
     const std::string install = r.installDir;
-    const std::string installName = BaseName(install);
+    const std::string install_name = BaseName(install);
     const mode_t created = 0440 & ~mask;
-    Lines expectedTree = {"debug/", "debug/Quorvane_i.log", "quorvane-installer", "tmp/",
-                          "tmp/" + installName + "/", "tmp/" + installName + "/licenses/"};
+    Lines expected_tree = {"debug/", "debug/Quorvane_i.log", "quorvane-installer", "tmp/",
+                          "tmp/" + install_name + "/", "tmp/" + install_name + "/licenses/"};
     for (const ZipMember& m : members) {
       if (m.directory) continue;
       std::string base = BaseName(m.name);
       bool root = StartsWith(m.name, "amd64/");
       std::string rel = root ? base : "licenses/" + base;
-      expectedTree.push_back("tmp/" + installName + "/" + rel);
+      expected_tree.push_back("tmp/" + install_name + "/" + rel);
       SCOPED_TRACE(rel);
       EXPECT_TRUE(ReadFile(JoinPath(install, rel)) == m.content);
       bool secured = rel == "quorvane" || rel == "quorvane.so";
@@ -574,8 +574,8 @@ TEST(ExtractionRun, ShippedLikePayloadLandsWithItsBytesAndModes) {
     }
     EXPECT_EQ(test::ModeOf(install), 0700u);
     EXPECT_EQ(test::ModeOf(install + "/licenses"), 0540u & ~mask);
-    std::sort(expectedTree.begin(), expectedTree.end());
-    EXPECT_EQ(Tree(dir.path()), expectedTree);
+    std::sort(expected_tree.begin(), expected_tree.end());
+    EXPECT_EQ(Tree(dir.path()), expected_tree);
 
     test::RemoveTree(dir / "tmp");
     test::RemoveTree(dir / "debug");

@@ -170,7 +170,7 @@ TEST_F(ExtractTest, ListIsReadFirstAndMembersGoInArchiveOrder) {
                                {"quorvane.so", kLibrary},
                                {"a-member-name-well-over-forty-characters.txt", "long"}})),
       FileMember("licenses/checksums.txt", ChecksumListText({{"LICENSE.txt", kLicense}})),
-      FileMember("licensesX/LICENSE.txt", kLicense),
+      FileMember("licenses_x/LICENSE.txt", kLicense),
   };
   members[3].deflate = false;
   Extraction r = Drop(BuildZip(members));
@@ -182,7 +182,7 @@ TEST_F(ExtractTest, ListIsReadFirstAndMembersGoInArchiveOrder) {
                          Info("amd64/quorvane", "quorvane"),
                          Info("amd64/checksums.txt", "checksums.txt"),
                          Info("licenses/checksums.txt", "licenses/checksums.txt"),
-                         Info("licensesX/LICENSE.txt", "licenses/LICENSE.txt"),
+                         Info("licenses_x/LICENSE.txt", "licenses/LICENSE.txt"),
                      }));
   EXPECT_EQ(ReadFile(In("quorvane.so")), kLibrary);
   EXPECT_EQ(ReadFile(In("licenses/LICENSE.txt")), kLicense);
@@ -220,14 +220,14 @@ TEST_F(ExtractTest, DotDotBaseNameCannotBeCreated) {
 
 TEST_F(ExtractTest, DirectoryMembersAreSkippedAndOtherKindsAreFiles) {
   std::vector<ZipMember> members = StandardPayloadMembers(kProgram);
-  ZipMember dosDir = FileMember("amd64/dos-dir", "");
-  dosDir.made_by_host = 0;
-  dosDir.external_attributes = 0x10;
-  ZipMember unixDir = FileMember("amd64/unix-dir", "");
-  unixDir.external_attributes = 040755u << 16;
+  ZipMember dos_dir = FileMember("amd64/dos-dir", "");
+  dos_dir.made_by_host = 0;
+  dos_dir.external_attributes = 0x10;
+  ZipMember unix_dir = FileMember("amd64/unix-dir", "");
+  unix_dir.external_attributes = 040755u << 16;
   ZipMember link = FileMember("amd64/link", "quorvane");
   link.external_attributes = 0120777u << 16;
-  members.insert(members.begin() + 2, {dosDir, unixDir, link});
+  members.insert(members.begin() + 2, {dos_dir, unix_dir, link});
   members[7].content += "\n" + ChecksumListText({{"link", "quorvane"}});
   Extraction r = Drop(BuildZip(members));
   ASSERT_TRUE(r.ok) << ::testing::PrintToString(r.lines);
@@ -292,7 +292,7 @@ struct FailureCase {
   const char* what;
   std::function<void(std::vector<ZipMember>&)> edit;
   std::function<void(std::string&)> patch;
-  size_t linesBefore;  // lines of Amd64Lines() that precede the failure
+  size_t lines_before;  // lines of Amd64Lines() that precede the failure
   std::function<std::vector<std::string>(const std::string& installDir)> tail;
 };
 
@@ -433,7 +433,7 @@ TEST_F(ExtractTest, FailuresLogTheirLinesInOrder) {
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.mainFile, "");
     std::vector<std::string> expected = Amd64Lines();
-    expected.resize(c.linesBefore);
+    expected.resize(c.lines_before);
     for (std::string line : c.tail(installDir)) {
       size_t at = line.find("{dir}");
       if (at != std::string::npos) line.replace(at, 5, installDir);

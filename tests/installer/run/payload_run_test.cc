@@ -73,16 +73,16 @@ class PayloadRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
     old_umask_ = umask(022);
-    ASSERT_EQ(mkdir(installDir_.c_str(), 0700), 0);
-    ASSERT_EQ(mkdir(debugDir_.c_str(), 0750), 0);
+    ASSERT_EQ(mkdir(install_dir_.c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(debug_dir_.c_str(), 0750), 0);
     ASSERT_EQ(mkdir(probe_.c_str(), 0750), 0);
-    log_.initInstallerLog(logPath_, true);
-    params_.DebugDir = installDir_;
+    log_.initInstallerLog(log_path_, true);
+    params_.DebugDir = install_dir_;
   }
   void TearDown() override { umask(old_umask_); }
 
   void WritePayload(const std::string& body, mode_t mode = 0540) {
-    WriteFile(mainFile_, "#!/bin/sh\n" + body, mode);
+    WriteFile(main_file_, "#!/bin/sh\n" + body, mode);
   }
 
   // Runs the payload with the test's standard output and error going to
@@ -94,7 +94,7 @@ class PayloadRunTest : public ::testing::Test {
     {
       Redirect r1(STDOUT_FILENO, out);
       Redirect r2(STDERR_FILENO, err);
-      code = runPayload(log_, mainFile_, args, installDir_, params_);
+      code = runPayload(log_, main_file_, args, install_dir_, params_);
     }
     close(out);
     close(err);
@@ -105,20 +105,20 @@ class PayloadRunTest : public ::testing::Test {
 
   // The log lines written since the last NextCase.
   std::vector<std::string> Lines() {
-    std::vector<std::string> all = LogLines(ReadFile(logPath_));
+    std::vector<std::string> all = LogLines(ReadFile(log_path_));
     return std::vector<std::string>(all.begin() + static_cast<long>(std::min(mark_, all.size())),
                                     all.end());
   }
   void NextCase() { mark_ += Lines().size(); }
-  std::string RunningLine() const { return "[INFO ] Running: " + mainFile_ + " --debug-dir D"; }
+  std::string RunningLine() const { return "[INFO ] Running: " + main_file_ + " --debug-dir D"; }
 
   ScratchDir scratch_;
-  std::string installDir_ = scratch_ / "quorvane_123";
-  std::string mainFile_ = installDir_ + "/quorvane";
-  std::string debugDir_ = scratch_ / "dbg";
+  std::string install_dir_ = scratch_ / "quorvane_123";
+  std::string main_file_ = install_dir_ + "/quorvane";
+  std::string debug_dir_ = scratch_ / "dbg";
   std::string probe_ = scratch_ / "probe";
-  std::string logPath_ = scratch_ / "Quorvane_i.log";
-  std::string dumpPath_ = installDir_ + "/quorvane.dmp";
+  std::string log_path_ = scratch_ / "Quorvane_i.log";
+  std::string dump_path_ = install_dir_ + "/quorvane.dmp";
   InstallerLog log_;
   Parameters params_;
   std::string stdout_;
@@ -151,7 +151,7 @@ TEST_F(PayloadRunTest, ExitStatusesThatAreNoCrash) {
     std::vector<std::string> want = {RunningLine()};
     if (!c.line.empty()) want.push_back(c.line);
     EXPECT_EQ(Lines(), want);
-    EXPECT_FALSE(::quorvane::test::Exists(dumpPath_));
+    EXPECT_FALSE(::quorvane::test::Exists(dump_path_));
   }
 }
 
@@ -175,36 +175,36 @@ TEST_F(PayloadRunTest, CrashReasonFromTheStandardError) {
     EXPECT_EQ(stderr_, text);
     EXPECT_EQ(Lines(), (std::vector<std::string>{
                            RunningLine(), "[FATAL] Quorvane unexpectedly terminated." + reason +
-                                              " Stacktrace dump saved to: " + dumpPath_}));
-    EXPECT_EQ(ReadFile(dumpPath_), text);
-    EXPECT_EQ(ModeOf(dumpPath_), 0640u);
-    ASSERT_EQ(unlink(dumpPath_.c_str()), 0);
+                                              " Stacktrace dump saved to: " + dump_path_}));
+    EXPECT_EQ(ReadFile(dump_path_), text);
+    EXPECT_EQ(ModeOf(dump_path_), 0640u);
+    ASSERT_EQ(unlink(dump_path_.c_str()), 0);
   }
 }
 
 // The payload spoils its own executable before it crashes; the reason then
 // comes from examining the executable.
 TEST_F(PayloadRunTest, CrashReasonFromTheExecutable) {
-  params_.DebugDir = debugDir_;
+  params_.DebugDir = debug_dir_;
   const std::pair<std::string, std::string> cases[] = {
       {"rm -f \"$0\"", " Reason: executable not found."},
       {"rm -f \"$0\"; ln -s \"$0\" \"$0\"", " Reason: too many levels of symbolic links."},
-      {"cd /; rm -rf '" + installDir_ + "'; echo > '" + installDir_ + "'",
+      {"cd /; rm -rf '" + install_dir_ + "'; echo > '" + install_dir_ + "'",
        " Reason: not a directory."},
       {":", ""},
   };
   for (const auto& [spoil, reason] : cases) {
     SCOPED_TRACE(spoil);
     NextCase();
-    ::quorvane::test::RemoveTree(installDir_);
-    ASSERT_EQ(mkdir(installDir_.c_str(), 0700), 0);
+    ::quorvane::test::RemoveTree(install_dir_);
+    ASSERT_EQ(mkdir(install_dir_.c_str(), 0700), 0);
     WritePayload(spoil + "\nprintf 'panic: x' >&2; exit 2\n");
     EXPECT_EQ(RunPayload(), -16);
     EXPECT_EQ(Lines(), (std::vector<std::string>{
                            RunningLine(), "[FATAL] Quorvane unexpectedly terminated." + reason +
-                                              " Stacktrace dump saved to: " + debugDir_ +
+                                              " Stacktrace dump saved to: " + debug_dir_ +
                                               "/quorvane.dmp"}));
-    EXPECT_EQ(ReadFile(debugDir_ + "/quorvane.dmp"), "panic: x");
+    EXPECT_EQ(ReadFile(debug_dir_ + "/quorvane.dmp"), "panic: x");
   }
 }
 
@@ -232,21 +232,21 @@ TEST_F(PayloadRunTest, DumpPlaceAndFailures) {
   params_.DebugDir = "";
   EXPECT_EQ(RunPayload(), -16);
   EXPECT_EQ(Lines().back(), "[FATAL] Quorvane unexpectedly terminated.");
-  EXPECT_FALSE(::quorvane::test::Exists(dumpPath_));
+  EXPECT_FALSE(::quorvane::test::Exists(dump_path_));
 
   // The path is cleaned.
-  params_.DebugDir = debugDir_ + "/./";
+  params_.DebugDir = debug_dir_ + "/./";
   EXPECT_EQ(RunPayload(), -16);
   EXPECT_EQ(Lines().back(),
-            "[FATAL] Quorvane unexpectedly terminated. Stacktrace dump saved to: " + debugDir_ +
+            "[FATAL] Quorvane unexpectedly terminated. Stacktrace dump saved to: " + debug_dir_ +
                 "/quorvane.dmp");
 
   // A missing directory, or a file in its place: no crash line.
-  for (const std::string& dir : {scratch_ / "missing", mainFile_}) {
+  for (const std::string& dir : {scratch_ / "missing", main_file_}) {
     NextCase();
     params_.DebugDir = dir;
     std::string dump = dir + "/quorvane.dmp";
-    std::string why = dir == mainFile_ ? "not a directory" : "no such file or directory";
+    std::string why = dir == main_file_ ? "not a directory" : "no such file or directory";
     EXPECT_EQ(RunPayload(), -15);
     EXPECT_EQ(Lines(), (std::vector<std::string>{
                            RunningLine(), "[ERROR] Cannot write stack trace dump file: " + dump +
@@ -255,9 +255,9 @@ TEST_F(PayloadRunTest, DumpPlaceAndFailures) {
 }
 
 TEST_F(PayloadRunTest, ExistingDumpIsEmptiedAndKeepsItsMode) {
-  std::string dump = debugDir_ + "/quorvane.dmp";
+  std::string dump = debug_dir_ + "/quorvane.dmp";
   WriteFile(dump, std::string(10000, 'o'), 0600);
-  params_.DebugDir = debugDir_;
+  params_.DebugDir = debug_dir_;
   WritePayload("printf 'short' >&2; exit 2\n");
   EXPECT_EQ(RunPayload(), -16);
   EXPECT_EQ(ReadFile(dump), "short");
@@ -278,7 +278,7 @@ TEST_F(PayloadRunTest, LargeOutputPassesThroughWhole) {
   EXPECT_EQ(RunPayload({probe_ + "/data"}), -16);
   EXPECT_TRUE(stderr_ == data) << stderr_.size();
   EXPECT_TRUE(stdout_ == data) << stdout_.size();
-  EXPECT_TRUE(ReadFile(dumpPath_) == data);
+  EXPECT_TRUE(ReadFile(dump_path_) == data);
 }
 
 TEST_F(PayloadRunTest, EndedBySignal) {
@@ -291,7 +291,7 @@ TEST_F(PayloadRunTest, EndedBySignal) {
                            RunningLine(),
                            "[ERROR] An error occurred while running quorvane. (error code: -1, "
                            "description: Invalid commmand line, check command line)"}));
-    EXPECT_FALSE(::quorvane::test::Exists(dumpPath_));
+    EXPECT_FALSE(::quorvane::test::Exists(dump_path_));
   }
 }
 
@@ -301,22 +301,22 @@ TEST_F(PayloadRunTest, StartErrors) {
     std::string error;
   };
   const Case cases[] = {
-      {"missing dir", "chdir " + installDir_ + ": no such file or directory"},
-      {"dir is a file", "fork/exec " + mainFile_ + ": not a directory"},
-      {"no exec bit", "fork/exec " + mainFile_ + ": permission denied"},
-      {"missing file", "fork/exec " + mainFile_ + ": no such file or directory"},
-      {"bad interpreter", "fork/exec " + mainFile_ + ": no such file or directory"},
+      {"missing dir", "chdir " + install_dir_ + ": no such file or directory"},
+      {"dir is a file", "fork/exec " + main_file_ + ": not a directory"},
+      {"no exec bit", "fork/exec " + main_file_ + ": permission denied"},
+      {"missing file", "fork/exec " + main_file_ + ": no such file or directory"},
+      {"bad interpreter", "fork/exec " + main_file_ + ": no such file or directory"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.setup);
     NextCase();
-    ::quorvane::test::RemoveTree(installDir_);
+    ::quorvane::test::RemoveTree(install_dir_);
     if (c.setup == "dir is a file") {
-      WriteFile(installDir_, "", 0700);
+      WriteFile(install_dir_, "", 0700);
     } else if (c.setup != "missing dir") {
-      ASSERT_EQ(mkdir(installDir_.c_str(), 0700), 0);
+      ASSERT_EQ(mkdir(install_dir_.c_str(), 0700), 0);
       if (c.setup == "no exec bit") WritePayload("exit 0\n", 0640);
-      if (c.setup == "bad interpreter") WriteFile(mainFile_, "#!/nonexistent/sh\n", 0755);
+      if (c.setup == "bad interpreter") WriteFile(main_file_, "#!/nonexistent/sh\n", 0755);
     }
     EXPECT_EQ(RunPayload(), -14);
     EXPECT_EQ(Lines(), (std::vector<std::string>{
@@ -337,17 +337,17 @@ TEST_F(PayloadRunTest, ChildProcessSetUp) {
       "cut -d' ' -f5,6 /proc/$$/stat > \"$p/group\"\n"
       "printf 'to stdout'\n"
       "exec grep -E '^Sig(Blk|Ign)' /proc/self/status > \"$p/signals\"\n");
-  std::vector<std::string> args = {"--output-dir", "two words", "", "--temp-dir", installDir_};
+  std::vector<std::string> args = {"--output-dir", "two words", "", "--temp-dir", install_dir_};
   std::string own_signals = SignalLines(ReadFile("/proc/self/status"));
   EXPECT_EQ(RunPayload(args), 0);
 
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"[INFO ] Running: " + mainFile_ +
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"[INFO ] Running: " + main_file_ +
                                                " --output-dir two words  --temp-dir " +
-                                               installDir_}));
+                                               install_dir_}));
   EXPECT_EQ(ReadFile(probe_ + "/args"),
-            "5\n--output-dir\ntwo words\n\n--temp-dir\n" + installDir_ + "\n");
+            "5\n--output-dir\ntwo words\n\n--temp-dir\n" + install_dir_ + "\n");
   char real[PATH_MAX];
-  ASSERT_NE(realpath(installDir_.c_str(), real), nullptr);
+  ASSERT_NE(realpath(install_dir_.c_str(), real), nullptr);
   EXPECT_EQ(ReadFile(probe_ + "/cwd"), std::string(real) + "\n");
   EXPECT_EQ(ReadFile(probe_ + "/stdin"), "/dev/null\n");
   EXPECT_EQ(ReadFile(probe_ + "/stdin-data"), "");
@@ -379,7 +379,7 @@ TEST_F(PayloadRunTest, ChildEnvironment) {
   EXPECT_EQ(code, 0);
   EXPECT_EQ(Split(ReadFile(probe_ + "/environ"), '\0'),
             (std::vector<std::string>{"B=2", "A=3", "NOEQUALS", "C=x=y", "PWDX=p", "a=lower",
-                                      "PWD=" + installDir_}));
+                                      "PWD=" + install_dir_}));
 }
 
 TEST(PayloadEnvironmentTest, PwdLastAndDuplicatesKeepTheirLastPlace) {
@@ -433,12 +433,12 @@ TEST_F(PayloadRunTest, StandardErrorWithoutReader) {
     int code;
     {
       Redirect r(STDERR_FILENO, p[1]);
-      code = runPayload(log_, mainFile_, {"--debug-dir", "D"}, installDir_, params_);
+      code = runPayload(log_, main_file_, {"--debug-dir", "D"}, install_dir_, params_);
     }
     close(p[1]);
     EXPECT_EQ(code, c.code);
     EXPECT_EQ(Lines(), (std::vector<std::string>{RunningLine(), c.line}));
-    EXPECT_FALSE(::quorvane::test::Exists(dumpPath_));
+    EXPECT_FALSE(::quorvane::test::Exists(dump_path_));
     sigset_t pending;
     ASSERT_EQ(sigpending(&pending), 0);
     EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);

@@ -72,7 +72,7 @@ TEST_F(TempDirRunTest, BadValuesEndTheRunWithTheirLine) {
   WriteFile(s_ / "file", "x");
   ASSERT_EQ(symlink("nowhere", (s_ / "dangling").c_str()), 0);
   const std::string abs = RealPath(s_.path());
-  const std::string longPath = s_.path() + "/" + std::string(5000, 'a');
+  const std::string long_path = s_.path() + "/" + std::string(5000, 'a');
   struct Case {
     Lines args;
     std::string line;
@@ -84,8 +84,8 @@ TEST_F(TempDirRunTest, BadValuesEndTheRunWithTheirLine) {
                                             ". (stat " + s_ / "file/sub" + ": not a directory)"},
       {{"--temp-dir", s_ / "dangling"}, "Couldn't create temporary directory " + s_ / "dangling" +
                                             ". (mkdir " + s_ / "dangling" + ": file exists)"},
-      {{"--temp-dir", longPath}, "[ERROR] Invalid temporary directory " + longPath + ". (stat " +
-                                     longPath + ": file name too long)"},
+      {{"--temp-dir", long_path}, "[ERROR] Invalid temporary directory " + long_path + ". (stat " +
+                                     long_path + ": file name too long)"},
   };
   for (const Case& c : cases) {
     unlink((logs_ + "/Quorvane_i.log").c_str());

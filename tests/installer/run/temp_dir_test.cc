@@ -133,14 +133,14 @@ TEST_F(PrepareTempDirTest, MissingLevelsAreCreatedAndHeld) {
 TEST_F(PrepareTempDirTest, RejectedValues) {
   WriteFile(s_ / "file", "x");
   ASSERT_EQ(symlink("nowhere", (s_ / "dangling").c_str()), 0);
-  const std::string longPath = s_.path() + "/" + std::string(5000, 'a');
+  const std::string long_path = s_.path() + "/" + std::string(5000, 'a');
   const std::pair<std::string, std::string> cases[] = {
       {s_ / "file", "[ERROR] Temporary directory value is not a directory: " + s_ / "file"},
       {s_ / "file/x", "[ERROR] Invalid temporary directory " + s_ / "file/x" + ". (stat " +
                           s_ / "file/x" + ": not a directory)"},
       {s_ / "dangling", "Couldn't create temporary directory " + s_ / "dangling" + ". (mkdir " +
                             s_ / "dangling" + ": file exists)"},
-      {longPath, "[ERROR] Invalid temporary directory " + longPath + ". (stat " + longPath +
+      {long_path, "[ERROR] Invalid temporary directory " + long_path + ". (stat " + long_path +
                      ": file name too long)"},
   };
   const std::set<std::string> before = TreeOf(s_.path());
