@@ -1,3 +1,12 @@
+// common/: what every part of the installer and the record's code share.
+// Errors as values and the one formatter of system errors (error.h); the
+// owners of descriptors (owned.h); the one place where files and
+// directories are opened, examined and created, relative to a directory
+// held open (file_calls.h); the walk that reaches a directory one checked
+// level at a time and holds it (path_walk.h); lexical path operations,
+// UTF-8 and letter case, the word list of a command line, the one write
+// loop; and the platform layer (platform.h), one file per system.
+//
 // What tells one directory from another that may later stand at its path:
 // device, inode, and the mount that it was reached through.
 #ifndef QUORVANE_COMMON_DIR_IDENTITY_H_

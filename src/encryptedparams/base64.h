@@ -1,3 +1,9 @@
+// encryptedparams/: the encrypted parameter record on its own, knowing
+// nothing of the installer: Base64 with the record's error offsets
+// (base64), the JSON record (record_json), the RC4 crypter chosen by the
+// record's type (crypter), decryption and re-encryption of a record
+// (encrypted_params), and the split of its text into option words (parse).
+//
 // Standard Base64 (alphabet A-Z a-z 0-9 + /, "=" padding).
 #ifndef QUORVANE_ENCRYPTEDPARAMS_BASE64_H_
 #define QUORVANE_ENCRYPTEDPARAMS_BASE64_H_

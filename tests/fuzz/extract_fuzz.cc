@@ -17,7 +17,7 @@
 #include "common/path.h"
 #include "fuzz_support.h"
 #include "installer/archive/checksums.h"
-#include "installer/run/constants.h"
+#include "installer/constants.h"
 #include "installer/run/extract.h"
 #include "installer/log/log.h"
 #include "installer/archive/payload_archive.h"

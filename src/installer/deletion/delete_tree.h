@@ -1,3 +1,8 @@
+// installer/deletion/: removing a directory tree the way root may in a
+// directory others can write to: walked through directory descriptors,
+// never through a link, never into another mount or a directory put in
+// place of one it saw, every removal retried and logged.
+//
 // Deletion of a directory tree, a file or nothing, confined to a safe
 // directory, never following a link and reported in the installer log.
 #ifndef QUORVANE_INSTALLER_DELETION_DELETE_TREE_H_

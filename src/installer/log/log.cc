@@ -11,7 +11,7 @@
 #include "common/path_walk.h"
 #include "common/utf8.h"
 #include "common/write_all.h"
-#include "installer/run/constants.h"
+#include "installer/constants.h"
 
 namespace quorvane {
 

@@ -1,3 +1,6 @@
+// installer/log/: the installer log: lines held until the log is set up,
+// then written to a file or dropped, and the formatter of its lines.
+//
 // The installer log: one per run, written to a file or discarded.
 #ifndef QUORVANE_INSTALLER_LOG_LOG_H_
 #define QUORVANE_INSTALLER_LOG_LOG_H_

@@ -1,3 +1,10 @@
+// installer/options/: the command line as the installer reads it. The
+// option syntax (option_parse), the parameters record (parameters), the
+// parse of a command line into that record with its directory values
+// examined (parse_parameters), and the encrypted record on the command line,
+// merged over it and encrypted again for the payload (encrypted_options),
+// which is handed the parse it needs and calls nothing above it.
+//
 // The options carried by an encrypted parameter record on the command line:
 // decrypted, merged over the command line's and encrypted again for the
 // payload.

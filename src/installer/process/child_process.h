@@ -1,3 +1,8 @@
+// installer/process/: starting a program and supervising it: the child's
+// start with its streams, working directory and signals (child_process),
+// the copy of its standard error to the console and into memory while it
+// runs (stderr_copier, stderr_capture), and the wait for its end.
+//
 // Starting one child process, passing its standard error on, and waiting.
 #ifndef QUORVANE_INSTALLER_PROCESS_CHILD_PROCESS_H_
 #define QUORVANE_INSTALLER_PROCESS_CHILD_PROCESS_H_

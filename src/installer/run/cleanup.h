@@ -1,3 +1,11 @@
+// installer/run/: the run itself. run_state.h holds the state of one run,
+// driver.cc lists the steps in order and the end steps; each step is a
+// `bool Step(RunState&)` in a file of its own: the installer's own paths,
+// the temporary directory, the pre-flight checks, the install directory,
+// the payload's argument list, the extraction, the payload's run and its
+// outcome, and the cleanup. The steps use the mechanisms in the folders
+// beside this one; none of those includes anything from here.
+//
 // Deletion of the install directory at the end of a run, confined to the
 // directory itself and reported in the installer log.
 #ifndef QUORVANE_INSTALLER_RUN_CLEANUP_H_

@@ -14,7 +14,7 @@
 #include "common/words.h"
 #include "installer/options/parse_parameters.h"
 #include "installer/run/cleanup.h"
-#include "installer/run/constants.h"
+#include "installer/constants.h"
 #include "installer/run/exit_codes.h"
 #include "installer/run/extract.h"
 #include "installer/run/installer_paths.h"

@@ -1,6 +1,6 @@
 #include "installer/run/exit_codes.h"
 
-#include "installer/run/constants.h"
+#include "installer/constants.h"
 #include "installer/log/log.h"
 
 namespace quorvane {

@@ -14,7 +14,7 @@
 #include "common/path.h"
 #include "common/write_all.h"
 #include "installer/archive/checksums.h"
-#include "installer/run/constants.h"
+#include "installer/constants.h"
 #include "installer/run/exit_codes.h"
 #include "installer/archive/payload_section.h"
 

@@ -7,7 +7,7 @@
 
 #include "common/error.h"
 #include "common/file_calls.h"
-#include "installer/run/constants.h"
+#include "installer/constants.h"
 #include "installer/log/log.h"
 #include "installer/archive/payload_archive.h"
 #include "installer/run/run_state.h"

@@ -8,7 +8,7 @@
 #include "common/file_calls.h"
 #include "common/path.h"
 #include "common/platform.h"
-#include "installer/run/constants.h"
+#include "installer/constants.h"
 #include "installer/run/exit_codes.h"
 
 namespace quorvane {

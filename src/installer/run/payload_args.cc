@@ -7,7 +7,7 @@
 #include "common/path.h"
 #include "common/unicode_case.h"
 #include "common/words.h"
-#include "installer/run/constants.h"
+#include "installer/constants.h"
 #include "installer/run/exit_codes.h"
 
 namespace quorvane {

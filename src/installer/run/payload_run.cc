@@ -15,7 +15,7 @@
 #include "common/path.h"
 #include "common/words.h"
 #include "common/write_all.h"
-#include "installer/run/constants.h"
+#include "installer/constants.h"
 #include "installer/run/exit_codes.h"
 #include "installer/run/install_dir.h"
 #include "installer/process/child_process.h"

@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "installer/run/constants.h"
+#include "installer/constants.h"
 #include "installer/run/exit_codes.h"
 
 namespace quorvane {

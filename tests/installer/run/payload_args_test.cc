@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/path.h"
-#include "installer/run/constants.h"
+#include "installer/constants.h"
 #include "installer/run/exit_codes.h"
 #include "support/test_support.h"
 

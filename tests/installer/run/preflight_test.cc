@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "installer/run/constants.h"
+#include "installer/constants.h"
 #include "installer/run/exit_codes.h"
 #include "support/test_support.h"
 

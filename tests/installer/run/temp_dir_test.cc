@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "common/path_walk.h"
-#include "installer/run/constants.h"
+#include "installer/constants.h"
 #include "installer/run/exit_codes.h"
 #include "support/test_support.h"
 

@@ -1,4 +1,4 @@
-#include "installer/run/constants.h"
+#include "installer/constants.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Product constants and the architecture of the carried payload.
-#ifndef QUORVANE_INSTALLER_RUN_CONSTANTS_H_
-#define QUORVANE_INSTALLER_RUN_CONSTANTS_H_
+#ifndef QUORVANE_INSTALLER_CONSTANTS_H_
+#define QUORVANE_INSTALLER_CONSTANTS_H_
 
 #include <cstdint>
 #include <string>
@@ -29,4 +29,4 @@ inline const embeddedArch payloadArch{"amd64"};
 
 }  // namespace quorvane
 
-#endif  // QUORVANE_INSTALLER_RUN_CONSTANTS_H_
+#endif  // QUORVANE_INSTALLER_CONSTANTS_H_
