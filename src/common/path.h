@@ -6,8 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "common/error.h"
-
 namespace quorvane {
 
 // Lexical cleaning: one "/" between elements, no "." elements, ".." resolved in
@@ -19,13 +17,6 @@ std::string JoinPath(std::initializer_list<std::string_view> parts);
 inline std::string JoinPath(std::string_view a, std::string_view b) { return JoinPath({a, b}); }
 
 bool IsAbsolutePath(std::string_view path);
-
-// The current working directory: PWD when it is absolute and names the same
-// directory as ".", else what the system reports.
-Result<std::string> WorkingDirectory();
-
-// An absolute path is cleaned; a relative one is joined to the working directory.
-Result<std::string> MakeAbsolute(std::string_view path);
 
 // Everything up to the last "/", cleaned; "." without a "/".
 std::string DirPart(std::string_view path);

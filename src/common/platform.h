@@ -11,7 +11,6 @@
 #include <string>
 
 #include "common/error.h"
-#include "common/file_calls.h"
 
 namespace quorvane::platform {
 
@@ -30,10 +29,10 @@ struct FileSystemStats {
   uint64_t block_size = 0;   // f_bsize
 };
 
-// Of the directory held at dir.dirfd (FileAt::Held), or of the path from
-// the working directory. NetBSD: fstatvfs1/statvfs1 with ST_WAIT; Linux:
-// fstatvfs/statvfs. The error text is the system's description alone.
-Result<FileSystemStats> QueryFileSystem(const FileAt& dir);
+// Of the directory held at dirfd, or, with AT_FDCWD, of path. NetBSD:
+// fstatvfs1/statvfs1 with ST_WAIT; Linux: fstatvfs/statvfs. The error text
+// is the system's description alone.
+Result<FileSystemStats> QueryFileSystem(int dirfd, const std::string& path);
 
 // Waits for a child process to end and reaps it; the result is its wait
 // status as wait4 reports it. The wait first blocks until the child is

@@ -19,10 +19,9 @@ const int kOpenForSearch = O_PATH;
 Result<std::string> ExecutablePath() { return ReadLinkAt("/proc/self/exe"); }
 
 // statvfs gives current figures here; there is no ST_WAIT to ask for.
-Result<FileSystemStats> QueryFileSystem(const FileAt& dir) {
+Result<FileSystemStats> QueryFileSystem(int dirfd, const std::string& path) {
   struct statvfs st;
-  const int rc =
-      dir.dirfd == AT_FDCWD ? statvfs(dir.name.c_str(), &st) : fstatvfs(dir.dirfd, &st);
+  const int rc = dirfd == AT_FDCWD ? statvfs(path.c_str(), &st) : fstatvfs(dirfd, &st);
   if (rc != 0) return ErrnoError(errno);
   FileSystemStats stats;
   stats.free_blocks = st.f_bfree;

@@ -1,5 +1,7 @@
 #include "encryptedparams/encrypted_params.h"
 
+#include <utility>
+
 #include "encryptedparams/base64.h"
 #include "encryptedparams/record_json.h"
 
@@ -8,10 +10,11 @@ namespace quorvane::encryptedparams {
 Result<EncryptedParams> NewEncryptedParamsFromString(std::string_view text) {
   Result<std::string> json = Base64Decode(text);
   if (!json.ok()) return json.error();
-  EncryptedParams record;
-  Status s = DecodeRecordJSON(*json, &record);
+  RecordFields fields;
+  Status s = DecodeRecordJSON(*json, &fields);
   if (!s.ok()) return s.error();
-  return record;
+  return EncryptedParams{fields.Version, CryptType(std::move(fields.CryptType)),
+                         std::move(fields.Data), std::move(fields.OptionalEntropy)};
 }
 
 Result<DecryptedParams> EncryptedParams::Decrypt() const {

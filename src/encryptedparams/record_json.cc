@@ -168,7 +168,7 @@ Field MatchField(std::string_view key) {
 // Receives the parser's events in document order and fills the record.
 class RecordReader final : public nlohmann::json_sax<json> {
  public:
-  explicit RecordReader(EncryptedParams* record) : record_(record) {}
+  explicit RecordReader(RecordFields* record) : record_(record) {}
 
   const Error& error() const { return error_; }
 
@@ -252,7 +252,7 @@ class RecordReader final : public nlohmann::json_sax<json> {
     return text;
   }
 
-  EncryptedParams* record_;
+  RecordFields* record_;
   int depth_ = 0;
   Field field_ = Field::kNone;
   Error error_;
@@ -260,7 +260,7 @@ class RecordReader final : public nlohmann::json_sax<json> {
 
 }  // namespace
 
-Status DecodeRecordJSON(std::string_view text, EncryptedParams* record) {
+Status DecodeRecordJSON(std::string_view text, RecordFields* record) {
   // The parser would skip a byte order mark; a JSON text may not hold one.
   if (text.starts_with("\xEF\xBB\xBF")) {
     return Error("invalid JSON: byte order mark at the start of the text");

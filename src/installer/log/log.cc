@@ -8,6 +8,7 @@
 
 #include "common/fixed_name_file.h"
 #include "common/path.h"
+#include "common/working_directory.h"
 #include "common/path_walk.h"
 #include "common/utf8.h"
 #include "common/write_all.h"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/path.h"
+#include "common/working_directory.h"
 #include "common/path_walk.h"
 #include "installer/options/encrypted_options.h"
 #include "installer/options/option_parse.h"

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "common/path.h"
+#include "common/working_directory.h"
 #include "common/platform.h"
 #include "common/path_walk.h"
 

@@ -5,6 +5,7 @@
 
 #include "common/file_calls.h"
 #include "common/path.h"
+#include "common/working_directory.h"
 #include "common/unicode_case.h"
 #include "common/words.h"
 #include "installer/constants.h"

@@ -26,7 +26,9 @@ uint64_t FreeBytes(const platform::FileSystemStats& stats) {
 }
 
 Result<bool> HasEnoughFreeSpace(const FileAt& dir, const FileSystemQuery& query) {
-  Result<platform::FileSystemStats> stats = query(dir);
+  // A held directory is asked by its descriptor, a path by its text.
+  Result<platform::FileSystemStats> stats =
+      query(dir.dirfd, dir.dirfd == AT_FDCWD ? dir.name : dir.path);
   if (!stats.ok()) return stats.error();
   return FreeBytes(*stats) >= minFreeSpace;
 }

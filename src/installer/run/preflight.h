@@ -13,6 +13,7 @@
 #include <string>
 
 #include "common/error.h"
+#include "common/file_calls.h"
 #include "common/platform.h"
 #include "installer/run/run_state.h"
 
@@ -24,7 +25,10 @@ inline constexpr uint64_t minFreeSpace = 157286400;
 // The largest buffer the user lookup grows to.
 inline constexpr size_t kMaxUserBufferSize = 1048576;
 
-using FileSystemQuery = std::function<Result<platform::FileSystemStats>(const FileAt&)>;
+// The free-space figures of the directory held at dirfd, or, with
+// AT_FDCWD, of path.
+using FileSystemQuery =
+    std::function<Result<platform::FileSystemStats>(int dirfd, const std::string& path)>;
 
 // The services the user lookup asks; tests replace them.
 struct UserDatabase {

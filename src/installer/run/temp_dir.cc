@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "common/path.h"
+#include "common/working_directory.h"
 #include "common/path_walk.h"
 #include "installer/run/exit_codes.h"
 

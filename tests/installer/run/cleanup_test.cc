@@ -14,6 +14,7 @@
 
 #include "common/dir_identity.h"
 #include "common/path.h"
+#include "common/working_directory.h"
 #include "installer/deletion/delete_tree.h"
 #include "support/test_support.h"
 

@@ -24,7 +24,7 @@ using test::ReadFile;
 using test::ScratchDir;
 
 FileSystemQuery Figures(uint64_t free_blocks, uint64_t block_size) {
-  return [=](const FileAt&) -> Result<FileSystemStats> {
+  return [=](int, const std::string&) -> Result<FileSystemStats> {
     FileSystemStats st;
     st.free_blocks = free_blocks;
     st.block_size = block_size;
@@ -57,7 +57,7 @@ TEST(DiskSpaceTest, Threshold) {
 
 TEST(DiskSpaceTest, SystemQuery) {
   ScratchDir s;
-  Result<FileSystemStats> got = platform::QueryFileSystem(s.path());
+  Result<FileSystemStats> got = platform::QueryFileSystem(AT_FDCWD, s.path());
   ASSERT_TRUE(got.ok()) << got.error().message;
   struct statvfs want;
   ASSERT_EQ(statvfs(s.path().c_str(), &want), 0);
@@ -97,8 +97,8 @@ TEST_F(StepTest, ArchitectureLines) {
 
 TEST_F(StepTest, FreeSpaceOutcomes) {
   std::string asked;
-  FileSystemQuery failing = [&](const FileAt& dir) -> Result<FileSystemStats> {
-    asked = dir.path;
+  FileSystemQuery failing = [&](int, const std::string& path) -> Result<FileSystemStats> {
+    asked = path;
     return ErrnoError(EACCES);
   };
   EXPECT_TRUE(RequireFreeSpace(run_, Figures(38400, 4096)));
