@@ -1,7 +1,8 @@
 # Build and test entry points; see README.md.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-asan build-release test test-normal test-asan demo fuzz clean
+.PHONY: all deps build build-asan build-release test test-normal test-asan demo fuzz \
+	format format-check clean
 
 all: build
 
@@ -37,6 +38,15 @@ test: test-normal test-asan
 fuzz:
 	./scripts/install-deps fuzz
 	./scripts/fuzz
+
+# Formats the sources with clang-format, or checks that they are formatted.
+format:
+	./scripts/install-deps format
+	./scripts/format
+
+format-check:
+	./scripts/install-deps format
+	./scripts/format --check
 
 # Packs the sample payload and runs the installer once, as root, in a fresh
 # folder under build/ (its temporary, output and debug directories too), then
