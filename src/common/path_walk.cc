@@ -53,7 +53,7 @@ class Walker {
   Result<WalkedPath> Walk() {
     rooted_ = !path_.empty() && path_[0] == '/';
     if (Status start = Start(); !start.ok()) return start.error();
-    Queue(path_, 0, false);
+    Queue(path_, false, 0);
     while (!pending_.empty()) {
       Pending e = std::move(pending_.front());
       pending_.pop_front();
@@ -87,15 +87,16 @@ class Walker {
     return Status::Ok();
   }
 
-  // The elements of text, before whatever is still to walk.
-  void Queue(const std::string& text, size_t offset, bool via_link, size_t link_end = 0) {
+  // The elements of text, before whatever is still to walk: the path's own,
+  // or a link's target brought in by the path's text up to link_end.
+  void Queue(const std::string& text, bool via_link, size_t link_end) {
     std::vector<Pending> elems;
     size_t i = 0;
     while (i < text.size()) {
       size_t j = text.find('/', i);
       if (j == std::string::npos) j = text.size();
       if (j > i && text.compare(i, j - i, ".") != 0) {
-        elems.push_back({text.substr(i, j - i), via_link ? link_end : offset + j, via_link});
+        elems.push_back({text.substr(i, j - i), via_link ? link_end : j, via_link});
       }
       i = j + 1;
     }
@@ -206,7 +207,7 @@ class Walker {
         stats_.clear();
         if (Status start = Start(); !start.ok()) return start;
       }
-      Queue(*target, 0, true, e.end);
+      Queue(*target, true, e.end);
       return Status::Ok();
     }
     if (S_ISDIR(st->st_mode)) {
