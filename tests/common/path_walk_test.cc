@@ -319,7 +319,7 @@ TEST_F(MakeDirectoryTest, CreatesEachMissingLevelWithTheModeLessTheUmask) {
   EXPECT_EQ(ModeOf(s / "a/b"), 0751u & ~022u);
   EXPECT_EQ(ModeOf(s / "a/b/c"), 0751u & ~022u);
 
-  umask(077);
+  test::ScopedUmask mask(077);
   ASSERT_TRUE(MakeDirectoryWithParents(s / "x/y", 0640).ok());
   EXPECT_EQ(ModeOf(s / "x"), 0600u);
   EXPECT_EQ(ModeOf(s / "x/y"), 0600u);

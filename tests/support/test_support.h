@@ -3,6 +3,7 @@
 #define QUORVANE_TESTS_SUPPORT_TEST_SUPPORT_H_
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -125,12 +126,27 @@ std::string RealPath(const std::string& path);
 // Every path under root, relative to it.
 std::set<std::string> TreeOf(const std::string& root);
 
-// A test that runs with the file-creation mask 022.
+// Sets the file-creation mask until destroyed, then puts back the one
+// before. The one way tests set the mask.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t mask) : mask_(mask), old_(umask(mask)) {}
+  ~ScopedUmask() { umask(old_); }
+  ScopedUmask(const ScopedUmask&) = delete;
+  ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+  mode_t mask() const { return mask_; }
+
+ private:
+  mode_t mask_;
+  mode_t old_;
+};
+
+// A test that runs with the file-creation mask 022, set before the test's
+// own members are made and put back after they are gone.
 class UmaskTest : public ::testing::Test {
- protected:
-  void SetUp() override { old_ = umask(022); }
-  void TearDown() override { umask(old_); }
-  mode_t old_ = 0;
+ private:
+  ScopedUmask umask_{022};
 };
 
 // The installer without a payload section.

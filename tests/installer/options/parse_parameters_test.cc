@@ -22,10 +22,8 @@ using test::WriteFile;
 
 // Runs each test in a scratch directory of its own, which PWD names too, so
 // that relative values are made absolute under it.
-class ParseParametersTest : public ::testing::Test {
+class ParseParametersTest : public test::UmaskTest {
  protected:
-  void SetUp() override { old_mask_ = umask(022); }
-  void TearDown() override { umask(old_mask_); }
 
   // The words after the program path.
   static Result<Parameters> Parse(std::vector<std::string> words, bool lenient = false) {
@@ -37,7 +35,6 @@ class ParseParametersTest : public ::testing::Test {
 
   ScratchDir dir_;
   test::ScopedWorkingDir cwd_{dir_.path()};
-  mode_t old_mask_ = 0;
 };
 
 std::string ErrorOf(const Result<Parameters>& r) { return r.ok() ? "(no error)" : r.error().message; }
@@ -153,7 +150,7 @@ TEST_F(ParseParametersTest, DebugDirIsCreatedWithItsParents) {
 }
 
 TEST_F(ParseParametersTest, DebugDirCreationFollowsTheUmask) {
-  umask(0077);
+  test::ScopedUmask mask(0077);
   Result<Parameters> got = Parse({"--debug-dir", "m"});
   ASSERT_TRUE(got.ok()) << got.error().message;
   EXPECT_EQ(ModeOf(Abs("m")), 0600u);

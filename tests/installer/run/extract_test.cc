@@ -60,14 +60,6 @@ std::vector<std::string> Entries(const std::string& dir) {
   return names;
 }
 
-class UmaskScope {
- public:
-  explicit UmaskScope(mode_t mask) : old_(umask(mask)) {}
-  ~UmaskScope() { umask(old_); }
-
- private:
-  mode_t old_;
-};
 
 // One extraction: packs the archive into an installer and runs dropFiles
 // into a fresh install directory, logging into a file.
@@ -114,7 +106,7 @@ class ExtractTest : public ::testing::Test {
 };
 
 TEST_F(ExtractTest, StandardPayloadLayoutModesAndLog) {
-  UmaskScope mask(022);
+  test::ScopedUmask mask(022);
   std::vector<ZipMember> members = StandardPayloadMembers(kProgram);
   Extraction r = Drop(BuildZip(members));
   ASSERT_TRUE(r.ok);
@@ -143,7 +135,7 @@ TEST_F(ExtractTest, StandardPayloadLayoutModesAndLog) {
 }
 
 TEST_F(ExtractTest, CreationModesFollowTheMaskButSecuredModesDoNot) {
-  UmaskScope mask(077);
+  test::ScopedUmask mask(077);
   ASSERT_TRUE(Drop(BuildZip(StandardPayloadMembers(kProgram))).ok);
   EXPECT_EQ(ModeOf(In("quorvane")), 0540u);
   EXPECT_EQ(ModeOf(In("quorvane.so")), 0540u);

@@ -31,7 +31,6 @@ using Lines = std::vector<std::string>;
 class TempDirRunTest : public UmaskTest {
  protected:
   void SetUp() override {
-    UmaskTest::SetUp();
     ASSERT_EQ(mkdir(logs_.c_str(), 01777), 0);
     ASSERT_EQ(chmod(logs_.c_str(), 01777), 0);
   }
