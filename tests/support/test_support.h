@@ -1,4 +1,5 @@
-// Helpers shared by the tests: scratch directories, files, child runs.
+// Helpers shared by the tests: scratch directories (support/scratch.h), files,
+// the umask, child runs.
 #ifndef QUORVANE_TESTS_SUPPORT_TEST_SUPPORT_H_
 #define QUORVANE_TESTS_SUPPORT_TEST_SUPPORT_H_
 
@@ -14,22 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include "support/scratch.h"
+
 namespace quorvane::test {
-
-// A fresh directory under the build tree's test area, removed at the end.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content, mode_t mode = 0644);
@@ -48,9 +36,6 @@ class ScopedWorkingDir {
   bool had_pwd_ = false;
 };  // lstat succeeds
 mode_t ModeOf(const std::string& path);  // permission bits, links not followed
-
-// Removes a tree, making its directories writable and searchable first.
-void RemoveTree(const std::string& path);
 
 struct ProcessResult {
   int wait_status = 0;
