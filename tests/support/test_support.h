@@ -19,6 +19,9 @@
 
 namespace quorvane::test {
 
+// The words of a command line.
+using Words = std::vector<std::string>;
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content, mode_t mode = 0644);
 bool Exists(const std::string& path);

@@ -12,6 +12,7 @@
 
 #include "common/path.h"
 #include "support/deletion_fixture.h"
+#include "support/log_lines.h"
 #include "support/test_support.h"
 
 namespace quorvane {
@@ -30,7 +31,7 @@ using test::ReadFile;
 using test::ScratchDir;
 using test::WriteFile;
 
-using Lines = std::vector<std::string>;
+using test::Lines;
 
 // Opening a symbolic link as a directory without following it fails; the
 // error number differs between systems.

@@ -15,6 +15,7 @@
 #include "encryptedparams/encrypted_params.h"
 #include "encryptedparams/parse.h"
 #include "support/installer_fixture.h"
+#include "support/log_lines.h"
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 
@@ -27,7 +28,7 @@ using encryptedparams::EncryptedParams;
 using test::LogLines;
 using test::ReadFile;
 using test::ScratchDir;
-using Lines = std::vector<std::string>;
+using test::Lines;
 
 constexpr char kKey[] = "k3y";
 

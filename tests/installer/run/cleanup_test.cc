@@ -13,6 +13,7 @@
 
 #include "common/dir_identity.h"
 #include "support/deletion_fixture.h"
+#include "support/log_lines.h"
 #include "support/test_support.h"
 
 namespace quorvane {
@@ -31,7 +32,7 @@ using test::ReadFile;
 using test::ScratchDir;
 using test::WriteFile;
 
-using Lines = std::vector<std::string>;
+using test::Lines;
 
 void MakeSocket(const std::string& path, mode_t mode) {
   int fd = socket(AF_UNIX, SOCK_STREAM, 0);

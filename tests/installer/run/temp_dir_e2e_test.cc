@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "support/installer_fixture.h"
+#include "support/log_lines.h"
 #include "support/test_support.h"
 
 namespace quorvane {
@@ -24,7 +25,7 @@ using test::Exists;
 using test::ModeOf;
 using test::ReadFile;
 using test::WriteFile;
-using Lines = std::vector<std::string>;
+using test::Lines;
 
 // The installer without a payload, run in a bare scratch directory with
 // exactly TMPDIR in its environment.
