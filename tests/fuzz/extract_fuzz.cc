@@ -103,6 +103,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string inside = area.installDir + "/";
   std::erase_if(after, [&](const auto& e) { return e.first.starts_with(inside); });
   Check(after == before, "the extraction changed something outside the install directory");
-  fuzz::RemoveTree(area.installDir);
+  test::RemoveTree(area.installDir);
   return 0;
 }

@@ -1,5 +1,6 @@
 // Helpers shared by the fuzz targets: property checks that abort loudly, a
-// scratch area under the build tree, and file-tree snapshots.
+// scratch directory per target (the tests' ScratchDir, support/scratch.h),
+// and file-tree snapshots.
 #ifndef QUORVANE_TESTS_FUZZ_FUZZ_SUPPORT_H_
 #define QUORVANE_TESTS_FUZZ_FUZZ_SUPPORT_H_
 
@@ -15,6 +16,8 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#include "support/scratch.h"
 
 namespace quorvane::fuzz {
 
@@ -44,24 +47,6 @@ inline std::vector<std::string> SplitAtNul(const uint8_t* data, size_t size) {
   return words;
 }
 
-// Removes a tree bottom-up; the entries may be read-only.
-inline void RemoveTree(const std::string& path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return;
-  nftw(
-      path.c_str(),
-      [](const char* p, const struct stat*, int type, struct FTW*) {
-        if (type == FTW_DP || type == FTW_D || type == FTW_DNR) {
-          chmod(p, 0700);
-          rmdir(p);
-        } else {
-          unlink(p);
-        }
-        return 0;
-      },
-      16, FTW_DEPTH | FTW_PHYS);
-}
-
 // Removes everything inside dir, keeping dir itself (it may be the working
 // directory).
 inline void EmptyDir(const std::string& dir) {
@@ -73,7 +58,7 @@ inline void EmptyDir(const std::string& dir) {
     }
     closedir(d);
   }
-  for (const std::string& name : names) RemoveTree(dir + "/" + name);
+  for (const std::string& name : names) test::RemoveTree(dir + "/" + name);
 }
 
 // A small file that must stay as it is.
@@ -84,21 +69,12 @@ inline void WriteMarker(const std::string& path) {
   fclose(f);
 }
 
-// A per-target directory under the build tree's fuzz scratch area, created
-// on first use and removed at exit. The process id keeps parallel runs of
-// one target apart.
+// A per-target directory in the build tree's fuzz scratch area, made on
+// first use and removed at exit. Its name is unique, so that parallel runs of
+// one target stay apart.
 inline const std::string& ScratchFor(const char* target) {
-  static const std::string dir = [target] {
-    std::string root = QUORVANE_FUZZ_SCRATCH;
-    mkdir(root.c_str(), 0700);
-    std::string d = root + "/" + target + "-" + std::to_string(getpid());
-    RemoveTree(d);
-    if (mkdir(d.c_str(), 0700) != 0) Die("mkdir", d);
-    return d;
-  }();
-  static const bool cleaned = [] { return atexit([] { RemoveTree(dir); }) == 0; }();
-  (void)cleaned;
-  return dir;
+  static const test::ScratchDir dir(target);
+  return dir.path();
 }
 
 // Every path under root (links not followed) with its type and size.

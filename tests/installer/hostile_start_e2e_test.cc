@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "support/installer_fixture.h"
+#include "support/log_lines.h"
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 
@@ -34,9 +35,9 @@ using test::Exists;
 using test::LogLines;
 using test::ReadFile;
 
-using Lines = std::vector<std::string>;
+using test::Lines;
 
-const std::string kClosing = "[INFO ] End, success.";
+using test::kClosing;
 
 // How the test starts the installer; only the first 64 KiB of the standard
 // error are kept (err), every byte is counted (err_bytes).

@@ -22,6 +22,7 @@
 
 #include "encryptedparams/encrypted_params.h"
 #include "support/installer_fixture.h"
+#include "support/log_lines.h"
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 
@@ -36,11 +37,11 @@ using test::Exists;
 using test::LogLines;
 using test::ReadFile;
 
-using Words = std::vector<std::string>;
-using Lines = std::vector<std::string>;
+using test::Words;
+using test::Lines;
 
-const std::string kClosing = "[INFO ] End, success.";
-const std::string kCleanupStart = "[INFO ] Delete temporary installer directory: ";
+using test::kCleanupStart;
+using test::kClosing;
 
 using Measured = test::InstallerRun;
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "support/installer_fixture.h"
+#include "support/log_lines.h"
 #include "support/payload_fixture.h"
 #include "support/shipped_payload.h"
 #include "support/test_support.h"
@@ -31,8 +32,8 @@ using test::LogLines;
 using test::ReadFile;
 using test::WriteFile;
 
-using Words = std::vector<std::string>;
-using Lines = std::vector<std::string>;
+using test::Words;
+using test::Lines;
 
 constexpr uid_t kOther = test::kNobodyUid;
 

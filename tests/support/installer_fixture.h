@@ -15,8 +15,6 @@
 
 namespace quorvane::test {
 
-using Words = std::vector<std::string>;
-
 // How one run is started. By default: argv[0] is the installer's path, the
 // environment is TMPDIR=$S/tmp PWD=$S/home QV_PROBE=$S/probe, the working
 // directory is $S/home, and the log is read from the directory given with

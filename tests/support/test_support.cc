@@ -29,26 +29,6 @@
 
 namespace quorvane::test {
 
-ScratchDir::ScratchDir() {
-  std::string tmpl = std::string(QUORVANE_TEST_TMP) + "/t.XXXXXX";
-  std::filesystem::create_directories(QUORVANE_TEST_TMP);
-  if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = tmpl;
-}
-
-ScratchDir::~ScratchDir() { RemoveTree(path_); }
-
-void RemoveTree(const std::string& path) {
-  std::error_code ec;
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return;
-  if (S_ISDIR(st.st_mode)) {
-    chmod(path.c_str(), 0700);
-    for (const auto& e : std::filesystem::directory_iterator(path, ec)) RemoveTree(e.path());
-  }
-  std::filesystem::remove(path, ec);
-}
-
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;

@@ -1,8 +1,10 @@
-// Helpers shared by the tests: scratch directories, files, child runs.
+// Helpers shared by the tests: scratch directories (support/scratch.h), files,
+// the umask, child runs.
 #ifndef QUORVANE_TESTS_SUPPORT_TEST_SUPPORT_H_
 #define QUORVANE_TESTS_SUPPORT_TEST_SUPPORT_H_
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -13,22 +15,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/scratch.h"
+
 namespace quorvane::test {
 
-// A fresh directory under the build tree's test area, removed at the end.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+// The words of a command line.
+using Words = std::vector<std::string>;
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content, mode_t mode = 0644);
@@ -47,9 +39,6 @@ class ScopedWorkingDir {
   bool had_pwd_ = false;
 };  // lstat succeeds
 mode_t ModeOf(const std::string& path);  // permission bits, links not followed
-
-// Removes a tree, making its directories writable and searchable first.
-void RemoveTree(const std::string& path);
 
 struct ProcessResult {
   int wait_status = 0;
@@ -125,12 +114,27 @@ std::string RealPath(const std::string& path);
 // Every path under root, relative to it.
 std::set<std::string> TreeOf(const std::string& root);
 
-// A test that runs with the file-creation mask 022.
+// Sets the file-creation mask until destroyed, then puts back the one
+// before. The one way tests set the mask.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t mask) : mask_(mask), old_(umask(mask)) {}
+  ~ScopedUmask() { umask(old_); }
+  ScopedUmask(const ScopedUmask&) = delete;
+  ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+  mode_t mask() const { return mask_; }
+
+ private:
+  mode_t mask_;
+  mode_t old_;
+};
+
+// A test that runs with the file-creation mask 022, set before the test's
+// own members are made and put back after they are gone.
 class UmaskTest : public ::testing::Test {
- protected:
-  void SetUp() override { old_ = umask(022); }
-  void TearDown() override { umask(old_); }
-  mode_t old_ = 0;
+ private:
+  ScopedUmask umask_{022};
 };
 
 // The installer without a payload section.

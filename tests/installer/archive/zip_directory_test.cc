@@ -114,5 +114,33 @@ TEST(ReadCentralDirectory, DirectoryAgreesWithTheEndRecord) {
   }
 }
 
+TEST(IsDirectoryMember, ByNameHostAndAttributes) {
+  struct Case {
+    std::string name;
+    uint8_t host;
+    uint32_t attributes;
+    bool directory;
+  };
+  const Case cases[] = {
+      {"a/", 99, 0, true},
+      {"a", 3, 040755u << 16, true},
+      {"a", 19, 040755u << 16, true},
+      {"a", 3, (0100644u << 16) | 0x10, false},  // the DOS bit counts only for DOS hosts
+      {"a", 0, 0x10, true},
+      {"a", 11, 0x10, true},
+      {"a", 14, 0x10, true},
+      {"a", 0, 040755u << 16, false},
+      {"a", 10, (040755u << 16) | 0x10, false},  // unknown host: the name decides
+      {"a", 3, 0120777u << 16, false},
+  };
+  for (const Case& c : cases) {
+    ZipEntry e;
+    e.name = c.name;
+    e.made_by_host = c.host;
+    e.external_attributes = c.attributes;
+    EXPECT_EQ(IsDirectoryMember(e), c.directory) << c.name << " host " << int(c.host);
+  }
+}
+
 }  // namespace
 }  // namespace quorvane

@@ -39,6 +39,7 @@ TEST(LogFormatTest, TimestampShape) {
 }
 
 TEST(InstallerLogTest, CollectedAndLoggedLinesFollowTheirNewlineRules) {
+  const test::ScopedUmask scoped_umask(077);  // one that narrows the file's 0640
   ScratchDir dir;
   const std::string path = LogFilePath(dir.path());
   EXPECT_EQ(path, dir.path() + "/Quorvane_i.log");
@@ -59,8 +60,7 @@ TEST(InstallerLogTest, CollectedAndLoggedLinesFollowTheirNewlineRules) {
                                       "[INFO ] logged x", "[INFO ] already ends", "[INFO ] two",
                                       "lines", "[INFO ] End, success.", "", "", ""}));
   EXPECT_EQ(content.substr(content.size() - 25), "[INFO ] End, success.\n\n\n\n");
-  const mode_t mask = umask(0);
-  umask(mask);
+  const mode_t mask = scoped_umask.mask();
   EXPECT_EQ(test::ModeOf(path), 0640u & ~mask);
 }
 

@@ -15,6 +15,7 @@
 #include "encryptedparams/encrypted_params.h"
 #include "encryptedparams/parse.h"
 #include "support/installer_fixture.h"
+#include "support/log_lines.h"
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 
@@ -27,7 +28,7 @@ using encryptedparams::EncryptedParams;
 using test::LogLines;
 using test::ReadFile;
 using test::ScratchDir;
-using Lines = std::vector<std::string>;
+using test::Lines;
 
 constexpr char kKey[] = "k3y";
 
@@ -97,13 +98,11 @@ std::string Join(const Lines& words) {
   return out;
 }
 
-class EncryptedParamsE2ETest : public ::testing::Test {
+class EncryptedParamsE2ETest : public test::UmaskTest {
  protected:
   void SetUp() override {
-    old_umask_ = umask(022);
     for (const std::string& d : {work_, tmp_}) chmod(d.c_str(), 0755);
   }
-  void TearDown() override { umask(old_umask_); }
 
   // The payload notes its arguments, one a line, in a file outside the
   // install directory, then runs body.
@@ -168,7 +167,6 @@ class EncryptedParamsE2ETest : public ::testing::Test {
   std::string work_ = dir_ / "work";
   std::string tmp_ = dir_ / "tmp";
   std::string probe_ = dir_ / "args";
-  mode_t old_umask_ = 0;
 };
 
 struct FlowCase {

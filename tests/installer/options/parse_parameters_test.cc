@@ -4,24 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "support/parameters_print.h"
 #include "support/test_support.h"
 
 namespace quorvane {
-
-// Readable failure messages.
-void PrintTo(const Parameters& p, std::ostream* os) {
-  *os << "{Help=" << p.Help << " Offline=" << p.Offline << " Kill=" << p.Kill
-      << " OutputDir=" << p.OutputDir << " TempDir=" << p.TempDir << " YaraDir=" << p.YaraDir
-      << " NoDelete=" << p.NoDelete << " NoAdminCheck=" << p.NoAdminCheck << " NoCheck=" << p.NoCheck
-      << " DebugDir=" << p.DebugDir << " EncryptedParamsValue=" << p.EncryptedParamsValue << "}";
-}
-
 namespace {
 
 using test::Exists;
@@ -31,10 +22,8 @@ using test::WriteFile;
 
 // Runs each test in a scratch directory of its own, which PWD names too, so
 // that relative values are made absolute under it.
-class ParseParametersTest : public ::testing::Test {
+class ParseParametersTest : public test::UmaskTest {
  protected:
-  void SetUp() override { old_mask_ = umask(022); }
-  void TearDown() override { umask(old_mask_); }
 
   // The words after the program path.
   static Result<Parameters> Parse(std::vector<std::string> words, bool lenient = false) {
@@ -46,7 +35,6 @@ class ParseParametersTest : public ::testing::Test {
 
   ScratchDir dir_;
   test::ScopedWorkingDir cwd_{dir_.path()};
-  mode_t old_mask_ = 0;
 };
 
 std::string ErrorOf(const Result<Parameters>& r) { return r.ok() ? "(no error)" : r.error().message; }
@@ -162,7 +150,7 @@ TEST_F(ParseParametersTest, DebugDirIsCreatedWithItsParents) {
 }
 
 TEST_F(ParseParametersTest, DebugDirCreationFollowsTheUmask) {
-  umask(0077);
+  test::ScopedUmask mask(0077);
   Result<Parameters> got = Parse({"--debug-dir", "m"});
   ASSERT_TRUE(got.ok()) << got.error().message;
   EXPECT_EQ(ModeOf(Abs("m")), 0600u);
@@ -248,26 +236,6 @@ TEST(ParseParametersNoArgv, EmptyArgumentVector) {
   Result<Parameters> got = ParseParameters({}, "/t", "/o", false);
   ASSERT_TRUE(got.ok());
   EXPECT_EQ(*got, (Parameters{.OutputDir = "/o", .TempDir = "/t"}));
-}
-
-TEST(ParametersMerge, FlagsAddAndNonEmptyTextsReplace) {
-  const Parameters base{.Help = true, .Offline = "/off", .OutputDir = "/o", .TempDir = "/t",
-                        .NoCheck = true, .DebugDir = "/d", .EncryptedParamsValue = "rec"};
-  Parameters p = base;
-  p.Merge(Parameters{});
-  EXPECT_EQ(p, base);
-
-  p.Merge(Parameters{.Kill = true, .TempDir = "/t2", .YaraDir = "/y", .NoDelete = true,
-                     .NoAdminCheck = true, .EncryptedParamsValue = "other"});
-  EXPECT_EQ(p, (Parameters{.Help = true, .Offline = "/off", .Kill = true, .OutputDir = "/o",
-                           .TempDir = "/t2", .YaraDir = "/y", .NoDelete = true, .NoAdminCheck = true,
-                           .NoCheck = true, .DebugDir = "/d", .EncryptedParamsValue = "rec"}));
-
-  p.Merge(Parameters{.Offline = "/off2", .OutputDir = "/o2", .DebugDir = "/d2"});
-  EXPECT_EQ(p.Offline, "/off2");
-  EXPECT_EQ(p.OutputDir, "/o2");
-  EXPECT_EQ(p.DebugDir, "/d2");
-  EXPECT_TRUE(p.Help && p.Kill && p.NoDelete && p.NoAdminCheck && p.NoCheck);
 }
 
 }  // namespace

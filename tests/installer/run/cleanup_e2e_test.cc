@@ -9,6 +9,7 @@
 #include "common/path.h"
 #include "installer/log/log.h"
 #include "support/installer_fixture.h"
+#include "support/log_lines.h"
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 
@@ -20,9 +21,9 @@ using test::LogLines;
 using test::ReadFile;
 using test::ScratchDir;
 
-using Lines = std::vector<std::string>;
+using test::Lines;
 
-const std::string kStart = "[INFO ] Delete temporary installer directory: ";
+using test::kCleanupStart;
 
 // The entries of dir named like an install directory.
 Lines InstallDirsIn(const std::string& dir) {
@@ -89,11 +90,11 @@ TEST(CleanupRunTest, FailedExtractionStillDeletesTheInstallDirectory) {
   RunDirs dirs;
   auto r = dirs.RunInstaller(test::InstallerBinary());
   EXPECT_EQ(r.exit_status, 243);
-  Lines tail = From(dirs.Log(), kStart);
+  Lines tail = From(dirs.Log(), kCleanupStart);
   ASSERT_FALSE(tail.empty());
-  const std::string installDir = tail[0].substr(kStart.size());
+  const std::string installDir = tail[0].substr(kCleanupStart.size());
   EXPECT_EQ(DirPart(installDir), dirs.tmp);
-  EXPECT_EQ(tail, (Lines{kStart + installDir, "[INFO ] Deleted directory " + installDir,
+  EXPECT_EQ(tail, (Lines{kCleanupStart + installDir, "[INFO ] Deleted directory " + installDir,
                          "[INFO ] End, success.", "", "", ""}));
   EXPECT_EQ(InstallDirsIn(dirs.tmp), Lines{});
 }
@@ -103,7 +104,7 @@ TEST(CleanupRunTest, NoDeleteKeepsTheInstallDirectory) {
   auto r = dirs.RunInstaller(test::InstallerBinary(), {"--no-delete"});
   EXPECT_EQ(r.exit_status, 243);
   Lines log = dirs.Log();
-  EXPECT_EQ(From(log, kStart), Lines{});
+  EXPECT_EQ(From(log, kCleanupStart), Lines{});
   EXPECT_EQ(From(log, "[INFO ] Deleting temporary files"),
             (Lines{"[INFO ] Deleting temporary files ignored due command line arguments",
                    "[INFO ] End, success.", "", "", ""}));
@@ -142,9 +143,9 @@ TEST(CleanupRunTest, ExtractedPayloadIsDeletedFileByFile) {
 
   RunDirs dirs;
   dirs.RunInstaller(exe);
-  Lines tail = From(dirs.Log(), kStart);
+  Lines tail = From(dirs.Log(), kCleanupStart);
   ASSERT_GE(tail.size(), 5u);
-  const std::string installDir = tail[0].substr(kStart.size());
+  const std::string installDir = tail[0].substr(kCleanupStart.size());
   Lines deleted_files, deleted_dirs;
   for (size_t i = 1; i + 4 < tail.size(); ++i) {
     const std::string& l = tail[i];

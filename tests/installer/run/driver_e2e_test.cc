@@ -9,15 +9,16 @@
 
 #include "common/path.h"
 #include "support/installer_fixture.h"
+#include "support/log_lines.h"
 #include "support/test_support.h"
 
 namespace quorvane {
 namespace {
 
 using test::InstallerSandbox;
-using Lines = std::vector<std::string>;
+using test::Lines;
 
-const Lines kClosing = {"[INFO ] End, success.", "", "", ""};
+using test::kClosingLines;
 
 Lines Concat(Lines a, const Lines& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -55,7 +56,7 @@ TEST(DriverTest, BadCommandLineWritesTheLateLogInTheDefaultTemporaryDirectory) {
                     "[INFO ] Running from: " + InstallerDir(),
                     "[INFO ] Installer arguments: --debug-dir " + debug + "  --encrypted-params",
                     "[ERROR] Parse arguments error. (not enough arguments for --encrypted-params)"},
-                   kClosing));
+                   kClosingLines));
   // The lenient pass reached --debug-dir, and created it, before it stopped at
   // the last option of the table.
   struct stat st;

@@ -14,6 +14,7 @@
 
 #include "installer/run/driver.h"
 #include "installer/run/exit_codes.h"
+#include "support/log_lines.h"
 #include "support/test_support.h"
 
 namespace quorvane {
@@ -23,7 +24,7 @@ using test::LogLines;
 using test::ReadFile;
 using test::ScratchDir;
 
-using Lines = std::vector<std::string>;
+using test::Lines;
 
 // A fault that escapes a piece of the run never leaves the exit code at 0:
 // it takes the code of the step that was running, is reported where the run

@@ -17,6 +17,7 @@
 #include "common/path.h"
 #include "installer/log/log.h"
 #include "support/installer_fixture.h"
+#include "support/log_lines.h"
 #include "support/payload_fixture.h"
 #include "support/shipped_payload.h"
 #include "support/test_support.h"
@@ -35,13 +36,13 @@ struct ScratchDir : test::InstallerSandbox {
 using test::Sha256Hex;
 using test::ZipField;
 using test::ZipMember;
-using Lines = std::vector<std::string>;
+using test::kCleanupStart;
+using test::Lines;
 using Members = std::vector<ZipMember>;
 
 const std::string kProgram = "#!/bin/sh\nexit 0\n";
 const std::string kExtracting = "[INFO ] Extracting files to: ";
 const std::string kCannotExtract = "[ERROR] Cannot extract files to folder";
-const std::string kDeleting = "[INFO ] Delete temporary installer directory: ";
 const std::string kRunning = "[INFO ] Running: ";
 const std::string kKept = "[INFO ] Deleting temporary files ignored due command line arguments";
 
@@ -90,7 +91,7 @@ Outcome RunInstaller(const ScratchDir& dir, const std::string& installer, mode_t
   out.installDir = it->substr(kExtracting.size());
   EXPECT_TRUE(StartsWith(out.installDir, tmp + "/quorvane_")) << out.installDir;
   auto end = std::find_if(it + 1, lines.end(), [](const std::string& l) {
-    return StartsWith(l, kDeleting) || StartsWith(l, kRunning) || l == kKept;
+    return StartsWith(l, kCleanupStart) || StartsWith(l, kRunning) || l == kKept;
   });
   out.extraction.assign(it + 1, end);
   if (end != lines.end()) out.next = *end;
@@ -333,7 +334,7 @@ TEST(ExtractionRun, EveryFailureLogsItsLinesAndEndsWithMinus13) {
     EXPECT_EQ(r.exit_status, 243);
     EXPECT_EQ(r.extraction, Plus(row.expected(r.installDir), {kCannotExtract}));
     // The cleanup follows at once; the payload never runs.
-    EXPECT_EQ(r.next, kDeleting + r.installDir);
+    EXPECT_EQ(r.next, kCleanupStart + r.installDir);
     EXPECT_FALSE(test::Exists(r.installDir));
   }
 }
@@ -482,7 +483,7 @@ TEST(ExtractionRun, ArchiveBeyondTheAddressSpaceLimit) {
   EXPECT_EQ(r.exit_status, 243);
   EXPECT_EQ(r.extraction, (Lines{"[ERROR] Cannot create zip object. (cannot allocate memory)",
                                  kCannotExtract}));
-  EXPECT_EQ(r.next, kDeleting + r.installDir);
+  EXPECT_EQ(r.next, kCleanupStart + r.installDir);
   EXPECT_FALSE(test::Exists(r.installDir));
   while (!all.empty() && all.back().empty()) all.pop_back();
   ASSERT_FALSE(all.empty());

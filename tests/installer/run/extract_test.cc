@@ -15,7 +15,6 @@
 
 #include "common/path.h"
 #include "installer/log/log.h"
-#include "installer/archive/zip_directory.h"
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 #include "support/zip_patch.h"
@@ -61,14 +60,6 @@ std::vector<std::string> Entries(const std::string& dir) {
   return names;
 }
 
-class UmaskScope {
- public:
-  explicit UmaskScope(mode_t mask) : old_(umask(mask)) {}
-  ~UmaskScope() { umask(old_); }
-
- private:
-  mode_t old_;
-};
 
 // One extraction: packs the archive into an installer and runs dropFiles
 // into a fresh install directory, logging into a file.
@@ -115,7 +106,7 @@ class ExtractTest : public ::testing::Test {
 };
 
 TEST_F(ExtractTest, StandardPayloadLayoutModesAndLog) {
-  UmaskScope mask(022);
+  test::ScopedUmask mask(022);
   std::vector<ZipMember> members = StandardPayloadMembers(kProgram);
   Extraction r = Drop(BuildZip(members));
   ASSERT_TRUE(r.ok);
@@ -144,7 +135,7 @@ TEST_F(ExtractTest, StandardPayloadLayoutModesAndLog) {
 }
 
 TEST_F(ExtractTest, CreationModesFollowTheMaskButSecuredModesDoNot) {
-  UmaskScope mask(077);
+  test::ScopedUmask mask(077);
   ASSERT_TRUE(Drop(BuildZip(StandardPayloadMembers(kProgram))).ok);
   EXPECT_EQ(ModeOf(In("quorvane")), 0540u);
   EXPECT_EQ(ModeOf(In("quorvane.so")), 0540u);
@@ -237,34 +228,6 @@ TEST_F(ExtractTest, DirectoryMembersAreSkippedAndOtherKindsAreFiles) {
   ASSERT_EQ(lstat(In("link").c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(ReadFile(In("link")), "quorvane");
-}
-
-TEST(IsDirectoryMember, ByNameHostAndAttributes) {
-  struct Case {
-    std::string name;
-    uint8_t host;
-    uint32_t attributes;
-    bool directory;
-  };
-  const Case cases[] = {
-      {"a/", 99, 0, true},
-      {"a", 3, 040755u << 16, true},
-      {"a", 19, 040755u << 16, true},
-      {"a", 3, (0100644u << 16) | 0x10, false},  // the DOS bit counts only for DOS hosts
-      {"a", 0, 0x10, true},
-      {"a", 11, 0x10, true},
-      {"a", 14, 0x10, true},
-      {"a", 0, 040755u << 16, false},
-      {"a", 10, (040755u << 16) | 0x10, false},  // unknown host: the name decides
-      {"a", 3, 0120777u << 16, false},
-  };
-  for (const Case& c : cases) {
-    ZipEntry e;
-    e.name = c.name;
-    e.made_by_host = c.host;
-    e.external_attributes = c.attributes;
-    EXPECT_EQ(IsDirectoryMember(e), c.directory) << c.name << " host " << int(c.host);
-  }
 }
 
 TEST(SecureFile, OnlyPathsEndingInDotSo) {

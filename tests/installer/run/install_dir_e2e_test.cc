@@ -14,13 +14,9 @@ namespace {
 
 using test::ModeOf;
 
-class InstallDirTest : public ::testing::Test {
+class InstallDirTest : public test::UmaskTest {
  protected:
-  void SetUp() override { old_umask_ = umask(022); }
-  void TearDown() override { umask(old_umask_); }
-
   test::InstallerSandbox s_{test::Words{}};
-  mode_t old_umask_ = 0;
 };
 
 // An ordinary user, administrator check off, one missing level: the level

@@ -31,13 +31,9 @@ UniqueFd HoldDir(const std::string& dir) {
   return UniqueFd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-class InstallDirTest : public ::testing::Test {
+class InstallDirTest : public test::UmaskTest {
  protected:
-  void SetUp() override { old_umask_ = umask(022); }
-  void TearDown() override { umask(old_umask_); }
-
   ScratchDir s_;
-  mode_t old_umask_ = 0;
 };
 
 TEST_F(InstallDirTest, NameIsThePrefixAndARandomNumber) {

@@ -14,7 +14,7 @@
 namespace quorvane {
 namespace {
 
-using Words = std::vector<std::string>;
+using test::Words;
 
 // The real installer: the list reaches its log, and a bad value ends the run
 // with -2 after the install directory was made, which is then removed.

@@ -20,7 +20,7 @@ namespace {
 using test::LogLines;
 using test::ReadFile;
 using test::ScratchDir;
-using Words = std::vector<std::string>;
+using test::Words;
 
 const char kInstallerDir[] = "/opt/kit";
 const char kDottedI[] = "\xc4\xb0";  // U+0130, whose simple lower-case mapping is "i"

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "support/installer_fixture.h"
+#include "support/log_lines.h"
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 
@@ -18,7 +19,7 @@ namespace {
 using test::LogLines;
 using test::ReadFile;
 using test::ScratchDir;
-using Lines = std::vector<std::string>;
+using test::Lines;
 
 struct Case {
   std::string body;  // the payload's script after its probe lines

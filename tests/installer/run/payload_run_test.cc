@@ -69,17 +69,15 @@ std::string SignalLines(const std::string& status) {
   return out;
 }
 
-class PayloadRunTest : public ::testing::Test {
+class PayloadRunTest : public test::UmaskTest {
  protected:
   void SetUp() override {
-    old_umask_ = umask(022);
     ASSERT_EQ(mkdir(install_dir_.c_str(), 0700), 0);
     ASSERT_EQ(mkdir(debug_dir_.c_str(), 0750), 0);
     ASSERT_EQ(mkdir(probe_.c_str(), 0750), 0);
     log_.initInstallerLog(log_path_, true);
     params_.DebugDir = install_dir_;
   }
-  void TearDown() override { umask(old_umask_); }
 
   void WritePayload(const std::string& body, mode_t mode = 0540) {
     WriteFile(main_file_, "#!/bin/sh\n" + body, mode);
@@ -123,7 +121,6 @@ class PayloadRunTest : public ::testing::Test {
   Parameters params_;
   std::string stdout_;
   std::string stderr_;
-  mode_t old_umask_ = 022;
   size_t mark_ = 0;
 };
 

@@ -9,12 +9,13 @@
 #include <gtest/gtest.h>
 
 #include "support/installer_fixture.h"
+#include "support/log_lines.h"
 #include "support/test_support.h"
 
 namespace quorvane {
 namespace {
 
-using Lines = std::vector<std::string>;
+using test::Lines;
 
 const Lines kArchLines = {"[INFO ] OS architecture: amd64",
                           "[INFO ] quorvane architecture: amd64"};

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "support/installer_fixture.h"
+#include "support/log_lines.h"
 #include "support/test_support.h"
 
 namespace quorvane {
@@ -24,14 +25,13 @@ using test::Exists;
 using test::ModeOf;
 using test::ReadFile;
 using test::WriteFile;
-using Lines = std::vector<std::string>;
+using test::Lines;
 
 // The installer without a payload, run in a bare scratch directory with
 // exactly TMPDIR in its environment.
 class TempDirRunTest : public UmaskTest {
  protected:
   void SetUp() override {
-    UmaskTest::SetUp();
     ASSERT_EQ(mkdir(logs_.c_str(), 01777), 0);
     ASSERT_EQ(chmod(logs_.c_str(), 01777), 0);
   }

@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include "common/path_walk.h"
 #include "installer/constants.h"
 #include "installer/run/exit_codes.h"
 #include "support/test_support.h"
@@ -23,59 +22,9 @@ using test::RealPath;
 using test::TreeOf;
 using test::UmaskTest;
 
-using test::Exists;
 using test::ModeOf;
 using test::ScratchDir;
 using test::WriteFile;
-
-using MakeDirectoryTest = UmaskTest;
-
-// A walk that makes every missing level, as the temporary and the debug
-// directory are made.
-Status MakeDirectoryWithParents(const std::string& path, mode_t mode) {
-  WalkOptions options;
-  options.create_mode = mode;
-  Result<WalkedPath> walked = WalkPath(path, options);
-  return walked.ok() ? Status::Ok() : Status(walked.error());
-}
-
-TEST_F(MakeDirectoryTest, CreatesEachMissingLevelWithTheModeLessTheUmask) {
-  ScratchDir s;
-  ASSERT_TRUE(MakeDirectoryWithParents(s / "a/b//c/", 0751).ok());
-  EXPECT_EQ(ModeOf(s / "a"), 0751u & ~022u);
-  EXPECT_EQ(ModeOf(s / "a/b"), 0751u & ~022u);
-  EXPECT_EQ(ModeOf(s / "a/b/c"), 0751u & ~022u);
-
-  umask(077);
-  ASSERT_TRUE(MakeDirectoryWithParents(s / "x/y", 0640).ok());
-  EXPECT_EQ(ModeOf(s / "x"), 0600u);
-  EXPECT_EQ(ModeOf(s / "x/y"), 0600u);
-
-  // Existing directories, also through a link, are left as they are.
-  ASSERT_EQ(chmod((s / "a").c_str(), 0700), 0);
-  ASSERT_EQ(symlink("a", (s / "link").c_str()), 0);
-  EXPECT_TRUE(MakeDirectoryWithParents(s / "a", 0640).ok());
-  EXPECT_TRUE(MakeDirectoryWithParents(s / "link", 0640).ok());
-  EXPECT_EQ(ModeOf(s / "a"), 0700u);
-}
-
-TEST_F(MakeDirectoryTest, Failures) {
-  ScratchDir s;
-  WriteFile(s / "file", "x");
-  ASSERT_EQ(symlink("nowhere", (s / "dangling").c_str()), 0);
-  const std::pair<std::string, std::string> cases[] = {
-      {s / "file", "stat " + s / "file" + ": not a directory"},
-      {s / "file/a/b", "not a directory"},
-      {s / "dangling", "mkdir " + s / "dangling" + ": file exists"},
-      {s / "dangling/a", "mkdir " + s / "dangling" + ": file exists"},
-  };
-  for (const auto& [path, want] : cases) {
-    Status st = MakeDirectoryWithParents(path, 0640);
-    ASSERT_FALSE(st.ok()) << path;
-    EXPECT_EQ(st.error().message, want);
-  }
-  EXPECT_FALSE(Exists(s / "nowhere"));
-}
 
 class PrepareTempDirTest : public UmaskTest {
  protected:

@@ -4,11 +4,12 @@
 #include <gtest/gtest.h>
 
 #include "encryptedparams/parse.h"
+#include "support/test_support.h"
 
 namespace quorvane::encryptedparams {
 namespace {
 
-using Words = std::vector<std::string>;
+using test::Words;
 
 TEST(ParseWordsTest, Splits) {
   const std::pair<std::string, Words> cases[] = {
