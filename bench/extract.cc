@@ -22,14 +22,13 @@
 //
 // usage: extract [rounds]   (default 9)
 //        extract scaling    (the scaling figures only)
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <dirent.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -96,7 +95,10 @@ std::string MachineCodeProgram(size_t size) {
     struct stat st;
     if (lstat(f.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     std::string bytes = test::ReadFile(f);
-    if (bytes.compare(0, 4, "\x7f" "ELF") != 0) continue;
+    if (bytes.compare(0, 4,
+                      "\x7f"
+                      "ELF") != 0)
+      continue;
     program += bytes.substr(0, size - program.size());
   }
   if (program.size() < size) {
@@ -167,8 +169,8 @@ class Bench {
 
   Sample Floor(int round) {
     std::string dir = Fresh("floor", round);
-    Sample s = Spawn({QUORVANE_BENCH_FLOOR, archive_path_, dir + "/out"}, {"PATH=/usr/bin:/bin"},
-                     dir);
+    Sample s =
+        Spawn({QUORVANE_BENCH_FLOOR, archive_path_, dir + "/out"}, {"PATH=/usr/bin:/bin"}, dir);
     Check(s, "floor");
     test::RemoveTree(dir);
     return s;
@@ -257,9 +259,10 @@ int Main(int argc, char** argv) {
   Bench bench;
   rusage self{};
   getrusage(RUSAGE_SELF, &self);
-  std::printf("benchmark process peak RSS: %.1f MiB (a child's figure includes what it\n"
-              "  shared with this process between fork and exec)\n",
-              static_cast<double>(self.ru_maxrss) / 1024);
+  std::printf(
+      "benchmark process peak RSS: %.1f MiB (a child's figure includes what it\n"
+      "  shared with this process between fork and exec)\n",
+      static_cast<double>(self.ru_maxrss) / 1024);
   std::printf("archive: %zu bytes (executable %zu bytes, library %zu bytes, 30 licence texts)\n",
               bench.archive_size(), test::kShippedExecutableSize, test::kShippedLibrarySize);
 
@@ -289,9 +292,10 @@ int Main(int argc, char** argv) {
     ratio_tools.push_back(a.seconds / c.seconds);
     ratio_keep.push_back(b.seconds / c.seconds);
     ratio_cpu.push_back(a.cpu_seconds / f.cpu_seconds);
-    std::printf("round %d: installer %.1f ms, installer-keep %.1f ms, floor %.1f ms, "
-                "unzip+sha256sum %.1f ms\n",
-                round, a.seconds * 1e3, b.seconds * 1e3, f.seconds * 1e3, c.seconds * 1e3);
+    std::printf(
+        "round %d: installer %.1f ms, installer-keep %.1f ms, floor %.1f ms, "
+        "unzip+sha256sum %.1f ms\n",
+        round, a.seconds * 1e3, b.seconds * 1e3, f.seconds * 1e3, c.seconds * 1e3);
   }
 
   for (const Series* s : {&full, &keep, &floor, &tools}) {

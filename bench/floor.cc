@@ -9,12 +9,11 @@
 // usage: floor ARCHIVE DIR   (DIR must not exist; exit 0 when all went well)
 #include <fcntl.h>
 #include <ftw.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
-
-#include <openssl/evp.h>
 
 #include <cstdint>
 #include <cstdio>

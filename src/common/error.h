@@ -21,8 +21,7 @@ struct Error {
 std::string ErrnoText(int errnum);
 
 // "op path: text": the one shape of every error about a file or directory.
-Error PathError(std::string_view op, std::string_view path, std::string_view text,
-                int errnum = 0);
+Error PathError(std::string_view op, std::string_view path, std::string_view text, int errnum = 0);
 
 // "op path: message" with the system's message for errnum, keeping the errno.
 Error SysError(std::string_view op, std::string_view path, int errnum);

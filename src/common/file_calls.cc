@@ -75,8 +75,8 @@ Result<std::string> ReadLinkAt(const FileAt& link) {
   if (HoldsNul(link.name)) return SysError("readlink", link.path, EINVAL);
   std::string buf(256, '\0');
   for (;;) {
-    ssize_t n = Retrying(
-        [&] { return readlinkat(link.dirfd, link.name.c_str(), buf.data(), buf.size()); });
+    ssize_t n =
+        Retrying([&] { return readlinkat(link.dirfd, link.name.c_str(), buf.data(), buf.size()); });
     if (n < 0) return SysError("readlink", link.path, errno);
     if (static_cast<size_t>(n) < buf.size()) {
       buf.resize(static_cast<size_t>(n));

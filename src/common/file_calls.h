@@ -30,7 +30,7 @@ struct FileAt {
       : dirfd(dir), name(std::move(entry)), path(std::move(text)) {}
   // A path taken as it stands, from the working directory.
   FileAt(const std::string& whole) : name(whole), path(whole) {}  // NOLINT: implicit
-  FileAt(const char* whole) : FileAt(std::string(whole)) {}        // NOLINT: implicit
+  FileAt(const char* whole) : FileAt(std::string(whole)) {}       // NOLINT: implicit
 
   // A directory held open at fd, named "." from itself.
   static FileAt Held(int fd, std::string text) { return FileAt(fd, ".", std::move(text)); }

@@ -29,8 +29,8 @@ std::string Refusal(const struct stat& dir, const struct stat& file) {
 Result<UniqueFd> OpenIn(int dirfd, const FileAt& file, int access) {
   Result<struct stat> dir_st = StatOf(dirfd, file.path, "open");
   if (!dir_st.ok()) return dir_st.error();
-  Result<UniqueFd> fd = OpenAt(FileAt(dirfd, file.name, file.path),
-                               access | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0640);
+  Result<UniqueFd> fd =
+      OpenAt(FileAt(dirfd, file.name, file.path), access | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0640);
   if (!fd.ok()) return fd.error();
   Result<struct stat> st = StatOf(fd->get(), file.path, "open");
   if (!st.ok()) return st.error();
@@ -48,7 +48,8 @@ Result<UniqueFd> OpenIn(int dirfd, const FileAt& file, int access) {
 
 Result<UniqueFd> OpenFixedNameFile(const FileAt& file, int access) {
   if (file.dirfd != AT_FDCWD) return OpenIn(file.dirfd, file, access);
-  Result<UniqueFd> dir = OpenAt(FileAt(AT_FDCWD, DirPart(file.path), file.path), O_RDONLY | O_DIRECTORY);
+  Result<UniqueFd> dir =
+      OpenAt(FileAt(AT_FDCWD, DirPart(file.path), file.path), O_RDONLY | O_DIRECTORY);
   if (!dir.ok()) return dir.error();
   return OpenIn(dir->get(), FileAt(dir->get(), BaseName(file.path), file.path), access);
 }

@@ -80,7 +80,8 @@ class Walker {
     Result<struct stat> st = StatOf(fd->get(), start, "lstat");
     if (!st.ok()) return Stop(WalkStop::kLookup, st.error());
     if (options_.check_owners && rooted_) {
-      if (Status safe = CheckOwner(*st, "/"); !safe.ok()) return Stop(WalkStop::kUnsafe, safe.error());
+      if (Status safe = CheckOwner(*st, "/"); !safe.ok())
+        return Stop(WalkStop::kUnsafe, safe.error());
     }
     cur_ = std::move(*fd);
     start_ = *st;
@@ -182,7 +183,8 @@ class Walker {
     Result<struct stat> st = StatOf(fd.get(), text, "lstat");
     if (!st.ok()) return Stop(WalkStop::kLookup, st.error());
     if (options_.check_owners) {
-      if (Status safe = CheckOwner(*st, text); !safe.ok()) return Stop(WalkStop::kUnsafe, safe.error());
+      if (Status safe = CheckOwner(*st, text); !safe.ok())
+        return Stop(WalkStop::kUnsafe, safe.error());
     }
     elems_.push_back(name);
     stats_.push_back(*st);
@@ -195,7 +197,8 @@ class Walker {
     Result<struct stat> st = StatAt(FileAt(cur_.get(), e.name, text), AT_SYMLINK_NOFOLLOW);
     if (!st.ok()) return Stop(WalkStop::kLookup, st.error());
     if (options_.check_owners) {
-      if (Status safe = CheckOwner(*st, text); !safe.ok()) return Stop(WalkStop::kUnsafe, safe.error());
+      if (Status safe = CheckOwner(*st, text); !safe.ok())
+        return Stop(WalkStop::kUnsafe, safe.error());
     }
     if (S_ISLNK(st->st_mode)) {
       if (++links_ > kMaxLinks) return Stop(WalkStop::kLookup, Error("too many links", ELOOP));
@@ -215,7 +218,8 @@ class Walker {
       return Stop(WalkStop::kLookup, PathError("lstat", text, "changed during the walk", EAGAIN));
     }
     if (!pending_.empty()) return Stop(WalkStop::kLookup, ErrnoError(ENOTDIR));
-    if (options_.want_directory) return Stop(WalkStop::kNotDirectory, SysError("stat", text, ENOTDIR));
+    if (options_.want_directory)
+      return Stop(WalkStop::kNotDirectory, SysError("stat", text, ENOTDIR));
     elems_.push_back(e.name);
     cur_.reset();
     done_ = true;
@@ -225,8 +229,8 @@ class Walker {
   const std::string& path_;
   const WalkOptions& options_;
   bool rooted_ = false;
-  UniqueFd cur_;                   // the last directory reached
-  struct stat start_ = {};         // the root, or the working directory
+  UniqueFd cur_;                    // the last directory reached
+  struct stat start_ = {};          // the root, or the working directory
   std::vector<std::string> elems_;  // resolved so far, none of them a link
   std::vector<struct stat> stats_;  // of each of elems_
   std::deque<Pending> pending_;

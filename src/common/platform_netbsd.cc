@@ -34,8 +34,8 @@ Result<std::string> ExecutablePath() {
 // ST_WAIT asks the file system for current figures, waiting for them if need be.
 Result<FileSystemStats> QueryFileSystem(int dirfd, const std::string& path) {
   struct statvfs st;
-  const int rc = dirfd == AT_FDCWD ? statvfs1(path.c_str(), &st, ST_WAIT)
-                                   : fstatvfs1(dirfd, &st, ST_WAIT);
+  const int rc =
+      dirfd == AT_FDCWD ? statvfs1(path.c_str(), &st, ST_WAIT) : fstatvfs1(dirfd, &st, ST_WAIT);
   if (rc != 0) return ErrnoError(errno);
   FileSystemStats stats;
   stats.free_blocks = st.f_bfree;

@@ -25,7 +25,7 @@ void FillStandardDescriptors() {
     UniqueFd got(open("/dev/null", O_RDWR));
     if (!got.valid()) return;
     if (got.get() > STDERR_FILENO) return;  // closed again as it goes
-    (void)got.release();  // it is the standard descriptor now
+    (void)got.release();                    // it is the standard descriptor now
   }
 }
 

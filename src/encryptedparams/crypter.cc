@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <utility>
 
-
 namespace quorvane::encryptedparams {
 
 namespace {

@@ -15,10 +15,10 @@ namespace quorvane::encryptedparams {
 struct DecryptedParams;
 
 struct EncryptedParams {
-  uint64_t Version = 0;                        // "ver"; carried, never tested
-  encryptedparams::CryptType CryptType;        // "type"
-  std::string Data;                            // "data": ciphertext in Base64
-  std::string OptionalEntropy;                 // "entropy": its bytes are the key
+  uint64_t Version = 0;                  // "ver"; carried, never tested
+  encryptedparams::CryptType CryptType;  // "type"
+  std::string Data;                      // "data": ciphertext in Base64
+  std::string OptionalEntropy;           // "entropy": its bytes are the key
 
   // Checks in order: type, Base64 of Data, key length. The record is not
   // changed; Data of the result is the plain text, unchecked.

@@ -17,8 +17,15 @@ constexpr std::array<char32_t, 30> kQuotationMarks = {
 
 bool IsSpace(char32_t c) {
   switch (c) {
-    case 0x0020: case 0x0085: case 0x00A0: case 0x1680: case 0x2028: case 0x2029:
-    case 0x202F: case 0x205F: case 0x3000:
+    case 0x0020:
+    case 0x0085:
+    case 0x00A0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
       return true;
     default:
       return (c >= 0x0009 && c <= 0x000D) || (c >= 0x2000 && c <= 0x200A);

@@ -187,10 +187,17 @@ class RecordReader final : public nlohmann::json_sax<json> {
   bool string(string_t& s) override {
     if (depth_ == 1) {
       switch (field_) {
-        case Field::kType: record_->CryptType = std::move(s); return true;
-        case Field::kData: record_->Data = std::move(s); return true;
-        case Field::kEntropy: record_->OptionalEntropy = std::move(s); return true;
-        default: break;
+        case Field::kType:
+          record_->CryptType = std::move(s);
+          return true;
+        case Field::kData:
+          record_->Data = std::move(s);
+          return true;
+        case Field::kEntropy:
+          record_->OptionalEntropy = std::move(s);
+          return true;
+        default:
+          break;
       }
     }
     return Scalar("string");
@@ -204,8 +211,7 @@ class RecordReader final : public nlohmann::json_sax<json> {
     if (depth_ == 1) field_ = MatchField(k);
     return true;
   }
-  bool parse_error(std::size_t, const std::string&,
-                   const nlohmann::detail::exception& e) override {
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
     error_ = Error("invalid JSON: " + CleanParserMessage(e.what()));
     return false;
   }
@@ -283,14 +289,34 @@ void AppendJSONString(std::string& out, std::string_view s) {
       for (int shift = 12; shift >= 0; shift -= 4) out += kHex[code >> shift & 0xF];
     };
     switch (r) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '<': case '>': case '&': case 0x2028: case 0x2029: u(r); break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '<':
+      case '>':
+      case '&':
+      case 0x2028:
+      case 0x2029:
+        u(r);
+        break;
       default:
         if (r < 0x20) {
           u(r);

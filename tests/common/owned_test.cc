@@ -1,11 +1,10 @@
 #include "common/owned.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <utility>
-
-#include <gtest/gtest.h>
 
 namespace quorvane {
 namespace {

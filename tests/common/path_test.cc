@@ -7,11 +7,24 @@ namespace {
 
 TEST(PathTest, Clean) {
   const std::pair<const char*, const char*> cases[] = {
-      {"", "."},          {".", "."},         {"/", "/"},         {"//", "/"},
-      {"a//b", "a/b"},    {"a/./b", "a/b"},   {"a/b/", "a/b"},    {"/a/b/..", "/a"},
-      {"a/../..", ".."},  {"../../a", "../../a"}, {"/../a", "/a"}, {"/..", "/"},
-      {"a/..", "."},      {"./", "."},        {"a/b/../../../c", "../c"}, {"..//..", "../.."},
-      {"/a/../../b/./c/", "/b/c"}, {"abc/def/../../..", ".."},
+      {"", "."},
+      {".", "."},
+      {"/", "/"},
+      {"//", "/"},
+      {"a//b", "a/b"},
+      {"a/./b", "a/b"},
+      {"a/b/", "a/b"},
+      {"/a/b/..", "/a"},
+      {"a/../..", ".."},
+      {"../../a", "../../a"},
+      {"/../a", "/a"},
+      {"/..", "/"},
+      {"a/..", "."},
+      {"./", "."},
+      {"a/b/../../../c", "../c"},
+      {"..//..", "../.."},
+      {"/a/../../b/./c/", "/b/c"},
+      {"abc/def/../../..", ".."},
   };
   for (const auto& [in, want] : cases) EXPECT_EQ(CleanPath(in), want) << "input " << in;
 }
@@ -25,8 +38,8 @@ TEST(PathTest, JoinDirPartBaseName) {
   EXPECT_EQ(JoinPath("/tmp", "../x"), "/x");
 
   const std::pair<const char*, const char*> dirs[] = {
-      {"", "."}, {"a", "."}, {"/a", "/"}, {"/a/b", "/a"}, {"a/b/", "a/b"}, {"./bin/x", "bin"},
-      {"//a", "/"},
+      {"", "."},       {"a", "."},         {"/a", "/"},  {"/a/b", "/a"},
+      {"a/b/", "a/b"}, {"./bin/x", "bin"}, {"//a", "/"},
   };
   for (const auto& [in, want] : dirs) EXPECT_EQ(DirPart(in), want) << "input " << in;
 

@@ -1,15 +1,14 @@
 #include "common/path_walk.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <optional>
-
-#include <gtest/gtest.h>
 
 #include "support/test_support.h"
 
@@ -74,15 +73,15 @@ Result<std::string> ResolveSymlinks(const std::string& path) {
 
 TEST_F(PathWalkTest, ResolvesEveryLinkInThePath) {
   const std::pair<std::string, std::string> cases[] = {
-      {"rel/f", "d/f"},              // relative target
-      {"abs/sub", "d/sub"},          // absolute target restarts at the root
-      {"chain1/sub", "d/sub"},       // a chain of links
-      {"rel/sublink/..", "d"},       // ".." removes the element a link resolved to
+      {"rel/f", "d/f"},         // relative target
+      {"abs/sub", "d/sub"},     // absolute target restarts at the root
+      {"chain1/sub", "d/sub"},  // a chain of links
+      {"rel/sublink/..", "d"},  // ".." removes the element a link resolved to
       {"rel/../d/f", "d/f"},
-      {"d/up/d/f", "d/f"},           // a link to ".."
+      {"d/up/d/f", "d/f"},  // a link to ".."
       {"./d//sub/", "d/sub"},
       {"tofile", "d/f"},
-      {"d/f/", "d/f"},               // a final "/" is no further element
+      {"d/f/", "d/f"},  // a final "/" is no further element
       {"d", "d"},
   };
   for (const auto& [in, want] : cases) {
@@ -97,12 +96,12 @@ TEST_F(PathWalkTest, RelativePathsStayRelative) {
   ASSERT_NE(getcwd(old, sizeof old), nullptr);
   ASSERT_EQ(chdir(root_.c_str()), 0);
   const std::pair<std::string, std::string> cases[] = {
-      {"rel/f", "d/f"}, {"rel/../rel/sub", "d/sub"}, {"d/up/..", ".."}, {"", "."},
-      {"abs", At("d")},
+      {"rel/f", "d/f"}, {"rel/../rel/sub", "d/sub"}, {"d/up/..", ".."}, {"", "."}, {"abs", At("d")},
   };
   for (const auto& [in, want] : cases) {
     Result<std::string> got = ResolveSymlinks(in);
-    EXPECT_TRUE(got.ok() && *got == want) << in << " -> " << (got.ok() ? *got : got.error().message);
+    EXPECT_TRUE(got.ok() && *got == want)
+        << in << " -> " << (got.ok() ? *got : got.error().message);
   }
   ASSERT_EQ(chdir(old), 0);
 }
@@ -141,8 +140,6 @@ TEST_F(PathWalkTest, FollowsAtMost255Links) {
   ASSERT_FALSE(from_l0.ok());
   EXPECT_EQ(from_l0.error().message, "too many links");
 }
-
-
 
 constexpr uid_t kOther = 65534;
 
@@ -197,8 +194,8 @@ TEST_F(SafeWalkTest, EveryElementAndLinkIsCheckedOnTheWay) {
   };
   const Case cases[] = {
       {"sticky/mine", "", ""},
-      {"root_link", "", ""},           // root's link into a sticky directory of root's
-      {"rel/sublink/..", "", ""},      // ".." after a link goes back to the link's directory
+      {"root_link", "", ""},       // root's link into a sticky directory of root's
+      {"rel/sublink/..", "", ""},  // ".." after a link goes back to the link's directory
       {"theirs", "theirs", owned},
       {"theirs/../d", "theirs", owned},  // passing through counts
       {"open", "open", open},

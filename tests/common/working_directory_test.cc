@@ -1,10 +1,9 @@
 #include "common/working_directory.h"
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "support/test_support.h"
 

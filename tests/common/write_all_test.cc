@@ -2,13 +2,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <string>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "common/owned.h"
 

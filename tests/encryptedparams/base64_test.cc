@@ -1,15 +1,22 @@
-#include <gtest/gtest.h>
-
 #include "encryptedparams/base64.h"
+
+#include <gtest/gtest.h>
 
 namespace quorvane::encryptedparams {
 namespace {
 
 TEST(Base64Test, Encode) {
   const std::pair<std::string, const char*> cases[] = {
-      {"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},       {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
-      {"\xff\xfe\xfd", "//79"}, {std::string("\0\0", 2), "AAA="}, {"\xfb\xff", "+/8="},
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
+      {"\xff\xfe\xfd", "//79"},
+      {std::string("\0\0", 2), "AAA="},
+      {"\xfb\xff", "+/8="},
   };
   for (const auto& [data, want] : cases) EXPECT_EQ(Base64Encode(data), want) << want;
 }
@@ -41,22 +48,22 @@ TEST(Base64Test, DecodeAccepted) {
 
 TEST(Base64Test, DecodeErrorOffsets) {
   const std::pair<std::string, int> cases[] = {
-      {"Zm9v YmFy", 4},      // a blank is not skipped
-      {"Zm9v\tYmFy", 4},     // nor a tab
-      {"Zm9", 0},            // ends inside a group: where the group began
+      {"Zm9v YmFy", 4},   // a blank is not skipped
+      {"Zm9v\tYmFy", 4},  // nor a tab
+      {"Zm9", 0},         // ends inside a group: where the group began
       {"Zm9vYm", 4},
       {"Z", 0},
-      {"Zm9vYg=", 7},        // one "=" where two are needed: the length
+      {"Zm9vYg=", 7},  // one "=" where two are needed: the length
       {"Zm9vYg=\n", 8},
-      {"Zm9vYg=A", 6},       // "=" not followed by the second one
-      {"=m9v", 0},           // "=" in the first place of a group
-      {"Z===", 1},           // ... or the second
-      {"Zm9vYg==Zm9v", 8},   // data after the padding
+      {"Zm9vYg=A", 6},      // "=" not followed by the second one
+      {"=m9v", 0},          // "=" in the first place of a group
+      {"Z===", 1},          // ... or the second
+      {"Zm9vYg==Zm9v", 8},  // data after the padding
       {"Zm9vYmE=\nZ", 9},
       {"Zm9vYg===", 8},
       {"Zm9vYmE==", 8},
       {"Zm9vYmFy=", 8},
-      {"Zm-v", 2},           // URL alphabet is not standard
+      {"Zm-v", 2},  // URL alphabet is not standard
       {"Zm_v", 2},
       {"Zm9v\xffYmFy", 4},
       {"Zm9vYg==\xc3\xa9", 8},

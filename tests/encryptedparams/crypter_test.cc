@@ -1,9 +1,8 @@
-#include <openssl/evp.h>
-#include <openssl/provider.h>
+#include "encryptedparams/crypter.h"
 
 #include <gtest/gtest.h>
-
-#include "encryptedparams/crypter.h"
+#include <openssl/evp.h>
+#include <openssl/provider.h>
 
 namespace quorvane::encryptedparams {
 namespace {

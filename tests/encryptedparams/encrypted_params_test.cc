@@ -1,10 +1,11 @@
-#include <cstdint>
-#include <optional>
+#include "encryptedparams/encrypted_params.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
+
 #include "encryptedparams/base64.h"
-#include "encryptedparams/encrypted_params.h"
 
 namespace quorvane::encryptedparams {
 namespace {
@@ -40,10 +41,14 @@ TEST(RecordDecodeTest, Accepted) {
       {R"({"big":1e400,"long":123456789012345678901234567890,"ver":2})", {2, "", "", ""}},
       {R"({"typ":"x","types":"y","type ":"z"})", {}},
       // String contents: escapes, invalid bytes and lone surrogates.
-      {R"({"entropy":"a\u0000b\/\"\\\u00e9\t"})", {0, "", "", std::string("a\0b/\"\\\xC3\xA9\t", 9)}},
-      {"{\"entropy\":\"a\xFF" "b\"}", {0, "", "", "a" + kFFFD + "b"}},
+      {R"({"entropy":"a\u0000b\/\"\\\u00e9\t"})",
+       {0, "", "", std::string("a\0b/\"\\\xC3\xA9\t", 9)}},
+      {"{\"entropy\":\"a\xFF"
+       "b\"}",
+       {0, "", "", "a" + kFFFD + "b"}},
       {"{\"entropy\":\"\xE2\x82\"}", {0, "", "", kFFFD + kFFFD}},
-      {"{\"entropy\":\"\xC0\xAF\xED\xA0\x80\"}", {0, "", "", kFFFD + kFFFD + kFFFD + kFFFD + kFFFD}},
+      {"{\"entropy\":\"\xC0\xAF\xED\xA0\x80\"}",
+       {0, "", "", kFFFD + kFFFD + kFFFD + kFFFD + kFFFD}},
       {R"({"entropy":"\ud800"})", {0, "", "", kFFFD}},
       {R"({"entropy":"\udc00x"})", {0, "", "", kFFFD + "x"}},
       {R"({"entropy":"\uD83D\uDE00"})", {0, "", "", "\xF0\x9F\x98\x80"}},
@@ -80,7 +85,8 @@ TEST(RecordDecodeTest, Refused) {
       R"({"entropy":{"a":"b"}})",
       R"({"type":"rc4"} x)",
       R"({"type":"rc4"}{})",
-      R"({"type":"rc4"})" "\v",
+      R"({"type":"rc4"})"
+      "\v",
       R"({"type":"rc4",})",
       R"({"type":"rc4")",
       R"({'type':'rc4'})",
@@ -140,15 +146,18 @@ TEST(RecordCryptTest, DecryptChecksInOrder) {
       {{1, "rc4", "u/MW6NlArwr", "Key"}, std::nullopt, "illegal base64 data at input byte 8"},
       {{1, "rc4", kCipherB64, ""}, std::nullopt, "crypto/rc4: invalid key size 0"},
       {{1, "rc4", "", ""}, std::nullopt, "crypto/rc4: invalid key size 0"},
-      {{1, "rc4", kCipherB64, std::string(257, 'k')}, std::nullopt,
+      {{1, "rc4", kCipherB64, std::string(257, 'k')},
+       std::nullopt,
        "crypto/rc4: invalid key size 257"},
       // Counted in bytes: 129 two-byte characters.
-      {{1, "rc4", kCipherB64, [] {
+      {{1, "rc4", kCipherB64,
+        [] {
           std::string s;
           for (int i = 0; i < 129; ++i) s += "\xC3\xA9";
           return s;
         }()},
-       std::nullopt, "crypto/rc4: invalid key size 258"},
+       std::nullopt,
+       "crypto/rc4: invalid key size 258"},
   };
   for (const Case& c : cases) {
     Result<DecryptedParams> got = c.record.Decrypt();
@@ -230,10 +239,10 @@ TEST(RecordJsonTest, Escapes) {
 // written again.
 TEST(RecordRoundTripTest, GivenValueWrittenBack) {
   const std::string entropy = "k\"<\x01\xC3\xA9";
-  const std::string data = DecryptedParams{0, "rc4", "--kill --no-check", entropy}
-                               .Encrypt().value().Data;
-  std::string json = R"({"TYPE":"rc4","extra":[1,2],"Data":")" + data +
-                     R"(","entropy":"k\"\u003c\u0001é"})";
+  const std::string data =
+      DecryptedParams{0, "rc4", "--kill --no-check", entropy}.Encrypt().value().Data;
+  std::string json =
+      R"({"TYPE":"rc4","extra":[1,2],"Data":")" + data + R"(","entropy":"k\"\u003c\u0001é"})";
   Result<EncryptedParams> given = FromJSON(json);
   ASSERT_TRUE(given.ok()) << given.error().message;
   Result<DecryptedParams> dec = given->Decrypt();
@@ -242,8 +251,8 @@ TEST(RecordRoundTripTest, GivenValueWrittenBack) {
 
   Result<EncryptedParams> again = dec->Encrypt();
   ASSERT_TRUE(again.ok());
-  EXPECT_EQ(again->ToJSON(), R"({"ver":0,"type":"rc4","data":")" + data +
-                                 R"(","entropy":"k\"\u003c\u0001é"})");
+  EXPECT_EQ(again->ToJSON(),
+            R"({"ver":0,"type":"rc4","data":")" + data + R"(","entropy":"k\"\u003c\u0001é"})");
   Result<EncryptedParams> reread = NewEncryptedParamsFromString(again->ToOptionValue());
   ASSERT_TRUE(reread.ok());
   EXPECT_EQ(*reread, *again);
@@ -252,7 +261,10 @@ TEST(RecordRoundTripTest, GivenValueWrittenBack) {
 
 TEST(RecordRoundTripTest, EncryptThenDecrypt) {
   const std::string texts[] = {
-      "", "--help", std::string("a\0b\xFF\n", 5), std::string(5000, 'x'),
+      "",
+      "--help",
+      std::string("a\0b\xFF\n", 5),
+      std::string(5000, 'x'),
       "--temp-dir \"/tmp/with blank\" --debug-dir /d",
   };
   for (const std::string& text : texts) {

@@ -1,9 +1,10 @@
-#include <algorithm>
-#include <cstdint>
+#include "encryptedparams/parse.h"
 
 #include <gtest/gtest.h>
 
-#include "encryptedparams/parse.h"
+#include <algorithm>
+#include <cstdint>
+
 #include "support/test_support.h"
 
 namespace quorvane::encryptedparams {
@@ -20,12 +21,33 @@ TEST(ParseWordsTest, Splits) {
       {"  a\tb\nc\rd\ve\ff  ", {"a", "b", "c", "d", "e", "f"}},
       {"--temp-dir /x --no-check", {"--temp-dir", "/x", "--no-check"}},
       // Unicode white space separates words too.
-      {"a\xC2\xA0" "b\xC2\x85" "c\xE1\x9A\x80" "d\xE2\x80\x80" "e\xE2\x80\x8A" "f", {"a", "b", "c", "d", "e", "f"}},
-      {"a\xE2\x80\xA8" "b\xE2\x80\xA9" "c\xE2\x80\xAF" "d\xE2\x81\x9F" "e\xE3\x80\x80" "f", {"a", "b", "c", "d", "e", "f"}},
+      {"a\xC2\xA0"
+       "b\xC2\x85"
+       "c\xE1\x9A\x80"
+       "d\xE2\x80\x80"
+       "e\xE2\x80\x8A"
+       "f",
+       {"a", "b", "c", "d", "e", "f"}},
+      {"a\xE2\x80\xA8"
+       "b\xE2\x80\xA9"
+       "c\xE2\x80\xAF"
+       "d\xE2\x81\x9F"
+       "e\xE3\x80\x80"
+       "f",
+       {"a", "b", "c", "d", "e", "f"}},
       // ... but not other format or separator-like characters.
-      {"a\xE2\x80\x8B" "b", {"a\xE2\x80\x8B" "b"}},  // U+200B zero width space
-      {"a\xC2\xAD" "b", {"a\xC2\xAD" "b"}},
-      {"a\x1C" "b", {"a\x1C" "b"}},
+      {"a\xE2\x80\x8B"
+       "b",
+       {"a\xE2\x80\x8B"
+        "b"}},  // U+200B zero width space
+      {"a\xC2\xAD"
+       "b",
+       {"a\xC2\xAD"
+        "b"}},
+      {"a\x1C"
+       "b",
+       {"a\x1C"
+        "b"}},
       // Quoting.
       {"'a b'", {"a b"}},
       {"\"a b\"", {"a b"}},
@@ -58,13 +80,23 @@ TEST(ParseWordsTest, Splits) {
       {std::string("'a b'\0\0", 7), {"a b"}},
       {std::string("\0 a\0\0", 5), {std::string("\0", 1), "a"}},
       // Invalid bytes become U+FFFD, one per byte.
-      {"a\xFF" "b \xE2\x82", {"a\xEF\xBF\xBD" "b", "\xEF\xBF\xBD\xEF\xBF\xBD"}},
+      {"a\xFF"
+       "b \xE2\x82",
+       {"a\xEF\xBF\xBD"
+        "b",
+        "\xEF\xBF\xBD\xEF\xBF\xBD"}},
       {"\xC2 x", {"\xEF\xBF\xBD", "x"}},
       // Quotation marks are trimmed from both ends after the split.
       {"'\"abc\"'", {"abc"}},
-      {"\xE2\x80\x9C" "abc\xE2\x80\x9D", {"abc"}},
-      {"\xC2\xAB" "abc\xC2\xBB", {"abc"}},
-      {"\xE3\x80\x8C\xEF\xBC\x82" "a\xEF\xBD\xA3", {"a"}},
+      {"\xE2\x80\x9C"
+       "abc\xE2\x80\x9D",
+       {"abc"}},
+      {"\xC2\xAB"
+       "abc\xC2\xBB",
+       {"abc"}},
+      {"\xE3\x80\x8C\xEF\xBC\x82"
+       "a\xEF\xBD\xA3",
+       {"a"}},
       {"don\\'t", {"don't"}},
       {"\"it's\"", {"it's"}},
       {"'\"'", {""}},

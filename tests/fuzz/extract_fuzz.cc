@@ -17,10 +17,10 @@
 #include "common/path.h"
 #include "fuzz_support.h"
 #include "installer/archive/checksums.h"
-#include "installer/constants.h"
-#include "installer/run/extract.h"
-#include "installer/log/log.h"
 #include "installer/archive/payload_archive.h"
+#include "installer/constants.h"
+#include "installer/log/log.h"
+#include "installer/run/extract.h"
 
 namespace {
 
@@ -72,8 +72,7 @@ void CheckWrittenFiles(const std::string& bytes, const std::string& prefix,
     struct stat st;
     Check(lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode), "listed file missing", path);
     auto digest = computeFileSha256(path);
-    Check(digest.ok() && *digest == entry.FileSha256, "validated file differs from its list",
-          path);
+    Check(digest.ok() && *digest == entry.FileSha256, "validated file differs from its list", path);
   }
 }
 

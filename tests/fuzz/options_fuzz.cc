@@ -28,10 +28,10 @@ using namespace quorvane;
 using quorvane::fuzz::Check;
 
 const std::vector<OptionDef> kTable = {
-    {"help", 'h', false},      {"offline", 0, true},     {"kill", 'k', false},
-    {"output-dir", 0, true},   {"temp-dir", 0, true},    {"yara-dir", 0, true},
-    {"no-delete", 0, false},   {"no-admin-check", 0, false}, {"no-check", 0, false},
-    {"debug-dir", 0, true},    {"encrypted-params", 0, true},
+    {"help", 'h', false},    {"offline", 0, true},          {"kill", 'k', false},
+    {"output-dir", 0, true}, {"temp-dir", 0, true},         {"yara-dir", 0, true},
+    {"no-delete", 0, false}, {"no-admin-check", 0, false},  {"no-check", 0, false},
+    {"debug-dir", 0, true},  {"encrypted-params", 0, true},
 };
 
 // Runs fn with the scratch directory as working directory, and returns to

@@ -23,8 +23,8 @@ void CheckRoundTrip(const DecryptedParams& plain) {
   auto encrypted = plain.Encrypt();
   if (!encrypted.ok()) {
     const bool valid_key = !plain.OptionalEntropy.empty() && plain.OptionalEntropy.size() <= 256;
-    Check(!valid_key || plain.CryptType.str() != "rc4",
-          "encryption refused a valid key", encrypted.error().message);
+    Check(!valid_key || plain.CryptType.str() != "rc4", "encryption refused a valid key",
+          encrypted.error().message);
     return;
   }
   auto direct = encrypted->Decrypt();

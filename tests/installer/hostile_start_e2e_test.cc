@@ -188,16 +188,15 @@ TEST_F(HostileStartTest, FileSizeLimitBelowAMember) {
     }
     Lines lines = LogLines(log);
     const std::string extracting = "[INFO ] Extracting files to: ";
-    auto at = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) {
-      return l.rfind(extracting, 0) == 0;
-    });
+    auto at = std::find_if(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.rfind(extracting, 0) == 0; });
     ASSERT_NE(at, lines.end()) << ::testing::PrintToString(lines);
     const std::string target = at->substr(extracting.size()) + "/quorvane";
-    EXPECT_TRUE(Contains(lines, "[ERROR] Cannot write file: " + target + ". (write " + target +
-                                    ": file too large)"))
+    EXPECT_TRUE(Contains(
+        lines, "[ERROR] Cannot write file: " + target + ". (write " + target + ": file too large)"))
         << ::testing::PrintToString(lines);
-    EXPECT_TRUE(Contains(lines, "[INFO ] Delete temporary installer directory: " +
-                                    at->substr(extracting.size())));
+    EXPECT_TRUE(Contains(
+        lines, "[INFO ] Delete temporary installer directory: " + at->substr(extracting.size())));
     EXPECT_EQ(Lines(lines.end() - 4, lines.end()), (Lines{kClosing, "", "", ""}));
   }
 }
@@ -246,7 +245,8 @@ TEST_F(HostileStartTest, StandardErrorFloodUnderAnAddressSpaceLimit) {
   Lines log = LogLines(ReadFile(tmp_ + "/Quorvane_i.log"));
   const std::string fatal =
       "[FATAL] Quorvane unexpectedly terminated. Reason: out of memory. Stacktrace dump saved "
-      "to: " + d + "/quorvane.dmp";
+      "to: " +
+      d + "/quorvane.dmp";
   auto at = std::find(log.begin(), log.end(), fatal);
   ASSERT_NE(at, log.end()) << ::testing::PrintToString(log);
   ASSERT_NE(at, log.begin());

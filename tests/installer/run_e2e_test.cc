@@ -37,8 +37,8 @@ using test::Exists;
 using test::LogLines;
 using test::ReadFile;
 
-using test::Words;
 using test::Lines;
+using test::Words;
 
 using test::kCleanupStart;
 using test::kClosing;
@@ -123,9 +123,7 @@ class RunE2ETest : public ::testing::Test {
     test::WriteFile(s_ / "passwd", "root:x:0:0\n");
   }
 
-  std::string Pack(const std::string& program) {
-    return s_.Pack(program);
-  }
+  std::string Pack(const std::string& program) { return s_.Pack(program); }
 
   // The payload script: notes what it was given, then runs body.
   std::string Program(const std::string& body) const {
@@ -394,8 +392,8 @@ TEST_F(RunE2ETest, CrashOutcomesOfRealRuns) {
     const std::string dump = dbg_ + "/quorvane.dmp";
     test::WriteFile(dump, std::string(4096, 'o'), 0600);
     ASSERT_EQ(chmod(dump.c_str(), 0600), 0);
-    Measured m =
-        RunInstaller(Pack(Program("printf 'Exception short' >&2\nexit 2\n")), {"--debug-dir", dbg_});
+    Measured m = RunInstaller(Pack(Program("printf 'Exception short' >&2\nexit 2\n")),
+                              {"--debug-dir", dbg_});
     EXPECT_EQ(m.exit_status, 240);
     EXPECT_EQ(ReadFile(dump), "Exception short");
     EXPECT_EQ(test::ModeOf(dump), 0600u);
@@ -410,7 +408,7 @@ TEST_F(RunE2ETest, CrashOutcomesOfRealRuns) {
   {
     ClearProbes();
     Measured m = RunInstaller(Pack(Program("printf 'runtime: out of memory: 1' >&2\nexit 2\n")),
-                     {"-h", "--no-delete"});
+                              {"-h", "--no-delete"});
     EXPECT_EQ(m.exit_status, 240);
     Lines log = LogIn(tmp_);
     EXPECT_TRUE(Contains(log, "[FATAL] Quorvane unexpectedly terminated. Reason: out of memory."))
@@ -430,8 +428,8 @@ TEST_F(RunE2ETest, CrashOutcomesOfRealRuns) {
   // The payload removes its own executable before it crashes.
   {
     ClearProbes();
-    Measured m =
-        RunInstaller(Pack(Program("rm -f \"$0\"\nprintf 'x' >&2\nexit 2\n")), {"--debug-dir", dbg_});
+    Measured m = RunInstaller(Pack(Program("rm -f \"$0\"\nprintf 'x' >&2\nexit 2\n")),
+                              {"--debug-dir", dbg_});
     EXPECT_EQ(m.exit_status, 240);
     EXPECT_TRUE(Contains(LogIn(dbg_),
                          "[FATAL] Quorvane unexpectedly terminated. Reason: "
@@ -484,7 +482,8 @@ TEST_F(RunE2ETest, CrashOutcomesOfRealRuns) {
 TEST_F(RunE2ETest, ChildrenOfThePayload) {
   {
     ClearProbes();
-    Measured m = RunInstaller(Pack(Program("(sleep 0.5; printf 'late' >&2) >/dev/null &\nexit 2\n")),
+    Measured m =
+        RunInstaller(Pack(Program("(sleep 0.5; printf 'late' >&2) >/dev/null &\nexit 2\n")),
                      {"--debug-dir", dbg_});
     EXPECT_GE(m.seconds, 0.5);
     EXPECT_EQ(m.err, "late");
@@ -493,7 +492,8 @@ TEST_F(RunE2ETest, ChildrenOfThePayload) {
   }
   {
     ClearProbes();
-    Measured m = RunInstaller(Pack(Program("sleep 30 >/dev/null 2>&1 &\necho $! > \"$p/pid\"\nexit 0\n")),
+    Measured m =
+        RunInstaller(Pack(Program("sleep 30 >/dev/null 2>&1 &\necho $! > \"$p/pid\"\nexit 0\n")),
                      {"--debug-dir", dbg_});
     const std::string pid_text = ReadFile(probe_ + "/pid");
     const pid_t pid = static_cast<pid_t>(std::stol(pid_text.empty() ? "0" : pid_text));

@@ -32,8 +32,8 @@ using test::LogLines;
 using test::ReadFile;
 using test::WriteFile;
 
-using test::Words;
 using test::Lines;
+using test::Words;
 
 constexpr uid_t kOther = test::kNobodyUid;
 
@@ -53,8 +53,9 @@ class SafetyE2ETest : public ::testing::Test {
     return s_.Pack("#!/bin/sh\n: > \"$QV_PROBE/ran\"\n" + body);
   }
 
-  test::InstallerRun RunInstaller(const std::string& exe, const Words& words, const std::string& tmpdir,
-                         const Words& extra_env = {}, const test::Wrapper& wrapper = {}) {
+  test::InstallerRun RunInstaller(const std::string& exe, const Words& words,
+                                  const std::string& tmpdir, const Words& extra_env = {},
+                                  const test::Wrapper& wrapper = {}) {
     test::RunOptions options;
     options.env = Words{"TMPDIR=" + tmpdir, "PWD=" + (s_ / "home"), "QV_PROBE=" + (s_ / "probe")};
     options.extra_env = extra_env;
@@ -66,7 +67,8 @@ class SafetyE2ETest : public ::testing::Test {
 
   Words Entries(const std::string& dir) const {
     Words out;
-    for (const auto& e : std::filesystem::directory_iterator(dir)) out.push_back(e.path().filename());
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+      out.push_back(e.path().filename());
     std::sort(out.begin(), out.end());
     return out;
   }
@@ -193,7 +195,8 @@ TEST_F(SafetyE2ETest, DumpIsNeverWrittenThroughWhatOthersPlantedAtItsName) {
       continue;
     }
     EXPECT_EQ(r.exit_status, 256 - 15);
-    const std::string prefix = "[ERROR] Cannot write stack trace dump file: " + dump + ". (open " + dump + ": ";
+    const std::string prefix =
+        "[ERROR] Cannot write stack trace dump file: " + dump + ". (open " + dump + ": ";
     EXPECT_EQ(std::count_if(log.begin(), log.end(),
                             [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }),
               1)
@@ -269,8 +272,9 @@ TEST_F(SafetyE2ETest, TemporaryDirectoryMadeByAnotherUserMeanwhileIsRefused) {
 #endif
   const std::string exe = Pack("exit 0\n");
   const std::string dir = shared_ + "/new";
-  test::ProcessResult r = RunInstaller(exe, {"--no-delete", "--temp-dir", dir}, s_ / "tmp",
-                              {"LD_PRELOAD=" QUORVANE_MKDIR_RACE_PRELOAD, "QV_RACE_DIR=" + dir});
+  test::ProcessResult r =
+      RunInstaller(exe, {"--no-delete", "--temp-dir", dir}, s_ / "tmp",
+                   {"LD_PRELOAD=" QUORVANE_MKDIR_RACE_PRELOAD, "QV_RACE_DIR=" + dir});
   EXPECT_EQ(r.exit_status, 254) << r.err;
   EXPECT_FALSE(PayloadRan());
   EXPECT_EQ(Entries(dir), Words{});
@@ -306,9 +310,10 @@ TEST_F(SafetyE2ETest, TemporaryDirectoryMadeByAnotherUserAtAnyCallIsNeverUsed) {
          {count, log, s_ / "probe/ran", s_ / "probe/cwd", s_ / "probe/owner"}) {
       unlink(f.c_str());
     }
-    test::ProcessResult r = RunInstaller(exe, {"--temp-dir", dir}, s_ / "tmp",
-                                {"LD_PRELOAD=" QUORVANE_PATH_RACE_PRELOAD, "QV_RACE_DIR=" + dir,
-                                 "QV_RACE_K=" + std::to_string(k), "QV_RACE_COUNT=" + count});
+    test::ProcessResult r =
+        RunInstaller(exe, {"--temp-dir", dir}, s_ / "tmp",
+                     {"LD_PRELOAD=" QUORVANE_PATH_RACE_PRELOAD, "QV_RACE_DIR=" + dir,
+                      "QV_RACE_K=" + std::to_string(k), "QV_RACE_COUNT=" + count});
     // Past the last call the directory is only ever the installer's own.
     swept = k > std::atol(ReadFile(count).c_str());
     struct stat st;
@@ -343,7 +348,7 @@ TEST_F(SafetyE2ETest, LookAlikeOfTheInstallDirectoryIsNeverRunFrom) {
   const std::string debug = s_ / "home";
   test::ProcessResult r =
       RunInstaller(exe, {"--debug-dir", debug}, temp,
-          {"LD_PRELOAD=" QUORVANE_INSTALL_DIR_SWAP_PRELOAD, "QV_SWAP_DIR=" + temp});
+                   {"LD_PRELOAD=" QUORVANE_INSTALL_DIR_SWAP_PRELOAD, "QV_SWAP_DIR=" + temp});
   EXPECT_EQ(s_.Recorded("lookalike"), "");
   Words names = Entries(temp);
   auto at = std::find_if(names.begin(), names.end(),
@@ -504,7 +509,8 @@ TEST_F(SafetyE2ETest, MountLeftInTheInstallDirectoryIsNotEntered) {
   };
   for (const Case& c : {Case{"same file system", false}, Case{"tmpfs", true}}) {
     SCOPED_TRACE(c.label);
-    const std::string precious = s_ / (std::string("precious-") + (c.own_file_system ? "fs" : "dir"));
+    const std::string precious =
+        s_ / (std::string("precious-") + (c.own_file_system ? "fs" : "dir"));
     const std::string debug = precious + "-log";
     ASSERT_EQ(mkdir(precious.c_str(), 0755), 0);
     ASSERT_EQ(mkdir(debug.c_str(), 0755), 0);
@@ -577,7 +583,8 @@ TEST_F(SafetyE2ETest, MountOverTheInstallDirectoryIsNotEntered) {
   ASSERT_EQ(mkdir((precious + "/deeper").c_str(), 0755), 0);
   WriteFile(precious + "/deeper/too", "also\n");
 
-  test::ProcessResult r = RunInstaller(exe, {"--debug-dir", debug}, s_ / "tmp", {"QV_PRECIOUS=" + precious});
+  test::ProcessResult r =
+      RunInstaller(exe, {"--debug-dir", debug}, s_ / "tmp", {"QV_PRECIOUS=" + precious});
   std::string d = ReadFile(s_ / "probe/cwd");
   if (!d.empty()) d.pop_back();
   ASSERT_FALSE(d.empty()) << r.err;
@@ -639,8 +646,8 @@ TEST_F(SafetyE2ETest, ShippedLikeRunNeedsFewDescriptors) {
   GTEST_SKIP() << "the sanitizers' run-time needs descriptors of its own";
 #endif
   const std::string program = "#!/bin/true\n" + test::CodeLikeBytes(1 << 20, 1);
-  const std::string exe = test::PackInstaller(
-      s_ / "bin", test::BuildZip(test::ShippedLikeMembers(program)));
+  const std::string exe =
+      test::PackInstaller(s_ / "bin", test::BuildZip(test::ShippedLikeMembers(program)));
   struct Case {
     rlim_t max_open_files;
     int status;

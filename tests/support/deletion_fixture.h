@@ -5,14 +5,13 @@
 #define QUORVANE_TESTS_SUPPORT_DELETION_FIXTURE_H_
 
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "common/error.h"
 #include "installer/deletion/delete_tree.h"

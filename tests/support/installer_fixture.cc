@@ -33,7 +33,7 @@ std::string InstallerSandbox::Recorded(const std::string& name) const {
 }
 
 InstallerRun InstallerSandbox::RunInstaller(const std::string& exe, const Words& args,
-                                   const RunOptions& options) const {
+                                            const RunOptions& options) const {
   Launch launch;
   launch.exe = exe;
   launch.argv = {options.argv0.value_or(exe)};

@@ -26,7 +26,7 @@ struct RunOptions {
   Words extra_env;           // added to the environment
   std::optional<std::string> cwd;
   std::optional<std::string> log_dir;
-  Wrapper wrapper;           // limits, user ids, umask, closed streams, SIGCHLD
+  Wrapper wrapper;  // limits, user ids, umask, closed streams, SIGCHLD
 };
 
 // What a run left: the process's result, and the log's text and lines (time
@@ -67,7 +67,8 @@ class InstallerSandbox {
   std::string PackArchive(const std::string& archive, const std::string& dir = "") const;
 
   // Runs exe with args after argv[0].
-  InstallerRun RunInstaller(const std::string& exe, const Words& args, const RunOptions& options = {}) const;
+  InstallerRun RunInstaller(const std::string& exe, const Words& args,
+                            const RunOptions& options = {}) const;
 
   // The default environment of a run.
   Words DefaultEnv() const;

@@ -12,8 +12,9 @@ namespace quorvane {
 inline void PrintTo(const Parameters& p, std::ostream* os) {
   *os << "{Help=" << p.Help << " Offline=" << p.Offline << " Kill=" << p.Kill
       << " OutputDir=" << p.OutputDir << " TempDir=" << p.TempDir << " YaraDir=" << p.YaraDir
-      << " NoDelete=" << p.NoDelete << " NoAdminCheck=" << p.NoAdminCheck << " NoCheck=" << p.NoCheck
-      << " DebugDir=" << p.DebugDir << " EncryptedParamsValue=" << p.EncryptedParamsValue << "}";
+      << " NoDelete=" << p.NoDelete << " NoAdminCheck=" << p.NoAdminCheck
+      << " NoCheck=" << p.NoCheck << " DebugDir=" << p.DebugDir
+      << " EncryptedParamsValue=" << p.EncryptedParamsValue << "}";
 }
 
 }  // namespace quorvane

@@ -3,11 +3,10 @@
 #include <fcntl.h>
 #include <gelf.h>
 #include <libelf.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
-
-#include <openssl/evp.h>
 
 #include <cstdlib>
 #include <stdexcept>
@@ -96,9 +95,9 @@ std::string BuildZip(const std::vector<ZipMember>& members, const std::string& c
     const std::string data = m.directory ? std::string() : m.content;
     const bool deflate = m.deflate && !m.directory;
     const std::string stored = deflate ? Deflate(data) : data;
-    const uint32_t crc = static_cast<uint32_t>(
-        crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(data.data()),
-              static_cast<uInt>(data.size())));
+    const uint32_t crc = static_cast<uint32_t>(crc32(crc32(0, nullptr, 0),
+                                                     reinterpret_cast<const Bytef*>(data.data()),
+                                                     static_cast<uInt>(data.size())));
     const std::string shared = SharedFields(m, deflate ? 8 : 0, crc, stored.size(), data.size());
     const uint32_t offset = static_cast<uint32_t>(archive.size());
     Put32(archive, 0x04034b50);

@@ -11,16 +11,16 @@ namespace quorvane::test {
 
 // One member of an archive under construction.
 struct ZipMember {
-  std::string name;      // e.g. "amd64/quorvane" or "amd64/" for a directory
-  std::string content;   // empty for a directory
-  bool deflate = true;   // DEFLATE, else stored
+  std::string name;     // e.g. "amd64/quorvane" or "amd64/" for a directory
+  std::string content;  // empty for a directory
+  bool deflate = true;  // DEFLATE, else stored
   bool directory = false;
   // Host system in the version-made-by field (3 = Unix, 0 = MS-DOS) and the
   // external attributes; for Unix the mode is in the high 16 bits.
   uint8_t made_by_host = 3;
   uint32_t external_attributes = 0100644u << 16;
-  uint16_t flags = 0;   // general-purpose bit flags, written as given
-  std::string extra;    // extra field, in both headers
+  uint16_t flags = 0;  // general-purpose bit flags, written as given
+  std::string extra;   // extra field, in both headers
 };
 
 // External attributes of the members that the packaging writes: a regular
@@ -59,7 +59,9 @@ std::string Sha256Hex(const std::string& data);
 std::string ChecksumListText(const std::vector<std::pair<std::string, std::string>>& files);
 
 // The contents that StandardPayloadArchive puts next to the program.
-inline constexpr char kStandardLibrary[] = "\x7f" "ELF stand-in for the payload library\n";
+inline constexpr char kStandardLibrary[] =
+    "\x7f"
+    "ELF stand-in for the payload library\n";
 inline constexpr char kStandardLicense[] = "Sample licence text of the payload.\n";
 
 // The members of the usual payload, in the order the packaging writes them:

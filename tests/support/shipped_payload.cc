@@ -27,9 +27,12 @@ std::string LicenseText(const std::string& name, size_t index) {
   Random random(1000 + index);
   size_t paragraphs = 4 + random.Below(40);
   for (size_t p = 0; p < paragraphs; ++p) {
-    text += "Permission is hereby granted, free of charge, to any person obtaining a copy of "
-            "this software (paragraph " + std::to_string(p) + "), to deal in the Software "
-            "without restriction, subject to the following conditions.\n\n";
+    text +=
+        "Permission is hereby granted, free of charge, to any person obtaining a copy of "
+        "this software (paragraph " +
+        std::to_string(p) +
+        "), to deal in the Software "
+        "without restriction, subject to the following conditions.\n\n";
   }
   return text;
 }
@@ -65,24 +68,31 @@ std::string ExitingProgram(size_t size) {
 
 std::vector<std::string> ShippedLicenseNames() {
   std::vector<std::string> names = {
-      "LICENSE.txt",       "NOTICE.txt",          "abseil-cpp.txt",   "boost.txt",
-      "brotli.txt",        "bzip2.txt",           "c-ares.txt",       "curl.txt",
-      "expat.txt",         "fmt.txt",             "go-runtime.txt",   "googletest.txt",
-      "icu.txt",           "jsoncpp.txt",         "libarchive.txt",   "libcxx.txt",
-      "libffi.txt",        "libyaml.txt",         "lz4.txt",          "mbedtls.txt",
-      "nghttp2.txt",       "openssl.txt",         "pcre2.txt",        "protobuf.txt",
-      "re2.txt",           "sqlite.txt",          "xz.txt",           "yara.txt",
-      "zlib.txt",          "golang.org-x-crypto-LICENSE-and-PATENTS.txt",
+      "LICENSE.txt", "NOTICE.txt",     "abseil-cpp.txt",
+      "boost.txt",   "brotli.txt",     "bzip2.txt",
+      "c-ares.txt",  "curl.txt",       "expat.txt",
+      "fmt.txt",     "go-runtime.txt", "googletest.txt",
+      "icu.txt",     "jsoncpp.txt",    "libarchive.txt",
+      "libcxx.txt",  "libffi.txt",     "libyaml.txt",
+      "lz4.txt",     "mbedtls.txt",    "nghttp2.txt",
+      "openssl.txt", "pcre2.txt",      "protobuf.txt",
+      "re2.txt",     "sqlite.txt",     "xz.txt",
+      "yara.txt",    "zlib.txt",       "golang.org-x-crypto-LICENSE-and-PATENTS.txt",
   };
   std::sort(names.begin(), names.end());
   return names;
 }
 
 std::vector<ZipMember> ShippedLikeMembers(const std::string& program, size_t library_size) {
-  std::string library = "\x7f" "ELF" + CodeLikeBytes(library_size - 4, 2);
+  std::string library =
+      "\x7f"
+      "ELF" +
+      CodeLikeBytes(library_size - 4, 2);
   std::vector<ZipMember> members = {
-      DirectoryMember("amd64/"), DirectoryMember("licenses/"),
-      FileMember("amd64/quorvane.so", library), FileMember("amd64/quorvane", program),
+      DirectoryMember("amd64/"),
+      DirectoryMember("licenses/"),
+      FileMember("amd64/quorvane.so", library),
+      FileMember("amd64/quorvane", program),
       FileMember("amd64/checksums.txt",
                  ChecksumListText({{"quorvane.so", library}, {"quorvane", program}})),
   };

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <limits.h>
 #include <sched.h>
 #include <signal.h>
@@ -24,8 +25,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 namespace quorvane::test {
 
@@ -113,8 +112,9 @@ void Drain(int fd, std::string& kept, size_t keep, size_t* count, bool slowly) {
     if (setrlimit(limit.resource, &r) != 0) _exit(125);
   }
   if (w.umask) umask(*w.umask);
-  if (w.user && (setgroups(0, nullptr) != 0 || setresgid(w.user->gid, w.user->gid, w.user->gid) != 0 ||
-                 setresuid(w.user->ruid, w.user->euid, w.user->euid) != 0)) {
+  if (w.user &&
+      (setgroups(0, nullptr) != 0 || setresgid(w.user->gid, w.user->gid, w.user->gid) != 0 ||
+       setresuid(w.user->ruid, w.user->euid, w.user->euid) != 0)) {
     _exit(125);
   }
   if (!l.cwd.empty() && chdir(l.cwd.c_str()) != 0) _exit(126);

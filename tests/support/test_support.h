@@ -3,6 +3,7 @@
 #ifndef QUORVANE_TESTS_SUPPORT_TEST_SUPPORT_H_
 #define QUORVANE_TESTS_SUPPORT_TEST_SUPPORT_H_
 
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -12,8 +13,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/scratch.h"
 
@@ -37,18 +36,18 @@ class ScopedWorkingDir {
  private:
   std::string old_cwd_, old_pwd_;
   bool had_pwd_ = false;
-};  // lstat succeeds
+};                                       // lstat succeeds
 mode_t ModeOf(const std::string& path);  // permission bits, links not followed
 
 struct ProcessResult {
   int wait_status = 0;
   int exit_status = -1;  // WEXITSTATUS, or -1 when the process did not exit
   std::string out;
-  std::string err;       // the first Wrapper::keep_err bytes of the standard error
-  size_t err_bytes = 0;  // every byte of the standard error, kept or not
-  double seconds = 0;    // wall time from the start to the end of the wait
+  std::string err;         // the first Wrapper::keep_err bytes of the standard error
+  size_t err_bytes = 0;    // every byte of the standard error, kept or not
+  double seconds = 0;      // wall time from the start to the end of the wait
   double cpu_seconds = 0;  // user + system time of the program and its waited-for descendants
-  long max_rss_kib = 0;  // peak resident set of the program or its largest waited-for descendant
+  long max_rss_kib = 0;    // peak resident set of the program or its largest waited-for descendant
 };
 
 // A resource limit set in the child before it runs the program.
@@ -70,12 +69,12 @@ struct UserIds {
 // ways a parent may start it, and the limits or ids it runs under.
 struct Wrapper {
   std::vector<Limit> limits;
-  std::optional<mode_t> umask;    // the file-creation mask; none: inherited
+  std::optional<mode_t> umask;  // the file-creation mask; none: inherited
   std::optional<UserIds> user;
   bool ignore_sigchld = false;
-  bool close_stdout = false;      // descriptor 1 closed instead of a pipe
-  bool close_stderr = false;      // descriptor 2 closed instead of a pipe
-  bool slow_stderr = false;       // a non-blocking pipe, drained late and slowly
+  bool close_stdout = false;            // descriptor 1 closed instead of a pipe
+  bool close_stderr = false;            // descriptor 2 closed instead of a pipe
+  bool slow_stderr = false;             // a non-blocking pipe, drained late and slowly
   size_t keep_err = std::string::npos;  // bytes of the standard error kept in err
   // Runs in the child last, just before the program (e.g. to enter a mount
   // namespace of its own); async-signal-safe calls only.

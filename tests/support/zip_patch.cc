@@ -25,11 +25,16 @@ struct FieldPlace {
 
 FieldPlace PlaceOf(ZipField field) {
   switch (field) {
-    case ZipField::kFlags: return {6, 8, 2};
-    case ZipField::kMethod: return {8, 10, 2};
-    case ZipField::kCrc: return {14, 16, 4};
-    case ZipField::kCompressedSize: return {18, 20, 4};
-    case ZipField::kSize: return {22, 24, 4};
+    case ZipField::kFlags:
+      return {6, 8, 2};
+    case ZipField::kMethod:
+      return {8, 10, 2};
+    case ZipField::kCrc:
+      return {14, 16, 4};
+    case ZipField::kCompressedSize:
+      return {18, 20, 4};
+    case ZipField::kSize:
+      return {22, 24, 4};
   }
   throw std::runtime_error("zip patch: unknown field");
 }
@@ -42,10 +47,14 @@ size_t EndRecord(const std::string& s) {
 
 FieldPlace EndPlaceOf(ZipEndField field) {
   switch (field) {
-    case ZipEndField::kDiskEntries: return {0, 8, 2};
-    case ZipEndField::kEntries: return {0, 10, 2};
-    case ZipEndField::kDirectorySize: return {0, 12, 4};
-    case ZipEndField::kDirectoryOffset: return {0, 16, 4};
+    case ZipEndField::kDiskEntries:
+      return {0, 8, 2};
+    case ZipEndField::kEntries:
+      return {0, 10, 2};
+    case ZipEndField::kDirectorySize:
+      return {0, 12, 4};
+    case ZipEndField::kDirectoryOffset:
+      return {0, 16, 4};
   }
   throw std::runtime_error("zip patch: unknown end record field");
 }

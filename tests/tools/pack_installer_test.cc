@@ -3,11 +3,11 @@
 // extraction test builds on.
 #include <fcntl.h>
 #include <gelf.h>
+#include <gtest/gtest.h>
 #include <libelf.h>
-#include <unistd.h>
-
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -16,8 +16,6 @@
 #include <map>
 #include <optional>
 #include <set>
-
-#include <gtest/gtest.h>
 
 #include "support/installer_fixture.h"
 #include "support/payload_fixture.h"
@@ -115,10 +113,15 @@ uint32_t LittleEndian32(const std::string& bytes, size_t at) {
 TEST(BuildZipTest, MembersReadBackWithNamesMethodsAndAttributes) {
   ZipMember dos_dir{"dosdir", "", false, true, 0, 0x10, 0, ""};
   ZipMember unix_dir_no_slash{"amd64/checksums.txt", "", false, true, 3, 040755u << 16, 0, ""};
-  ZipMember stored{"amd64/stored.bin", std::string("a\0b", 3), false, false, 3, 0100600u << 16, 0, ""};
+  ZipMember stored{
+      "amd64/stored.bin", std::string("a\0b", 3), false, false, 3, 0100600u << 16, 0, ""};
   std::vector<ZipMember> members = {
-      DirectoryMember("amd64/"),  FileMember("../x", "outside"), stored,
-      dos_dir,                    unix_dir_no_slash,            FileMember("amd64/empty", ""),
+      DirectoryMember("amd64/"),
+      FileMember("../x", "outside"),
+      stored,
+      dos_dir,
+      unix_dir_no_slash,
+      FileMember("amd64/empty", ""),
       FileMember("amd64/big", std::string(100000, 'q')),
   };
   std::string zip = BuildZip(members);
@@ -180,8 +183,8 @@ TEST(StandardPayloadTest, LayoutOrderAndChecksumLists) {
                                              "licenses/LICENSE.txt", "licenses/checksums.txt"}));
   ASSERT_EQ(read.size(), 7u);
   EXPECT_EQ(read[3].content, program);
-  EXPECT_EQ(read[4].content, Sha256Hex(kStandardLibrary) + " quorvane.so\n" +
-                                 Sha256Hex(program) + " quorvane");
+  EXPECT_EQ(read[4].content,
+            Sha256Hex(kStandardLibrary) + " quorvane.so\n" + Sha256Hex(program) + " quorvane");
   EXPECT_EQ(read[6].content, Sha256Hex(kStandardLicense) + " LICENSE.txt");
   for (size_t i = 0; i < read.size(); ++i) {
     SCOPED_TRACE(read[i].name);
@@ -236,7 +239,6 @@ TEST(PackInstallerTest, PackedInstallerRunsLikeTheOriginal) {
   EXPECT_EQ(copy.exit_status, original.exit_status);
   EXPECT_EQ(copy.out, original.out);
 }
-
 
 // The packaging script, run on a folder of its own with TMPDIR inside the
 // scratch directory and OUTPUT alone in a directory of its own.
@@ -317,7 +319,10 @@ class PackScriptTest : public ::testing::Test {
 
 TEST_F(PackScriptTest, WritesListsMembersAndSectionLeavingTheFolderAlone) {
   const std::string program = "#!/bin/sh\n" + std::string(4000, '#') + "\necho packed\n";
-  const std::string library = std::string("\x7f" "ELF") + std::string(3000, 'L');
+  const std::string library = std::string(
+                                  "\x7f"
+                                  "ELF") +
+                              std::string(3000, 'L');
   const std::string extra = "data with a blank and a star in its name";
   const std::string license = "Permission is hereby granted...\n";
   const std::string notice = "notice\n";
@@ -343,17 +348,17 @@ TEST_F(PackScriptTest, WritesListsMembersAndSectionLeavingTheFolderAlone) {
   std::vector<ReadMember> read = ReadZip(archive);
   std::vector<std::string> names;
   for (const ReadMember& m : read) names.push_back(m.name);
-  EXPECT_EQ(names, (std::vector<std::string>{
-                       "amd64/", "licenses/", "amd64/quorvane.so", "amd64/quorvane",
-                       "amd64/a b*", "amd64/checksums.txt", "licenses/.hidden",
-                       "licenses/LICENSE.txt", "licenses/checksums.txt", "licenses/notice.txt"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"amd64/", "licenses/", "amd64/quorvane.so",
+                                             "amd64/quorvane", "amd64/a b*", "amd64/checksums.txt",
+                                             "licenses/.hidden", "licenses/LICENSE.txt",
+                                             "licenses/checksums.txt", "licenses/notice.txt"}));
   ASSERT_EQ(read.size(), 10u);
   EXPECT_EQ(read[3].content, program);
   EXPECT_EQ(read[5].content,
             ChecksumListText({{"quorvane.so", library}, {"quorvane", program}, {"a b*", extra}}));
-  EXPECT_EQ(read[8].content, ChecksumListText({{".hidden", hidden},
-                                           {"LICENSE.txt", license},
-                                           {"notice.txt", notice}}));
+  EXPECT_EQ(
+      read[8].content,
+      ChecksumListText({{".hidden", hidden}, {"LICENSE.txt", license}, {"notice.txt", notice}}));
   for (const ReadMember& m : read) {
     SCOPED_TRACE(m.name);
     bool dir = m.name.back() == '/';
@@ -436,52 +441,90 @@ TEST_F(PackScriptTest, RefusesMistakesAndKeepsTheEarlierOutput) {
     int status = 1;
     Words env = {};
   } cases[] = {
-      {"no executable", drop("amd64/quorvane"), {installer, p, output()},
+      {"no executable",
+       drop("amd64/quorvane"),
+       {installer, p, output()},
        p + "/amd64/quorvane: no such file"},
-      {"no library", drop("amd64/quorvane.so"), {installer, p, output()},
+      {"no library",
+       drop("amd64/quorvane.so"),
+       {installer, p, output()},
        p + "/amd64/quorvane.so: no such file"},
-      {"executable a dangling link", dangle("amd64/quorvane"), {installer, p, output()},
+      {"executable a dangling link",
+       dangle("amd64/quorvane"),
+       {installer, p, output()},
        p + "/amd64/quorvane: a dangling link (its target does not exist)"},
-      {"no licence text", drop("licenses/LICENSE.txt"), {installer, p, output()},
+      {"no licence text",
+       drop("licenses/LICENSE.txt"),
+       {installer, p, output()},
        p + "/licenses: no licence texts"},
-      {"subdirectory", [p] { mkdir((p + "/licenses/more").c_str(), 0755); },
-       {installer, p, output()}, "licenses/more: only plain files can be packed"},
-      {"dangling link among the files", dangle("licenses/NOTICE"), {installer, p, output()},
+      {"subdirectory",
+       [p] { mkdir((p + "/licenses/more").c_str(), 0755); },
+       {installer, p, output()},
+       "licenses/more: only plain files can be packed"},
+      {"dangling link among the files",
+       dangle("licenses/NOTICE"),
+       {installer, p, output()},
        "licenses/NOTICE: a dangling link (its target does not exist)"},
-      {"licenses in amd64", put("amd64/licenses", "text"), {installer, p, output()},
+      {"licenses in amd64",
+       put("amd64/licenses", "text"),
+       {installer, p, output()},
        p + "/amd64/licenses: the installer makes the directory licenses beside the tool; "
            "rename it"},
-      {"licenses directory in amd64", [p] { mkdir((p + "/amd64/licenses").c_str(), 0755); },
+      {"licenses directory in amd64",
+       [p] { mkdir((p + "/amd64/licenses").c_str(), 0755); },
        {installer, p, output()},
        p + "/amd64/licenses: the installer makes the directory licenses beside the tool; "
            "rename it"},
       {"installer not an ELF file", nullptr, {not_elf, p, output()}, not_elf + ": not an ELF file"},
-      {"installer another ELF file", nullptr, {"/bin/ls", p, output()},
+      {"installer another ELF file",
+       nullptr,
+       {"/bin/ls", p, output()},
        "/bin/ls: not the Quorvane installer (pack build/quorvane-installer)"},
-      {"installer a dangling link", nullptr, {dangling, p, output()},
+      {"installer a dangling link",
+       nullptr,
+       {dangling, p, output()},
        dangling + ": a dangling link (its target does not exist)"},
-      {"installer already packed", nullptr, {packed_input, p, output()},
+      {"installer already packed",
+       nullptr,
+       {packed_input, p, output()},
        packed_input + ": already carries a payload (a .quorvane section); "
                       "pack the installer as built"},
-      {"output is the installer", installer_as_output, {output(), p, output()},
+      {"output is the installer",
+       installer_as_output,
+       {output(), p, output()},
        output() + ": the same file as INSTALLER; name another file"},
-      {"output is the installer by another path", installer_as_output,
+      {"output is the installer by another path",
+       installer_as_output,
        {"out/../out/./packed", p, output()},
        output() + ": the same file as INSTALLER; name another file"},
-      {"output a hard link to the installer", installer_as_output, {hard, p, output()},
+      {"output a hard link to the installer",
+       installer_as_output,
+       {hard, p, output()},
        output() + ": the same file as INSTALLER; name another file"},
-      {"output a symbolic link to the installer", installer_as_output, {output(), p, soft},
+      {"output a symbolic link to the installer",
+       installer_as_output,
+       {output(), p, soft},
        soft + ": the same file as INSTALLER; name another file"},
-      {"no tools", nullptr, {installer, p, output()},
+      {"no tools",
+       nullptr,
+       {installer, p, output()},
        "missing tools: sha256sum (package coreutils), mktemp (package coreutils), "
        "zip (package zip), objcopy (package binutils), readelf (package binutils)",
-       1, {"PATH=" + (dir_ / "no-tools")}},
-      {"some tools", nullptr, {installer, p, output()},
-       "missing tools: zip (package zip), objcopy (package binutils)", 1, {"PATH=" + some_tools}},
+       1,
+       {"PATH=" + (dir_ / "no-tools")}},
+      {"some tools",
+       nullptr,
+       {installer, p, output()},
+       "missing tools: zip (package zip), objcopy (package binutils)",
+       1,
+       {"PATH=" + some_tools}},
       {"no arguments", nullptr, {}, "expected 3 arguments, got 0", 2},
       {"two arguments", nullptr, {installer, p}, "expected 3 arguments, got 2", 2},
-      {"unknown option", nullptr, {"--force", installer, p, output()},
-       "unknown option --force (name a file that begins with - as ./--force)", 2},
+      {"unknown option",
+       nullptr,
+       {"--force", installer, p, output()},
+       "unknown option --force (name a file that begins with - as ./--force)",
+       2},
       {"help with arguments", nullptr, {"-h", installer, p}, "--help takes no arguments", 2},
   };
   for (const Case& c : cases) {
@@ -510,8 +553,9 @@ TEST_F(PackScriptTest, HelpGoesToStandardOutput) {
     ProcessResult r = Script({word});
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_TRUE(r.out.starts_with("usage: pack-installer INSTALLER PAYLOAD_DIR OUTPUT\n"
-                                  "       pack-installer --help\n\n"))
+    EXPECT_TRUE(
+        r.out.starts_with("usage: pack-installer INSTALLER PAYLOAD_DIR OUTPUT\n"
+                          "       pack-installer --help\n\n"))
         << r.out;
     EXPECT_NE(r.out.find("zip (zip), objcopy and readelf\n(binutils)"), std::string::npos);
     EXPECT_EQ(OutputDir(), std::set<std::string>{});

@@ -2,13 +2,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <memory>
 #include <optional>
 #include <string_view>
-
-#include <openssl/evp.h>
 
 #include "common/owned.h"
 #include "common/path.h"

@@ -47,10 +47,10 @@ class MemberReader : public ByteSource {
   bool stream_ready_ = false;
   bool stream_ended_ = false;
   std::optional<Error> fault_;  // the decoder's fault, reported once its bytes are out
-  uint64_t size_;      // the recorded uncompressed size
-  uint32_t crc32_;     // the recorded CRC-32
-  uint64_t read_ = 0;  // bytes handed out so far
-  uLong crc_ = 0;      // CRC-32 of those bytes
+  uint64_t size_;               // the recorded uncompressed size
+  uint32_t crc32_;              // the recorded CRC-32
+  uint64_t read_ = 0;           // bytes handed out so far
+  uLong crc_ = 0;               // CRC-32 of those bytes
   bool done_ = false;
 };
 

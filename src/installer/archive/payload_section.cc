@@ -24,8 +24,7 @@ Error ElfError(const std::string& path) {
 }
 
 // The header of the first section of that name, in table order.
-Result<std::optional<GElf_Shdr>> FindSection(Elf* elf, const std::string& path,
-                                              const char* name) {
+Result<std::optional<GElf_Shdr>> FindSection(Elf* elf, const std::string& path, const char* name) {
   size_t names = 0;
   if (elf_getshdrstrndx(elf, &names) != 0) return ElfError(path);
   for (Elf_Scn* scn = elf_nextscn(elf, nullptr); scn != nullptr; scn = elf_nextscn(elf, scn)) {

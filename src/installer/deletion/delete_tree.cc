@@ -20,8 +20,8 @@
 #include "common/file_calls.h"
 #include "common/owned.h"
 #include "common/path.h"
-#include "common/working_directory.h"
 #include "common/unicode_case.h"
+#include "common/working_directory.h"
 
 namespace quorvane {
 

@@ -8,9 +8,9 @@
 
 #include "common/fixed_name_file.h"
 #include "common/path.h"
-#include "common/working_directory.h"
 #include "common/path_walk.h"
 #include "common/utf8.h"
+#include "common/working_directory.h"
 #include "common/write_all.h"
 #include "installer/constants.h"
 
@@ -111,7 +111,7 @@ void InstallerLog::flushPendingLog(const std::string& default_temp_dir) {
 
 void InstallerLog::finishLog() {
   Logf("[INFO ] End, success.\n\n\n\n");
-  fd_.reset();  // a failure to close changes nothing now
+  fd_.reset();                  // a failure to close changes nothing now
   state_ = State::kDiscarding;  // a closed log takes no more lines
 }
 

@@ -22,8 +22,8 @@ struct DirectoryWord {
 };
 
 const DirectoryWord kDirectoryWords[] = {
-    {"--offline", &Parameters::Offline},   {"--temp-dir", &Parameters::TempDir},
-    {"--yara-dir", &Parameters::YaraDir},  {"--debug-dir", &Parameters::DebugDir},
+    {"--offline", &Parameters::Offline},      {"--temp-dir", &Parameters::TempDir},
+    {"--yara-dir", &Parameters::YaraDir},     {"--debug-dir", &Parameters::DebugDir},
     {"--output-dir", &Parameters::OutputDir},
 };
 
@@ -52,7 +52,6 @@ void RequoteDirectoryValues(std::vector<std::string>& words, const Parameters& r
     }
   }
 }
-
 
 }  // namespace
 

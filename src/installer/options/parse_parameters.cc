@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "common/path.h"
-#include "common/working_directory.h"
 #include "common/path_walk.h"
+#include "common/working_directory.h"
 #include "installer/options/encrypted_options.h"
 #include "installer/options/option_parse.h"
 
@@ -100,8 +100,8 @@ Status ValidateDebugDir(std::string& value) {
     case WalkStop::kLookup:
       break;
   }
-  return Error("invalid debug directory \"" + value + "\", error: " +
-               SysError("stat", value, walked.error().errnum).message);
+  return Error("invalid debug directory \"" + value +
+               "\", error: " + SysError("stat", value, walked.error().errnum).message);
 }
 
 Status ValidateDirectories(Parameters& p) {

@@ -176,10 +176,14 @@ Result<pid_t> Spawn(const ExecCommand& cmd, const std::vector<std::string>& env,
   // In a held directory the program is named from there, so that no rename
   // of the directory or above it changes what runs.
   const std::string exec_path = cmd.dir_fd >= 0 ? "./" + BaseName(cmd.path) : cmd.path;
-  ExecPlan plan{exec_path.c_str(), cmd.dir.empty() ? nullptr : cmd.dir.c_str(), cmd.dir_fd,
-                CStrings(cmd.argv), CStrings(env),
+  ExecPlan plan{exec_path.c_str(),
+                cmd.dir.empty() ? nullptr : cmd.dir.c_str(),
+                cmd.dir_fd,
+                CStrings(cmd.argv),
+                CStrings(env),
                 {-1, cmd.stdout_fd, cmd.stderrCapture ? s.stderr_write.get() : cmd.stderr_fd},
-                status_write.get(), status_read.get()};
+                status_write.get(),
+                status_read.get()};
   pid_t pid = fork();
   if (pid == 0) ChildMain(plan);
   int fork_errno = errno;

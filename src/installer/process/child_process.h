@@ -26,8 +26,8 @@ struct ExecCommand {
   // The working directory held open: the child changes into it (dir then
   // only names it in messages) and path is executed relative to it.
   int dir_fd = -1;
-  int stdout_fd = STDOUT_FILENO;   // handed over as the child's descriptor 1
-  int stderr_fd = STDERR_FILENO;   // the destination of the child's standard error
+  int stdout_fd = STDOUT_FILENO;  // handed over as the child's descriptor 1
+  int stderr_fd = STDERR_FILENO;  // the destination of the child's standard error
   // When set, the child's standard error goes through a pipe: every piece
   // read is written to stderr_fd first and then appended here.
   StderrCapture* stderrCapture = nullptr;

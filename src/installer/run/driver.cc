@@ -12,13 +12,13 @@
 #include "common/path.h"
 #include "common/path_walk.h"
 #include "common/words.h"
+#include "installer/constants.h"
 #include "installer/options/parse_parameters.h"
 #include "installer/run/cleanup.h"
-#include "installer/constants.h"
 #include "installer/run/exit_codes.h"
 #include "installer/run/extract.h"
-#include "installer/run/installer_paths.h"
 #include "installer/run/install_dir.h"
+#include "installer/run/installer_paths.h"
 #include "installer/run/payload_args.h"
 #include "installer/run/payload_run.h"
 #include "installer/run/preflight.h"
@@ -161,7 +161,8 @@ std::optional<HeldTree> HeldInstallTree(RunState& run) {
 [[noreturn]] void EndSteps(RunState& run) {
   run.faultCode = exitInternalFault;
   if (run.installDirCreated) {
-    RunGuarded(run, [&] { cleanupInstallDir(run.log, run.params, run.installDir, HeldInstallTree(run)); });
+    RunGuarded(
+        run, [&] { cleanupInstallDir(run.log, run.params, run.installDir, HeldInstallTree(run)); });
   }
   RunGuarded(run, [&] { run.log.flushPendingLog(run.defaultTempDir); });
   RunGuarded(run, [&] { run.log.finishLog(); });
@@ -195,9 +196,7 @@ RunState* MakeRun() noexcept {
 // what the loader needs leaves none), so no guard can catch it. The process
 // ends with the internal-fault code rather than an abort; nothing can be
 // logged or cleaned up by then.
-[[noreturn]] void EndOnRuntimeFault() noexcept {
-  std::_Exit(ProcessExitStatus(exitInternalFault));
-}
+[[noreturn]] void EndOnRuntimeFault() noexcept { std::_Exit(ProcessExitStatus(exitInternalFault)); }
 
 }  // namespace
 

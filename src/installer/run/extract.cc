@@ -14,9 +14,9 @@
 #include "common/path.h"
 #include "common/write_all.h"
 #include "installer/archive/checksums.h"
+#include "installer/archive/payload_section.h"
 #include "installer/constants.h"
 #include "installer/run/exit_codes.h"
-#include "installer/archive/payload_section.h"
 
 namespace quorvane {
 namespace {

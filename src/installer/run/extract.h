@@ -7,9 +7,9 @@
 
 #include "common/error.h"
 #include "common/file_calls.h"
+#include "installer/archive/payload_archive.h"
 #include "installer/constants.h"
 #include "installer/log/log.h"
-#include "installer/archive/payload_archive.h"
 #include "installer/run/run_state.h"
 
 namespace quorvane {
@@ -19,9 +19,9 @@ inline constexpr const char* kLicensesPrefix = "licenses";
 // The base name of each prefix's checksum list.
 inline constexpr const char* kChecksumsListBaseName = "checksums.txt";
 
-inline constexpr mode_t kWrittenFileMode = 0440;    // at creation, less the umask
-inline constexpr mode_t kSecuredFileMode = 0540;    // by chmod, exact
-inline constexpr mode_t kLicensesDirMode = 0540;    // at creation, less the umask
+inline constexpr mode_t kWrittenFileMode = 0440;  // at creation, less the umask
+inline constexpr mode_t kSecuredFileMode = 0540;  // by chmod, exact
+inline constexpr mode_t kLicensesDirMode = 0540;  // at creation, less the umask
 
 // Extracts and verifies the payload carried by the installer at installerPath
 // into installDir (held, or a path): the arch prefix into installDir itself, then the licences

@@ -23,8 +23,7 @@ bool OwnedAndPrivate(const struct stat& st) {
 
 // Whether dir, the held directory dirfd or else the path text, still exists.
 bool DirectoryExists(int dirfd, const std::string& dir) {
-  Result<struct stat> st =
-      dirfd == AT_FDCWD ? StatAt(FileAt(dir), 0, "stat") : StatOf(dirfd, dir);
+  Result<struct stat> st = dirfd == AT_FDCWD ? StatAt(FileAt(dir), 0, "stat") : StatOf(dirfd, dir);
   return !(st.ok() ? st->st_nlink == 0 : st.error().errnum == ENOENT);
 }
 
@@ -36,8 +35,9 @@ Result<UniqueFd> CreateAndHold(RunState& run) {
   if (!made.ok()) return made.error();
   run.installDir = *made;
   run.installDirCreated = true;
-  Result<UniqueFd> fd = OpenAt(FileAt(run.tempDirFd.get(), BaseName(run.installDir), run.installDir),
-                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+  Result<UniqueFd> fd =
+      OpenAt(FileAt(run.tempDirFd.get(), BaseName(run.installDir), run.installDir),
+             O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
   if (!fd.ok()) return fd.error();
   Result<struct stat> st = StatOf(fd->get(), run.installDir, "open");
   if (!st.ok()) return st.error();

@@ -3,9 +3,9 @@
 #include <cstdlib>
 
 #include "common/path.h"
-#include "common/working_directory.h"
-#include "common/platform.h"
 #include "common/path_walk.h"
+#include "common/platform.h"
+#include "common/working_directory.h"
 
 namespace quorvane {
 

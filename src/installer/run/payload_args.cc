@@ -5,9 +5,9 @@
 
 #include "common/file_calls.h"
 #include "common/path.h"
-#include "common/working_directory.h"
 #include "common/unicode_case.h"
 #include "common/words.h"
+#include "common/working_directory.h"
 #include "installer/constants.h"
 #include "installer/run/exit_codes.h"
 
@@ -28,7 +28,6 @@ Error LogFailure(InstallerLog& log, std::string_view format, const Args&... args
   log.Logf("%s", text);
   return Error(std::move(text));
 }
-
 
 // The options whose following word is resolved or replaced.
 enum class ValueKind { kNone, kOutput, kYara, kOffline, kDebug, kEncrypted };
@@ -120,7 +119,8 @@ void SetTempDir(std::vector<std::string>* args, size_t typed, const std::string&
 Result<std::string> resolveDir(InstallerLog& log, std::string_view name, const std::string& value,
                                bool checkIsDir, bool mustExist) {
   Result<std::string> abs = MakeAbsolute(value);
-  if (!abs.ok()) return LogFailure(log, "[ERROR] Cannot resolve %s directory. (%s)", name, abs.error());
+  if (!abs.ok())
+    return LogFailure(log, "[ERROR] Cannot resolve %s directory. (%s)", name, abs.error());
   if (!checkIsDir && !mustExist) return abs;
 
   Result<struct stat> examined = StatAt(FileAt(*abs), 0, "stat");
@@ -134,7 +134,7 @@ Result<std::string> resolveDir(InstallerLog& log, std::string_view name, const s
   }
   if (checkIsDir && !S_ISDIR(examined->st_mode)) {
     return LogFailure(log, "[ERROR] %s parameter value \"%s\" is not a directory.", TitleCase(name),
-                *abs);
+                      *abs);
   }
   return abs;
 }

@@ -11,15 +11,15 @@
 
 #include "common/fixed_name_file.h"
 #include "common/owned.h"
-#include "common/path_walk.h"
 #include "common/path.h"
+#include "common/path_walk.h"
 #include "common/words.h"
 #include "common/write_all.h"
 #include "installer/constants.h"
-#include "installer/run/exit_codes.h"
-#include "installer/run/install_dir.h"
 #include "installer/process/child_process.h"
 #include "installer/process/stderr_capture.h"
+#include "installer/run/exit_codes.h"
+#include "installer/run/install_dir.h"
 
 extern char** environ;
 
@@ -83,7 +83,8 @@ constexpr size_t kReasonPrefixSize = 24;
 int ReportCrash(InstallerLog& log, const StderrCapture& output, const std::string& mainFile,
                 const std::string& debug_dir, const std::string& installDir,
                 const HeldInstallDir& held) {
-  const FileAt main = held.fd >= 0 ? FileAt(held.fd, BaseName(mainFile), mainFile) : FileAt(mainFile);
+  const FileAt main =
+      held.fd >= 0 ? FileAt(held.fd, BaseName(mainFile), mainFile) : FileAt(mainFile);
   std::string reason = crashReason(output.Head(kReasonPrefixSize), main);
   std::string dumpPath;
   if (!debug_dir.empty()) {
@@ -125,8 +126,8 @@ int Classify(InstallerLog& log, const CommandOutcome& outcome, const StderrCaptu
   if (code == 2 && !capture.empty()) {
     return ReportCrash(log, capture, mainFile, debug_dir, installDir, held);
   }
-  log.Logf("[ERROR] A warning occurred while running %s. (warning code: %d)",
-           payloadExecutableName, code);
+  log.Logf("[ERROR] A warning occurred while running %s. (warning code: %d)", payloadExecutableName,
+           code);
   return code + payloadExitOffset;
 }
 

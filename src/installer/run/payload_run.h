@@ -16,8 +16,8 @@ namespace quorvane {
 // The install directory as the start uses it: held open (the payload runs
 // in it and is executed from it) and checked right before the start.
 struct HeldInstallDir {
-  int fd = -1;                           // -1: the path text is used
-  std::function<Status()> check;         // empty: no check
+  int fd = -1;                    // -1: the path text is used
+  std::function<Status()> check;  // empty: no check
 };
 
 // Runs mainFile with payloadArgs in installDir, logs how it ended and returns

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "common/owned.h"
-#include "installer/run/exit_codes.h"
 #include "installer/log/log.h"
 #include "installer/options/parameters.h"
+#include "installer/run/exit_codes.h"
 
 namespace quorvane {
 

@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 
 #include "common/path.h"
-#include "common/working_directory.h"
 #include "common/path_walk.h"
+#include "common/working_directory.h"
 #include "installer/run/exit_codes.h"
 
 namespace quorvane {

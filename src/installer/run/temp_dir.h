@@ -16,8 +16,8 @@ namespace quorvane {
 // missing parents, each with mode 0640, when it does not exist; links in it
 // stay unresolved. Every level is checked as it is reached (owned by the
 // superuser or this process's user; sticky where others may write), and
-// the directory reached is held in run.tempDirFd. On failure the line is logged, run.exitCode is set to
-// exitBadDirectory and false is returned.
+// the directory reached is held in run.tempDirFd. On failure the line is logged, run.exitCode is
+// set to exitBadDirectory and false is returned.
 bool PrepareTempDir(RunState& run);
 
 }  // namespace quorvane

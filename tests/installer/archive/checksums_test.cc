@@ -1,13 +1,12 @@
 #include "installer/archive/checksums.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/test_support.h"
 
@@ -67,15 +66,18 @@ TEST(ParseChecksumsFile, LinesToEntriesOrError) {
       {"final cr without newline", kHashA + " a\r", a, ""},
       {"empty", "", "", ""},
       {"upper-case digest kept", upper + " x", "[" + upper + "|x]", ""},
-      {"not hex but 64 bytes", std::string(64, 'z') + " x", std::string("[").append(64, 'z') + "|x]", ""},
+      {"not hex but 64 bytes", std::string(64, 'z') + " x",
+       std::string("[").append(64, 'z') + "|x]", ""},
       {"second blank starts the name", kHashA + "  a", "[" + kHashA + "| a]", ""},
       {"tab is not a line end", kHashA + " a\tb\n", "[" + kHashA + "|a\tb]", ""},
       {"only one cr removed", kHashA + " a\r\r\n", "[" + kHashA + "|a\r]", ""},
       {"only a newline", "\n", "", "invalid line: "},
       {"blank line between", kHashA + " a\n\n" + kHashB + " b", "", "invalid line: "},
       {"two newlines at the end", kHashA + " a\n\n", "", "invalid line: "},
-      {"63-byte digest", std::string(63, 'a') + " a", "", "invalid line: " + std::string(63, 'a') + " a"},
-      {"65-byte digest", std::string(65, 'a') + " a", "", "invalid line: " + std::string(65, 'a') + " a"},
+      {"63-byte digest", std::string(63, 'a') + " a", "",
+       "invalid line: " + std::string(63, 'a') + " a"},
+      {"65-byte digest", std::string(65, 'a') + " a", "",
+       "invalid line: " + std::string(65, 'a') + " a"},
       {"no blank", kHashA, "", "invalid line: " + kHashA},
       {"empty name", kHashA + " \r\n", "", "invalid line: " + kHashA + " "},
       {"invalid later line discards earlier", kHashA + " a\nbad\n", "", "invalid line: bad"},
@@ -154,9 +156,8 @@ TEST(VerifyFileChecksumIntegrity, MarksTheFirstEntryOfTheName) {
   WriteFile(dir / "hello", "hello\n");
   const std::string path = dir / "hello";
 
-  ChecksumList list = {{kHashA, "other", false},
-                       {kHelloDigest, "hello", false},
-                       {kHelloDigest, "hello", false}};
+  ChecksumList list = {
+      {kHashA, "other", false}, {kHelloDigest, "hello", false}, {kHelloDigest, "hello", false}};
   ASSERT_TRUE(verifyFileChecksumIntegrity(path, list).ok());
   EXPECT_FALSE(list[0].Validated);
   EXPECT_TRUE(list[1].Validated);

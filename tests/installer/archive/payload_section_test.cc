@@ -2,12 +2,11 @@
 
 #include <elf.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
@@ -75,7 +74,9 @@ TEST(GetPayloadData, Errors) {
   EXPECT_EQ(missing.error().message, "open " + (dir / "missing") + ": no such file or directory");
 
   for (std::string content : {std::string("#!/bin/sh\necho not an ELF file\n"), std::string(),
-                              std::string("\x7f" "ELF", 4)}) {
+                              std::string("\x7f"
+                                          "ELF",
+                                          4)}) {
     WriteFile(dir / "other", content);
     EXPECT_FALSE(getPayloadData(dir / "other").ok()) << content.size();
   }
@@ -108,7 +109,8 @@ TEST(GetPayloadData, SectionOutsideTheFileIsAnErrorNotARead) {
     WriteFile(dir / "bad", patched);
     Result<std::string> data = getPayloadData(dir / "bad");
     ASSERT_FALSE(data.ok()) << c.what;
-    EXPECT_EQ(data.error().message, "section .quorvane of " + (dir / "bad") + " lies outside the file");
+    EXPECT_EQ(data.error().message,
+              "section .quorvane of " + (dir / "bad") + " lies outside the file");
   }
 
   // A file cut inside the section loses its section table as well.

@@ -1,11 +1,11 @@
 // The central directory as the reader takes it from the end record.
 #include "installer/archive/zip_directory.h"
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/payload_fixture.h"
 #include "support/zip_patch.h"

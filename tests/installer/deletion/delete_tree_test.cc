@@ -180,8 +180,8 @@ TEST_F(CleanupTest, DirectorySwappedForAnotherDirectoryIsNotEntered) {
                           "[ERROR] Failed to delete all files and subdirectories from directory " +
                               D("a") + ". (" + replaced + ")",
                           "[ERROR] Failed to delete directory " + D("a") + ". (" + not_empty + ")",
-                          "[ERROR] Can't delete " + D("other") + ", error: " +
-                              SysError("lstat", D("other"), ENOENT).message,
+                          "[ERROR] Can't delete " + D("other") +
+                              ", error: " + SysError("lstat", D("other"), ENOENT).message,
                           "[ERROR] Failed to delete directory " + D() + ". (" + NotEmpty(D()) + ")",
                       }));
   EXPECT_EQ(ReadFile(D("a/kept")), "kept");

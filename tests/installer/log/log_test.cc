@@ -2,12 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <regex>
-
-#include <gtest/gtest.h>
 
 #include "support/test_support.h"
 
@@ -35,7 +34,8 @@ void Hold(InstallerLog& log, const std::vector<std::string>& lines) {
 }
 
 TEST(LogFormatTest, TimestampShape) {
-  EXPECT_TRUE(std::regex_match(LogTimestamp(), std::regex(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2} )")));
+  EXPECT_TRUE(
+      std::regex_match(LogTimestamp(), std::regex(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2} )")));
 }
 
 TEST(InstallerLogTest, CollectedAndLoggedLinesFollowTheirNewlineRules) {
@@ -132,8 +132,8 @@ TEST(InstallerLogTest, FlushPendingOnlyWhenTheLogWasNeverSetUp) {
     log.flushPendingLog(dir.path());
     log.finishLog();
     EXPECT_EQ(LogLines(ReadFile(LogFilePath(dir.path()))),
-              (std::vector<std::string>{"[INFO ] banner", "[ERROR] failed",
-                                        "[INFO ] End, success.", "", "", ""}));
+              (std::vector<std::string>{"[INFO ] banner", "[ERROR] failed", "[INFO ] End, success.",
+                                        "", "", ""}));
   }
   ScratchDir other;
   InstallerLog log;

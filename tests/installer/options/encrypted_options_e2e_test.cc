@@ -1,5 +1,6 @@
 // Encrypted parameter records given to the real installer: what the payload
 // receives, where the log goes, and how bad records end the run.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,8 +9,6 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "encryptedparams/base64.h"
 #include "encryptedparams/encrypted_params.h"
@@ -25,10 +24,10 @@ namespace {
 using encryptedparams::Base64Encode;
 using encryptedparams::DecryptedParams;
 using encryptedparams::EncryptedParams;
+using test::Lines;
 using test::LogLines;
 using test::ReadFile;
 using test::ScratchDir;
-using test::Lines;
 
 constexpr char kKey[] = "k3y";
 
@@ -75,7 +74,8 @@ std::string Bytes(const char (&s)[N]) {
 std::string Fill(std::string s, const std::vector<std::pair<std::string, std::string>>& vars) {
   for (const auto& [name, value] : vars) {
     const std::string token = "{" + name + "}";
-    for (size_t at = s.find(token); at != std::string::npos; at = s.find(token, at + value.size())) {
+    for (size_t at = s.find(token); at != std::string::npos;
+         at = s.find(token, at + value.size())) {
       s.replace(at, token.size(), value);
     }
   }
@@ -189,7 +189,8 @@ TEST_F(EncryptedParamsE2ETest, RecordValuesReachThePayload) {
        {"--encrypted-params", "{R}"},
        "--output-dir {S}/srv/out --debug-dir \"{S}/d 2\"  --temp-dir rel/t --yara-dir=rules "
        "--offline 'q\"u\\o te' leftover",
-       kKey, 1,
+       kKey,
+       1,
        "--output-dir \"{S}/srv/out\" --debug-dir \"{S}/d 2\" --temp-dir \"{W}/rel/t\" "
        "--yara-dir=rules --offline \"{W}/q\\\"u\\\\o te\" leftover",
        {"--encrypted-params", "{R2}", "--debug-dir", "{D}", "--output-dir", "{S}/srv/out",
@@ -201,7 +202,8 @@ TEST_F(EncryptedParamsE2ETest, RecordValuesReachThePayload) {
       {"command-line values as typed; the payload list follows the typed words",
        {"--debug-dir", "dbgrel", "--encrypted-params", "{R}", "--temp-dir", "tmpcl"},
        "--debug-dir --no-check --output-dir out2",
-       "k\"<\x01&\xe2\x80\xa8", 7,
+       "k\"<\x01&\xe2\x80\xa8",
+       7,
        "--debug-dir \"dbgrel\" --output-dir \"{W}/out2\"",
        {"--debug-dir", "{W}/dbgrel", "--encrypted-params", "{R2}", "--temp-dir", "{D}",
         "--output-dir", "{W}/out2"},
@@ -209,17 +211,19 @@ TEST_F(EncryptedParamsE2ETest, RecordValuesReachThePayload) {
       {"a text without words changes nothing",
        {"--encrypted-params", "{R}", "--debug-dir", "{S}/dn"},
        Bytes(" \t\n\xc2\xa0 \"\" ''\0\0\0"),
-       kKey, 0,
+       kKey,
+       0,
        "",
-       {"--encrypted-params", "{R2}", "--debug-dir", "{S}/dn", "--output-dir", "{S}",
-        "--temp-dir", "{D}"},
+       {"--encrypted-params", "{R2}", "--debug-dir", "{S}/dn", "--output-dir", "{S}", "--temp-dir",
+        "{D}"},
        "{S}/dn"},
       // Invalid UTF-8 bytes become U+FFFD; a NUL inside a word stays in the
       // re-encrypted text, and this word never reaches the argument list.
       {"invalid UTF-8 and NUL bytes in the text",
        {"--encrypted-params", "{R}", "--debug-dir", "{S}/du"},
        Bytes("--output-dir out\xff\x80 --yara-dir=a\0b\0\0"),
-       kKey, 1,
+       kKey,
+       1,
        Bytes("--output-dir \"{W}/out\xef\xbf\xbd\xef\xbf\xbd\" --yara-dir=a\0b"),
        {"--encrypted-params", "{R2}", "--debug-dir", "{S}/du", "--output-dir",
         "{W}/out\xef\xbf\xbd\xef\xbf\xbd", "--temp-dir", "{D}"},
@@ -293,8 +297,8 @@ TEST_F(EncryptedParamsE2ETest, RequotedValuesSplitBackIntoTheMergedValues) {
 // --help in the record gives the help form; the debug directory of the
 // command line is left alone.
 TEST_F(EncryptedParamsE2ETest, HelpInTheRecordGivesTheHelpForm) {
-  test::ProcessResult r =
-      RunInstaller({"--debug-dir", s_ + "/dh", "--encrypted-params", Record("-h --yara-dir /nonexistent/x")});
+  test::ProcessResult r = RunInstaller(
+      {"--debug-dir", s_ + "/dh", "--encrypted-params", Record("-h --yara-dir /nonexistent/x")});
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(ReadFile(probe_), "--help\n" + s_ + "\n");
   const Lines log = LogLines(ReadFile(s_ + "/dh/Quorvane_i.log"));
@@ -306,13 +310,14 @@ TEST_F(EncryptedParamsE2ETest, HelpInTheRecordGivesTheHelpForm) {
 TEST_F(EncryptedParamsE2ETest, RecordDebugDirTakesTheLogButNotTheCrashDump) {
   const std::string debug = s_ + "/dd";
   test::ProcessResult r = RunInstaller({"--encrypted-params", Record("--debug-dir " + debug)},
-                                 "printf 'runtime: out of memory: x' >&2; exit 2\n");
+                                       "printf 'runtime: out of memory: x' >&2; exit 2\n");
   EXPECT_EQ(r.exit_status, 240);
   const Lines log = LogLines(ReadFile(debug + "/Quorvane_i.log"));
   const std::string install_dir = InstallDirOf(log);
   EXPECT_NE(std::find(log.begin(), log.end(),
                       "[FATAL] Quorvane unexpectedly terminated. Reason: out of memory. "
-                      "Stacktrace dump saved to: " + install_dir + "/quorvane.dmp"),
+                      "Stacktrace dump saved to: " +
+                          install_dir + "/quorvane.dmp"),
             log.end());
   EXPECT_FALSE(test::Exists(debug + "/quorvane.dmp"));
   EXPECT_EQ(Entries(debug), Lines{"Quorvane_i.log"});
@@ -369,8 +374,8 @@ TEST_F(EncryptedParamsE2ETest, MalformedRecordsEndTheParse) {
 TEST_F(EncryptedParamsE2ETest, HostileRecordsEndCleanly) {
   struct Hostile {
     const char* name;
-    std::string json;    // the record before Base64
-    std::string error;   // empty: the run succeeds
+    std::string json;   // the record before Base64
+    std::string error;  // empty: the run succeeds
   };
   const std::string ok_text = "--output-dir out";
   const int closed = 48000, open = 97000;
@@ -387,11 +392,12 @@ TEST_F(EncryptedParamsE2ETest, HostileRecordsEndCleanly) {
       {"48,000 closed levels of [", deep_closed, ""},
       {"97,000 unclosed levels of [", "{\"x\":" + std::string(open, '['), "error"},
       {"19,000 unclosed levels of {", deep_objects, "error"},
-      {"invalid UTF-8 and NUL escapes in an ignored string", RecordJSON(bytes + "\",", ok_text), ""},
+      {"invalid UTF-8 and NUL escapes in an ignored string", RecordJSON(bytes + "\",", ok_text),
+       ""},
       {"a raw NUL in a string", RecordJSON("{\"x\":\"a" + std::string(1, '\0') + "b\",", ok_text),
        "error"},
-      {"long leftover words", RecordJSON("{", ok_text + std::string(60000, ' ') +
-                                                  std::string(10000, 'w')), ""},
+      {"long leftover words",
+       RecordJSON("{", ok_text + std::string(60000, ' ') + std::string(10000, 'w')), ""},
   };
   for (const Hostile& c : cases) {
     SCOPED_TRACE(c.name);
@@ -441,7 +447,8 @@ TEST_F(EncryptedParamsE2ETest, NulBytesInDirectoryValuesAreRefused) {
   };
   for (const NulCase& c : cases) {
     SCOPED_TRACE(c.name);
-    test::ProcessResult r = RunInstaller({"--encrypted-params", Record(c.text), "--debug-dir", s_ + "/dl"});
+    test::ProcessResult r =
+        RunInstaller({"--encrypted-params", Record(c.text), "--debug-dir", s_ + "/dl"});
     EXPECT_EQ(r.exit_status, c.status);
     const Lines log = LogLines(ReadFile(c.log));
     ASSERT_GE(log.size(), 5u);
@@ -470,22 +477,24 @@ TEST(EncryptedParamsStep, InstallerEndsOnARecordInsideARecord) {
   options.argv0 = "installer";
   options.env = Lines{"TMPDIR=" + dir.path()};
   options.cwd = dir.path();
-  test::InstallerRun r = dir.RunInstaller(test::InstallerBinary(), {"--encrypted-params", value}, options);
+  test::InstallerRun r =
+      dir.RunInstaller(test::InstallerBinary(), {"--encrypted-params", value}, options);
   EXPECT_EQ(r.exit_status, 255);
   const Lines& lines = r.log_lines;
   ASSERT_GE(lines.size(), 5u);
   EXPECT_EQ(lines[3], "[INFO ] Installer arguments: --encrypted-params " + value);
-  EXPECT_EQ(lines[4],
-            "[ERROR] Parse arguments error. (encrypted parameters can only be used with command line "
-            "arguments)");
+  EXPECT_EQ(
+      lines[4],
+      "[ERROR] Parse arguments error. (encrypted parameters can only be used with command line "
+      "arguments)");
 }
 
 // Records far beyond what a command line can carry: decoding stays linear
 // and never recurses per level.
 TEST(EncryptedParamsLargeRecordTest, MegabyteRecordsDecode) {
   const int levels = 1000000;
-  std::string json = "{\"x\":[" + std::string(levels, '[') + std::string(levels, ']') +
-                     ",\"" + std::string(3 << 20, 'z') + "\"],";
+  std::string json = "{\"x\":[" + std::string(levels, '[') + std::string(levels, ']') + ",\"" +
+                     std::string(3 << 20, 'z') + "\"],";
   json = RecordJSON(json, std::string(1 << 20, ' ') + "--kill " + std::string(1 << 20, 'w'));
   const auto start = std::chrono::steady_clock::now();
   Result<EncryptedParams> e = encryptedparams::NewEncryptedParamsFromString(Base64Encode(json));
@@ -496,8 +505,8 @@ TEST(EncryptedParamsLargeRecordTest, MegabyteRecordsDecode) {
   ASSERT_TRUE(words.ok()) << words.error().message;
   EXPECT_EQ(*words, (Lines{"--kill", std::string(1 << 20, 'w')}));
 
-  Result<EncryptedParams> unclosed =
-      encryptedparams::NewEncryptedParamsFromString(Base64Encode("{\"x\":" + std::string(4 << 20, '[')));
+  Result<EncryptedParams> unclosed = encryptedparams::NewEncryptedParamsFromString(
+      Base64Encode("{\"x\":" + std::string(4 << 20, '[')));
   EXPECT_FALSE(unclosed.ok());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 }

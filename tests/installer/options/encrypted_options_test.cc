@@ -1,13 +1,12 @@
 #include "installer/options/encrypted_options.h"
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "encryptedparams/encrypted_params.h"
 #include "encryptedparams/parse.h"
@@ -63,38 +62,60 @@ class EncryptedParamsStepTest : public ::testing::Test {
   test::ScopedWorkingDir cwd_{dir_.path()};
 };
 
-std::string ErrorOf(const Result<Parameters>& r) { return r.ok() ? "(no error)" : r.error().message; }
+std::string ErrorOf(const Result<Parameters>& r) {
+  return r.ok() ? "(no error)" : r.error().message;
+}
 
 TEST_F(EncryptedParamsStepTest, WordsOverrideAndAreRequoted) {
   struct Case {
     std::vector<std::string> words;  // the command line before the record
     std::string text;                // the record's text
-    std::string new_text;             // the text of the record passed on
+    std::string new_text;            // the text of the record passed on
     Parameters want;                 // without EncryptedParamsValue
   };
   const Case cases[] = {
-      {{"--temp-dir", "/y"}, "--temp-dir /x --kill", "--temp-dir \"/x\" --kill",
+      {{"--temp-dir", "/y"},
+       "--temp-dir /x --kill",
+       "--temp-dir \"/x\" --kill",
        {.Kill = true, .OutputDir = "/outdef", .TempDir = "/x"}},
-      {{}, "--temp-dir rel", "--temp-dir \"" + Abs("rel") + "\"",
+      {{},
+       "--temp-dir rel",
+       "--temp-dir \"" + Abs("rel") + "\"",
        {.OutputDir = "/outdef", .TempDir = Abs("rel")}},
       {{}, "--temp-dir=rel", "--temp-dir=rel", {.OutputDir = "/outdef", .TempDir = Abs("rel")}},
       // Words only add flags.
-      {{"--kill", "--no-delete"}, "--help", "--help",
-       {.Help = true, .Kill = true, .OutputDir = "/outdef", .TempDir = "/tmpdef", .NoDelete = true}},
+      {{"--kill", "--no-delete"},
+       "--help",
+       "--help",
+       {.Help = true,
+        .Kill = true,
+        .OutputDir = "/outdef",
+        .TempDir = "/tmpdef",
+        .NoDelete = true}},
       // "--help" is taken by its own row first: the command line's value stands.
-      {{"--temp-dir", "/c"}, "--temp-dir --help", "--temp-dir \"/c\"",
+      {{"--temp-dir", "/c"},
+       "--temp-dir --help",
+       "--temp-dir \"/c\"",
        {.Help = true, .OutputDir = "/outdef", .TempDir = "/c"}},
-      {{}, "--temp-dir --help", "--temp-dir \"/tmpdef\"",
+      {{},
+       "--temp-dir --help",
+       "--temp-dir \"/tmpdef\"",
        {.Help = true, .OutputDir = "/outdef", .TempDir = "/tmpdef"}},
       // A command-line value is passed on as typed: it is made absolute only
       // after this step.
-      {{"--output-dir", "out"}, "--output-dir '\"'", "--output-dir \"out\"",
+      {{"--output-dir", "out"},
+       "--output-dir '\"'",
+       "--output-dir \"out\"",
        {.OutputDir = Abs("out"), .TempDir = "/tmpdef"}},
-      {{}, "--yara-dir 'a b' --offline /o", "--yara-dir \"" + Abs("a b") + "\" --offline \"/o\"",
+      {{},
+       "--yara-dir 'a b' --offline /o",
+       "--yara-dir \"" + Abs("a b") + "\" --offline \"/o\"",
        {.Offline = "/o", .OutputDir = "/outdef", .TempDir = "/tmpdef", .YaraDir = Abs("a b")}},
       // The lenient nested parse stops at "--output-dir": "--kill" (an
       // earlier row) is set, "--no-check" (a later one) is not.
-      {{}, "foo --kill bar --no-check --output-dir", "foo --kill bar --no-check --output-dir",
+      {{},
+       "foo --kill bar --no-check --output-dir",
+       "foo --kill bar --no-check --output-dir",
        {.Kill = true, .OutputDir = "/outdef", .TempDir = "/tmpdef"}},
       {{}, "", "", {.OutputDir = "/outdef", .TempDir = "/tmpdef"}},
   };
@@ -129,9 +150,11 @@ TEST_F(EncryptedParamsStepTest, RequotedValuesSplitBackToTheValue) {
   ASSERT_TRUE(got.ok()) << got.error().message;
   EXPECT_EQ(got->TempDir, Abs(R"(q"u\o\)"));
   EXPECT_EQ(got->DebugDir, Abs(R"(d\)"));
-  Result<std::vector<std::string>> words = encryptedparams::Parse(Open(got->EncryptedParamsValue).Data);
+  Result<std::vector<std::string>> words =
+      encryptedparams::Parse(Open(got->EncryptedParamsValue).Data);
   ASSERT_TRUE(words.ok()) << words.error().message;
-  EXPECT_EQ(*words, (std::vector<std::string>{"--temp-dir", got->TempDir, "--debug-dir", got->DebugDir}));
+  EXPECT_EQ(*words,
+            (std::vector<std::string>{"--temp-dir", got->TempDir, "--debug-dir", got->DebugDir}));
 }
 
 TEST_F(EncryptedParamsStepTest, DebugDirOfTheWordsIsTheOneCreated) {
@@ -158,7 +181,8 @@ TEST_F(EncryptedParamsStepTest, FailuresArePassedOnUnchanged) {
       {Record("--kill", 1, "rc4", ""), "crypto/rc4: invalid key size 0"},
       {Record("--kill 'open"), "No closing quotation"},
       {Record("--kill \\"), "No escaped character"},
-      {Record("--encrypted-params x"), "encrypted parameters can only be used with command line arguments"},
+      {Record("--encrypted-params x"),
+       "encrypted parameters can only be used with command line arguments"},
       {Record("--kill --kill"), "[-k|--kill] can only be present once"},
   };
   EXPECT_TRUE(cases[0].second.starts_with("illegal base64 data at input byte "));

@@ -1,10 +1,10 @@
 #include "installer/options/option_parse.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace quorvane {
 namespace {
@@ -17,7 +17,9 @@ const std::vector<OptionDef> kTable = {
     {"quiet", 0, false},
 };
 
-std::string FailureText(const OptionParse& p) { return p.status.ok() ? "" : p.status.error().message; }
+std::string FailureText(const OptionParse& p) {
+  return p.status.ok() ? "" : p.status.error().message;
+}
 
 TEST(OptionParseTest, DisplayNames) {
   EXPECT_EQ(DisplayName(kTable[0]), "-h|--help");

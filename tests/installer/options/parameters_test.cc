@@ -8,17 +8,34 @@ namespace quorvane {
 namespace {
 
 TEST(ParametersMerge, FlagsAddAndNonEmptyTextsReplace) {
-  const Parameters base{.Help = true, .Offline = "/off", .OutputDir = "/o", .TempDir = "/t",
-                        .NoCheck = true, .DebugDir = "/d", .EncryptedParamsValue = "rec"};
+  const Parameters base{.Help = true,
+                        .Offline = "/off",
+                        .OutputDir = "/o",
+                        .TempDir = "/t",
+                        .NoCheck = true,
+                        .DebugDir = "/d",
+                        .EncryptedParamsValue = "rec"};
   Parameters p = base;
   p.Merge(Parameters{});
   EXPECT_EQ(p, base);
 
-  p.Merge(Parameters{.Kill = true, .TempDir = "/t2", .YaraDir = "/y", .NoDelete = true,
-                     .NoAdminCheck = true, .EncryptedParamsValue = "other"});
-  EXPECT_EQ(p, (Parameters{.Help = true, .Offline = "/off", .Kill = true, .OutputDir = "/o",
-                           .TempDir = "/t2", .YaraDir = "/y", .NoDelete = true, .NoAdminCheck = true,
-                           .NoCheck = true, .DebugDir = "/d", .EncryptedParamsValue = "rec"}));
+  p.Merge(Parameters{.Kill = true,
+                     .TempDir = "/t2",
+                     .YaraDir = "/y",
+                     .NoDelete = true,
+                     .NoAdminCheck = true,
+                     .EncryptedParamsValue = "other"});
+  EXPECT_EQ(p, (Parameters{.Help = true,
+                           .Offline = "/off",
+                           .Kill = true,
+                           .OutputDir = "/o",
+                           .TempDir = "/t2",
+                           .YaraDir = "/y",
+                           .NoDelete = true,
+                           .NoAdminCheck = true,
+                           .NoCheck = true,
+                           .DebugDir = "/d",
+                           .EncryptedParamsValue = "rec"}));
 
   p.Merge(Parameters{.Offline = "/off2", .OutputDir = "/o2", .DebugDir = "/d2"});
   EXPECT_EQ(p.Offline, "/off2");

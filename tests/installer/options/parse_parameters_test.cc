@@ -1,13 +1,12 @@
 #include "installer/options/parse_parameters.h"
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/parameters_print.h"
 #include "support/test_support.h"
@@ -24,7 +23,6 @@ using test::WriteFile;
 // that relative values are made absolute under it.
 class ParseParametersTest : public test::UmaskTest {
  protected:
-
   // The words after the program path.
   static Result<Parameters> Parse(std::vector<std::string> words, bool lenient = false) {
     words.insert(words.begin(), "/bin/installer");
@@ -37,7 +35,9 @@ class ParseParametersTest : public test::UmaskTest {
   test::ScopedWorkingDir cwd_{dir_.path()};
 };
 
-std::string ErrorOf(const Result<Parameters>& r) { return r.ok() ? "(no error)" : r.error().message; }
+std::string ErrorOf(const Result<Parameters>& r) {
+  return r.ok() ? "(no error)" : r.error().message;
+}
 
 TEST_F(ParseParametersTest, CommandLines) {
   const Parameters none{.OutputDir = "/outdef", .TempDir = "/tmpdef"};
@@ -56,13 +56,15 @@ TEST_F(ParseParametersTest, CommandLines) {
       {{"-check"}, {.Help = true, .Kill = true, .OutputDir = "/outdef", .TempDir = "/tmpdef"}},
       {{"-hk=1"}, {.Help = true, .OutputDir = "/outdef", .TempDir = "/tmpdef"}},
       {{"--temp-dir", "--no-delete"}, {.OutputDir = "/outdef", .TempDir = Abs("--no-delete")}},
-      {{"--debug-dir", "--no-delete"}, {.OutputDir = "/outdef", .TempDir = "/tmpdef", .NoDelete = true}},
+      {{"--debug-dir", "--no-delete"},
+       {.OutputDir = "/outdef", .TempDir = "/tmpdef", .NoDelete = true}},
       {{"--temp-dir", "-hello"}, {.Help = true, .OutputDir = "/outdef", .TempDir = Abs("-ello")}},
       // The value option is given with the empty word: no default.
       {{"--temp-dir", ""}, {.OutputDir = "/outdef"}},
       // "--output-dir" comes earlier in the table and takes "/o" first.
       {{"--temp-dir", "--output-dir", "/o"}, {.OutputDir = "/o"}},
-      {{"--offline", "--temp-dir", "/x"}, {.Offline = Abs("--temp-dir"), .OutputDir = "/outdef", .TempDir = "/tmpdef"}},
+      {{"--offline", "--temp-dir", "/x"},
+       {.Offline = Abs("--temp-dir"), .OutputDir = "/outdef", .TempDir = "/tmpdef"}},
       {{"--temp-dir=/a=b"}, none},
       {{"--encrypted-params=abc="}, none},
       {{"--Help"}, none},
@@ -74,7 +76,11 @@ TEST_F(ParseParametersTest, CommandLines) {
       {{"--temp-dir", "a/../t/", "--offline=off", "--yara-dir", "/y//r", "--output-dir", "."},
        {.Offline = Abs("off"), .OutputDir = dir_.path(), .TempDir = Abs("t"), .YaraDir = "/y/r"}},
       {{"--no-check", "--no-admin-check", "--debug-dir", "/"},
-       {.OutputDir = "/outdef", .TempDir = "/tmpdef", .NoAdminCheck = true, .NoCheck = true, .DebugDir = "/"}},
+       {.OutputDir = "/outdef",
+        .TempDir = "/tmpdef",
+        .NoAdminCheck = true,
+        .NoCheck = true,
+        .DebugDir = "/"}},
       {{"--temp-dir", "\xff\xfe"}, {.OutputDir = "/outdef", .TempDir = Abs("\xff\xfe")}},
   };
   for (const Case& c : cases) {
@@ -164,7 +170,8 @@ TEST_F(ParseParametersTest, LenientPassCreatesTheDebugDirUnlessItStoppedFirst) {
   got = Parse({"-hh", "--debug-dir", Abs("d")}, true);
   ASSERT_TRUE(got.ok());
   EXPECT_FALSE(Exists(Abs("d")));
-  EXPECT_EQ(ErrorOf(Parse({"-hh", "--debug-dir", Abs("d")})), "[-h|--help] can only be present once");
+  EXPECT_EQ(ErrorOf(Parse({"-hh", "--debug-dir", Abs("d")})),
+            "[-h|--help] can only be present once");
   EXPECT_FALSE(Exists(Abs("d")));
 }
 
@@ -174,12 +181,12 @@ TEST_F(ParseParametersTest, DebugDirErrors) {
   const std::string long_name = "/" + std::string(1 << 20, 'n');
   const std::pair<std::string, std::string> cases[] = {
       {"file", "debug parameter value \"" + Abs("file") + "\" is not a directory"},
-      {"file/sub", "invalid debug directory \"" + Abs("file/sub") + "\", error: stat " + Abs("file/sub") +
-                       ": not a directory"},
+      {"file/sub", "invalid debug directory \"" + Abs("file/sub") + "\", error: stat " +
+                       Abs("file/sub") + ": not a directory"},
       {"dangling", "couldn't create \"" + Abs("dangling") + "\", error: mkdir " + Abs("dangling") +
                        ": file exists"},
       {long_name, "invalid debug directory \"" + long_name + "\", error: stat " + long_name +
-                     ": file name too long"},
+                      ": file name too long"},
   };
   for (const auto& [value, want] : cases) {
     for (bool lenient : {false, true}) {
@@ -199,11 +206,13 @@ TEST_F(ParseParametersTest, ValidationOrderWithoutAWorkingDirectory) {
   unsetenv("PWD");
   const std::string cause = ", error: getwd: no such file or directory";
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"--output-dir", "o", "--yara-dir", "y", "--temp-dir", "t", "--debug-dir", "d", "--offline", "x"},
+      {{"--output-dir", "o", "--yara-dir", "y", "--temp-dir", "t", "--debug-dir", "d", "--offline",
+        "x"},
        "invalid OS directory \"x\"" + cause},
       {{"--output-dir", "o", "--yara-dir", "y", "--temp-dir", "t", "--debug-dir", "d"},
        "invalid debug directory \"d\"" + cause},
-      {{"--output-dir", "o", "--yara-dir", "y", "--temp-dir", "t"}, "invalid temporary directory \"t\"" + cause},
+      {{"--output-dir", "o", "--yara-dir", "y", "--temp-dir", "t"},
+       "invalid temporary directory \"t\"" + cause},
       {{"--output-dir", "o", "--yara-dir", "y"}, "invalid yara rule directory \"y\"" + cause},
       {{"--output-dir", "o"}, "invalid output directory \"o\"" + cause},
   };

@@ -1,11 +1,10 @@
 // The run as a whole, through the real installer binary: runs that end
 // before the payload, and what they leave behind.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "common/path.h"
 #include "support/installer_fixture.h"
@@ -46,8 +45,8 @@ TEST(DriverTest, BadCommandLineWritesTheLateLogInTheDefaultTemporaryDirectory) {
   const std::string tmp = dir / "tmp";
   ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
   const std::string debug = dir / "debug";
-  auto r = RunBare(dir, test::InstallerBinary(), {"--debug-dir", debug, "", "--encrypted-params"},
-                   tmp);
+  auto r =
+      RunBare(dir, test::InstallerBinary(), {"--debug-dir", debug, "", "--encrypted-params"}, tmp);
   EXPECT_EQ(r.exit_status, 255);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");

@@ -1,4 +1,7 @@
 // A piece of the run that ends with a fault, and the code it ends with.
+#include "installer/run/driver.h"
+
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,9 +13,6 @@
 #include <stdexcept>
 #include <string>
 
-#include <gtest/gtest.h>
-
-#include "installer/run/driver.h"
 #include "installer/run/exit_codes.h"
 #include "support/log_lines.h"
 #include "support/test_support.h"
@@ -42,7 +42,8 @@ TEST(RunGuardedTest, FaultsEndWithTheRunningStepsCodeAndALine) {
   const Case cases[] = {
       {[] { throw std::bad_alloc(); }, 0, false, -13,
        "[ERROR] Internal error. (cannot allocate memory)"},
-      {[] { throw std::runtime_error("broken"); }, 0, true, -13, "[ERROR] Internal error. (broken)"},
+      {[] { throw std::runtime_error("broken"); }, 0, true, -13,
+       "[ERROR] Internal error. (broken)"},
       {[] { throw 7; }, 0, true, -13, "[ERROR] Internal error. (unknown fault)"},
       {[] { throw std::bad_alloc(); }, 1003, true, 1003,
        "[ERROR] Internal error. (cannot allocate memory)"},

@@ -1,9 +1,9 @@
 #include "installer/run/exit_codes.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <limits>
-
-#include <gtest/gtest.h>
 
 namespace quorvane {
 namespace {
@@ -55,8 +55,8 @@ TEST(QvrExitCodesTest, OtherCodesAreNotFound) {
 // would otherwise read as success.
 TEST(ProcessExitStatusTest, LowEightBitsButNeverAFalseSuccess) {
   const std::pair<int, int> cases[] = {
-      {0, 0},       {-1, 255},  {-16, 240},   {1001, 233}, {1023, 255},
-      {1024, 232},  {1025, 1},  {1255, 231},  {-1001, 23},
+      {0, 0},      {-1, 255}, {-16, 240},  {1001, 233}, {1023, 255},
+      {1024, 232}, {1025, 1}, {1255, 231}, {-1001, 23},
   };
   for (const auto& [code, status] : cases) EXPECT_EQ(ProcessExitStatus(code), status) << code;
 }

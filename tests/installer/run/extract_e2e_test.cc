@@ -1,6 +1,7 @@
 // The extraction step inside runs of the real installer: every way it can
 // fail, and a payload shaped like the shipped one with its modes and bytes.
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
@@ -11,8 +12,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "common/path.h"
 #include "installer/log/log.h"
@@ -33,11 +32,11 @@ using test::ReadFile;
 struct ScratchDir : test::InstallerSandbox {
   ScratchDir() : InstallerSandbox(test::Words{}) {}
 };
+using test::kCleanupStart;
+using test::Lines;
 using test::Sha256Hex;
 using test::ZipField;
 using test::ZipMember;
-using test::kCleanupStart;
-using test::Lines;
 using Members = std::vector<ZipMember>;
 
 const std::string kProgram = "#!/bin/sh\nexit 0\n";
@@ -202,8 +201,7 @@ std::vector<FailureRow> FailureRows() {
        Fixed({"[ERROR] Cannot create zip object. (zip: not a valid zip file)"})},
       {"missing list", Edited([](Members& m) { m.erase(m.begin() + 4); }),
        Fixed({"[ERROR] Couldn't find amd64/checksums.txt"})},
-      {"list only as a directory member",
-       Edited([](Members& m) {
+      {"list only as a directory member", Edited([](Members& m) {
          m[4].content = "";
          m[4].deflate = false;
          m[4].external_attributes = test::kDirectoryAttributes;
@@ -225,28 +223,25 @@ std::vector<FailureRow> FailureRows() {
       {"wrong digest", Edited([=](Members& m) { m[3].content = other_program; }),
        Fixed(Plus(Amd64Lines(2),
                   {"[ERROR] Cannot validate integrity of file: amd64/quorvane. (file integrity "
-                   "failed for quorvane (" + Sha256Hex(other_program) + "), expected " +
-                   Sha256Hex(kProgram) + ")"}))},
-      {"duplicate base name",
-       Edited([](Members& m) {
+                   "failed for quorvane (" +
+                   Sha256Hex(other_program) + "), expected " + Sha256Hex(kProgram) + ")"}))},
+      {"duplicate base name", Edited([](Members& m) {
          m.insert(m.begin() + 4, FileMember("amd64/bin/quorvane", kProgram));
        }),
        Fixed(Plus(Amd64Lines(2),
                   {Info("amd64/bin/quorvane", "quorvane"),
                    "[ERROR] Cannot validate integrity of file: amd64/bin/quorvane. (file "
-                   "integrity failed for quorvane (" + Sha256Hex(kProgram) +
-                   "), already validated)"}))},
-      {"CRC error in the list member",
-       Patched([](std::string& a) {
+                   "integrity failed for quorvane (" +
+                       Sha256Hex(kProgram) + "), already validated)"}))},
+      {"CRC error in the list member", Patched([](std::string& a) {
          uint32_t crc = test::GetZipField(a, "amd64/checksums.txt", ZipField::kCrc);
          test::SetZipField(a, "amd64/checksums.txt", ZipField::kCrc, crc ^ 0x01000000);
        }),
        [](const std::string& d) {
-         return Plus(Amd64Lines(3), {"[ERROR] Cannot write file: " + d +
-                                     "/checksums.txt. (zip: checksum error)"});
+         return Plus(Amd64Lines(3),
+                     {"[ERROR] Cannot write file: " + d + "/checksums.txt. (zip: checksum error)"});
        }},
-      {"unsupported method",
-       Patched([](std::string& a) {
+      {"unsupported method", Patched([](std::string& a) {
          test::SetZipField(a, "amd64/quorvane", ZipField::kMethod, 14);  // LZMA
        }),
        Fixed(Plus(Amd64Lines(1), {"[ERROR] Cannot open zip file: amd64/quorvane. (zip: "
@@ -261,17 +256,15 @@ std::vector<FailureRow> FailureRows() {
        },
        Fixed(Plus(Amd64Lines(2), {"[ERROR] Cannot open zip file: amd64x/z. (zip: unsupported "
                                   "compression algorithm)"}))},
-      {"corrupt DEFLATE stream",
-       Patched([](std::string& a) {
+      {"corrupt DEFLATE stream", Patched([](std::string& a) {
          // A final block of the reserved type 3.
          a[test::MemberDataOffset(a, "amd64/quorvane")] = 0x07;
        }),
        [](const std::string& d) {
-         return Plus(Amd64Lines(2), {"[ERROR] Cannot write file: " + d +
-                                     "/quorvane. (zip: invalid block type)"});
+         return Plus(Amd64Lines(2),
+                     {"[ERROR] Cannot write file: " + d + "/quorvane. (zip: invalid block type)"});
        }},
-      {"truncated licence member",
-       Patched([](std::string& a) {
+      {"truncated licence member", Patched([](std::string& a) {
          const char* name = "licenses/LICENSE.txt";
          uint32_t size = test::GetZipField(a, name, ZipField::kCompressedSize);
          test::SetZipField(a, name, ZipField::kCompressedSize, size / 2);
@@ -303,10 +296,10 @@ std::vector<FailureRow> FailureRows() {
          const char* name = "amd64/checksums.txt";
          test::SetZipField(a, name, ZipField::kMethod, 8);
          test::SetZipField(a, name, ZipField::kSize, static_cast<uint32_t>(list.size()));
-         test::SetZipField(a, name, ZipField::kCrc,
-                           static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(
-                                                              list.data()),
-                                                       static_cast<uInt>(list.size()))));
+         test::SetZipField(
+             a, name, ZipField::kCrc,
+             static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(list.data()),
+                                         static_cast<uInt>(list.size()))));
          return std::optional<std::string>(a);
        },
        [](const std::string& d) {
@@ -317,8 +310,8 @@ std::vector<FailureRow> FailureRows() {
        Edited([](Members& m) { m.insert(m.begin() + 2, FileMember("amd64/..", "x")); }),
        [](const std::string& d) {
          std::string parent = DirPart(d);
-         return Lines{Info("amd64/..", ".."), "[ERROR] Cannot create file: " + parent +
-                                                  ". (open " + parent + ": is a directory)"};
+         return Lines{Info("amd64/..", ".."), "[ERROR] Cannot create file: " + parent + ". (open " +
+                                                  parent + ": is a directory)"};
        }},
   };
 }
@@ -481,8 +474,8 @@ TEST(ExtractionRun, ArchiveBeyondTheAddressSpaceLimit) {
   Lines all;
   Outcome r = RunInstaller(dir, installer, 022, {}, &all, 64 * 1024);
   EXPECT_EQ(r.exit_status, 243);
-  EXPECT_EQ(r.extraction, (Lines{"[ERROR] Cannot create zip object. (cannot allocate memory)",
-                                 kCannotExtract}));
+  EXPECT_EQ(r.extraction,
+            (Lines{"[ERROR] Cannot create zip object. (cannot allocate memory)", kCannotExtract}));
   EXPECT_EQ(r.next, kCleanupStart + r.installDir);
   EXPECT_FALSE(test::Exists(r.installDir));
   while (!all.empty() && all.back().empty()) all.pop_back();
@@ -498,10 +491,9 @@ TEST(ExtractionRun, ChecksumErrorInTheExecutable) {
   test::SetZipField(archive, "amd64/quorvane", ZipField::kCrc, crc ^ 0x80);
   Outcome r = RunInstaller(dir, test::PackInstaller(dir.path(), archive));
   EXPECT_EQ(r.exit_status, 243);
-  EXPECT_EQ(r.extraction,
-            Plus(Amd64Lines(2), {"[ERROR] Cannot write file: " + r.installDir +
-                                     "/quorvane. (zip: checksum error)",
-                                 kCannotExtract}));
+  EXPECT_EQ(r.extraction, Plus(Amd64Lines(2), {"[ERROR] Cannot write file: " + r.installDir +
+                                                   "/quorvane. (zip: checksum error)",
+                                               kCannotExtract}));
 }
 
 // Every path below root, relative to it, directories marked with a final "/".
@@ -560,8 +552,9 @@ TEST(ExtractionRun, ShippedLikePayloadLandsWithItsBytesAndModes) {
     const std::string install = r.installDir;
     const std::string install_name = BaseName(install);
     const mode_t created = 0440 & ~mask;
-    Lines expected_tree = {"debug/", "debug/Quorvane_i.log", "quorvane-installer", "tmp/",
-                          "tmp/" + install_name + "/", "tmp/" + install_name + "/licenses/"};
+    Lines expected_tree = {
+        "debug/", "debug/Quorvane_i.log",      "quorvane-installer",
+        "tmp/",   "tmp/" + install_name + "/", "tmp/" + install_name + "/licenses/"};
     for (const ZipMember& m : members) {
       if (m.directory) continue;
       std::string base = BaseName(m.name);

@@ -1,17 +1,15 @@
 #include "installer/run/extract.h"
 
+#include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <dirent.h>
 
 #include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "common/path.h"
 #include "installer/log/log.h"
@@ -59,7 +57,6 @@ std::vector<std::string> Entries(const std::string& dir) {
   std::sort(names.begin(), names.end());
   return names;
 }
-
 
 // One extraction: packs the archive into an installer and runs dropFiles
 // into a fresh install directory, logging into a file.
@@ -116,8 +113,8 @@ TEST_F(ExtractTest, StandardPayloadLayoutModesAndLog) {
   expected.push_back(Info("licenses/LICENSE.txt", "licenses/LICENSE.txt"));
   expected.push_back(Info("licenses/checksums.txt", "licenses/checksums.txt"));
   EXPECT_EQ(r.lines, expected);
-  EXPECT_EQ(r.lines[0], "[INFO ]         amd64/quorvane.so" + std::string(23, ' ') +
-                            "  ->  quorvane.so");
+  EXPECT_EQ(r.lines[0],
+            "[INFO ]         amd64/quorvane.so" + std::string(23, ' ') + "  ->  quorvane.so");
 
   EXPECT_EQ(Entries(installDir),
             (std::vector<std::string>{"checksums.txt", "licenses", "quorvane", "quorvane.so"}));
@@ -157,9 +154,9 @@ TEST_F(ExtractTest, ListIsReadFirstAndMembersGoInArchiveOrder) {
       FileMember("amd64/quorvane", kProgram),
       FileMember("amd64/checksums.txt",
                  ChecksumListText({{"quorvane", kProgram},
-                               {"amd64.txt", "top level"},
-                               {"quorvane.so", kLibrary},
-                               {"a-member-name-well-over-forty-characters.txt", "long"}})),
+                                   {"amd64.txt", "top level"},
+                                   {"quorvane.so", kLibrary},
+                                   {"a-member-name-well-over-forty-characters.txt", "long"}})),
       FileMember("licenses/checksums.txt", ChecksumListText({{"LICENSE.txt", kLicense}})),
       FileMember("licenses_x/LICENSE.txt", kLicense),
   };
@@ -182,8 +179,8 @@ TEST_F(ExtractTest, ListIsReadFirstAndMembersGoInArchiveOrder) {
 TEST_F(ExtractTest, NamesNeverLeadOutOfTheDestination) {
   const std::string outside = dir.path() + "/abs-escape";
   std::vector<ZipMember> members = StandardPayloadMembers(kProgram);
-  members.push_back(FileMember("../escape", "x"));        // no prefix: never opened
-  members.push_back(FileMember(outside, "x"));            // likewise
+  members.push_back(FileMember("../escape", "x"));  // no prefix: never opened
+  members.push_back(FileMember(outside, "x"));      // likewise
   members.push_back(FileMember("amd64/../../escape", "up"));
   members.push_back(FileMember("licenses/a/../../../lic-escape", "lic"));
   members[4].content += "\n" + ChecksumListText({{"escape", "up"}});
@@ -236,8 +233,8 @@ TEST(SecureFile, OnlyPathsEndingInDotSo) {
     const char* name;
     mode_t mode;
   };
-  const Case cases[] = {{"lib.so", 0540}, {"lib.SO", 0440}, {"lib.so.1", 0440}, {"libso", 0440},
-                        {".so", 0540}};
+  const Case cases[] = {
+      {"lib.so", 0540}, {"lib.SO", 0440}, {"lib.so.1", 0440}, {"libso", 0440}, {".so", 0540}};
   for (const Case& c : cases) {
     WriteFile(dir / c.name, "x", 0440);
     ASSERT_TRUE(secureFile(dir / c.name).ok());
@@ -245,7 +242,8 @@ TEST(SecureFile, OnlyPathsEndingInDotSo) {
   }
   Status missing = secureFile(dir / "missing.so");
   ASSERT_FALSE(missing.ok());
-  EXPECT_EQ(missing.error().message, "chmod " + (dir / "missing.so") + ": no such file or directory");
+  EXPECT_EQ(missing.error().message,
+            "chmod " + (dir / "missing.so") + ": no such file or directory");
 }
 
 // Failures found before, while or after the "amd64" pass. Each case edits
@@ -264,9 +262,7 @@ const std::string kDigestProgram = Sha256Hex(kProgram);
 std::vector<FailureCase> FailureCases() {
   auto none = [](std::vector<ZipMember>&) {};
   auto same = [](std::string&) {};
-  auto lines = [](std::vector<std::string> l) {
-    return [l](const std::string&) { return l; };
-  };
+  auto lines = [](std::vector<std::string> l) { return [l](const std::string&) { return l; }; };
   return {
       {"no list", [](auto& m) { m.erase(m.begin() + 4); }, same, 0,
        lines({"[ERROR] Couldn't find amd64/checksums.txt"})},
@@ -280,8 +276,8 @@ std::vector<FailureCase> FailureCases() {
       {"list cannot be opened", none,
        [](std::string& a) { test::SetLocalSignature(a, "amd64/checksums.txt", 0); }, 0,
        lines({"[ERROR] Cannot open zip file: amd64/checksums.txt. (zip: not a valid zip file)"})},
-      {"unlisted member",
-       [](auto& m) { m.insert(m.begin() + 4, FileMember("amd64/extra", "e")); }, same, 2,
+      {"unlisted member", [](auto& m) { m.insert(m.begin() + 4, FileMember("amd64/extra", "e")); },
+       same, 2,
        [](const std::string&) {
          return std::vector<std::string>{
              Info("amd64/extra", "extra"),
@@ -293,8 +289,8 @@ std::vector<FailureCase> FailureCases() {
        lines({"[ERROR] Found unused file: ghost (" + std::string(64, 'f') + ")"})},
       {"digest differs", [](auto& m) { m[3].content = "#!/bin/sh\nexit 1\n"; }, same, 2,
        lines({"[ERROR] Cannot validate integrity of file: amd64/quorvane. (file integrity failed "
-              "for quorvane (" + Sha256Hex("#!/bin/sh\nexit 1\n") + "), expected " +
-              kDigestProgram + ")"})},
+              "for quorvane (" +
+              Sha256Hex("#!/bin/sh\nexit 1\n") + "), expected " + kDigestProgram + ")"})},
       {"same base name twice",
        [](auto& m) { m.insert(m.begin() + 4, FileMember("amd64/sub/quorvane", kProgram)); }, same,
        2,
@@ -302,7 +298,8 @@ std::vector<FailureCase> FailureCases() {
          return std::vector<std::string>{
              Info("amd64/sub/quorvane", "quorvane"),
              "[ERROR] Cannot validate integrity of file: amd64/sub/quorvane. (file integrity "
-             "failed for quorvane (" + kDigestProgram + "), already validated)"};
+             "failed for quorvane (" +
+                 kDigestProgram + "), already validated)"};
        }},
       {"no main file",
        [](auto& m) {
@@ -334,8 +331,7 @@ std::vector<FailureCase> FailureCases() {
          uint32_t crc = test::GetZipField(a, "amd64/quorvane", ZipField::kCrc);
          test::SetZipField(a, "amd64/quorvane", ZipField::kCrc, crc ^ 1);
        },
-       2,
-       lines({"[ERROR] Cannot write file: {dir}/quorvane. (zip: checksum error)"})},
+       2, lines({"[ERROR] Cannot write file: {dir}/quorvane. (zip: checksum error)"})},
       {"list fails its checksum only when written", none,
        [](std::string& a) {
          uint32_t crc = test::GetZipField(a, "amd64/checksums.txt", ZipField::kCrc);
@@ -364,9 +360,9 @@ std::vector<FailureCase> FailureCases() {
        },
        2, lines({"[ERROR] Cannot write file: {dir}/quorvane. (zip: not a valid zip file)"})},
       {"unsupported method", none,
-       [](std::string& a) { test::SetZipField(a, "amd64/quorvane", ZipField::kMethod, 12); },
-       1, lines({"[ERROR] Cannot open zip file: amd64/quorvane. (zip: unsupported compression "
-                 "algorithm)"})},
+       [](std::string& a) { test::SetZipField(a, "amd64/quorvane", ZipField::kMethod, 12); }, 1,
+       lines({"[ERROR] Cannot open zip file: amd64/quorvane. (zip: unsupported compression "
+              "algorithm)"})},
       {"bad local signature", none,
        [](std::string& a) { test::SetLocalSignature(a, "amd64/quorvane", 0x04034b51); }, 1,
        lines({"[ERROR] Cannot open zip file: amd64/quorvane. (zip: not a valid zip file)"})},
@@ -420,13 +416,13 @@ TEST_F(ExtractTest, NoLineForAMissingSectionButForEmptyOrBrokenPayloads) {
   EXPECT_EQ(empty.lines, (std::vector<std::string>{"[ERROR] Payload size is zero."}));
 
   std::string standard = BuildZip(StandardPayloadMembers(kProgram));
-  for (std::string bytes : {std::string("not a zip archive at all"),
-                            standard.substr(0, standard.size() - 10),
-                            standard.substr(0, standard.size() / 2)}) {
+  for (std::string bytes :
+       {std::string("not a zip archive at all"), standard.substr(0, standard.size() - 10),
+        standard.substr(0, standard.size() / 2)}) {
     Extraction broken = Drop(bytes);
     EXPECT_FALSE(broken.ok);
-    EXPECT_EQ(broken.lines,
-              (std::vector<std::string>{"[ERROR] Cannot create zip object. (zip: not a valid zip file)"}));
+    EXPECT_EQ(broken.lines, (std::vector<std::string>{
+                                "[ERROR] Cannot create zip object. (zip: not a valid zip file)"}));
   }
   EXPECT_EQ(Entries(installDir), std::vector<std::string>{});
 }
@@ -462,14 +458,14 @@ std::string ZeroBomb(uint64_t size) {
   auto code = [&](uint32_t value, int count) {  // Huffman codes go most significant bit first
     for (int i = count - 1; i >= 0; --i) put((value >> i) & 1u, 1);
   };
-  put(1, 1);           // last block
-  put(1, 2);           // fixed codes
-  code(0x30, 8);       // literal 0
+  put(1, 1);      // last block
+  put(1, 2);      // fixed codes
+  code(0x30, 8);  // literal 0
   for (uint64_t n = 1; n + 258 <= size; n += 258) {
-    code(0xc5, 8);     // length 258
-    code(0, 5);        // distance 1
+    code(0xc5, 8);  // length 258
+    code(0, 5);     // distance 1
   }
-  code(0, 7);          // end of block
+  code(0, 7);  // end of block
   if (bits > 0) out += static_cast<char>(acc);
   return out;
 }
@@ -496,10 +492,9 @@ TEST_F(ExtractTest, MemberExpandingPastItsRecordIsStoppedAtTheRecordedSize) {
   Extraction r = Drop(archive);
   long grown = MaxRssKiB() - before;
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.lines, (std::vector<std::string>{
-                         Info("amd64/bomb", "bomb"),
-                         "[ERROR] Cannot write file: " + In("bomb") +
-                             ". (zip: not a valid zip file)"}));
+  EXPECT_EQ(r.lines, (std::vector<std::string>{Info("amd64/bomb", "bomb"),
+                                               "[ERROR] Cannot write file: " + In("bomb") +
+                                                   ". (zip: not a valid zip file)"}));
   struct stat st;
   ASSERT_EQ(stat(In("bomb").c_str(), &st), 0);
   EXPECT_LE(st.st_size, 1000);

@@ -1,10 +1,9 @@
 // The install directory step in a real run of the installer.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <regex>
-
-#include <gtest/gtest.h>
 
 #include "support/installer_fixture.h"
 #include "support/test_support.h"
@@ -38,10 +37,9 @@ TEST_F(InstallDirTest, OrdinaryUserCannotCreateInANewTemporaryDirectory) {
   EXPECT_EQ(ModeOf(open + "/new"), 0640u);
   const std::vector<std::string>& lines = r.log_lines;
   ASSERT_GE(lines.size(), 5u);
-  EXPECT_TRUE(std::regex_match(
-      lines[lines.size() - 5],
-      std::regex(R"(\[ERROR\] Cannot create temporary folder\. \(mkdir )" + open +
-                 R"(/new/quorvane_[0-9]+: permission denied\))")))
+  EXPECT_TRUE(std::regex_match(lines[lines.size() - 5],
+                               std::regex(R"(\[ERROR\] Cannot create temporary folder\. \(mkdir )" +
+                                          open + R"(/new/quorvane_[0-9]+: permission denied\))")))
       << lines[lines.size() - 5];
 }
 

@@ -2,13 +2,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <regex>
 #include <set>
-
-#include <gtest/gtest.h>
 
 #include "installer/constants.h"
 #include "installer/run/exit_codes.h"
@@ -59,13 +58,14 @@ TEST_F(InstallDirTest, NamesFromPatternAndDirectory) {
       {s_.path(), "quorvane_", 0, s_ / "quorvane_0"},
       {s_.path(), "", 4294967295u, s_ / "quorvane_4294967295"},  // empty: the usual prefix
       {s_.path() + "/", "quorvane_", 7, s_ / "quorvane_7"},      // no second "/"
-      {s_.path() + "/.", "a*b*c", 12, s_ / "./a*b12c"},          // split at the last "*"; not cleaned
+      {s_.path() + "/.", "a*b*c", 12, s_ / "./a*b12c"},  // split at the last "*"; not cleaned
       {s_.path(), "x*", 3, s_ / "x3"},
-      {"", "p_", 5, s_ / "dflt/p_5"},                            // empty: the default directory
+      {"", "p_", 5, s_ / "dflt/p_5"},  // empty: the default directory
   };
   ASSERT_EQ(mkdir((s_ / "dflt").c_str(), 0755), 0);
   for (const Case& c : cases) {
-    Result<std::string> dir = createInstallDir(AT_FDCWD, c.dir, c.pattern, s_ / "dflt", Fixed(c.number));
+    Result<std::string> dir =
+        createInstallDir(AT_FDCWD, c.dir, c.pattern, s_ / "dflt", Fixed(c.number));
     ASSERT_TRUE(dir.ok()) << c.pattern << ": " << dir.error().message;
     EXPECT_EQ(*dir, c.want);
     EXPECT_EQ(ModeOf(*dir), 0700u);
@@ -87,9 +87,8 @@ TEST_F(InstallDirTest, PatternWithSlashIsRefused) {
 TEST_F(InstallDirTest, AnExistingNameIsNeverReused) {
   ASSERT_EQ(mkdir((s_ / "quorvane_1").c_str(), 0755), 0);
   int draws = 0;
-  Result<std::string> dir = createInstallDir(AT_FDCWD, s_.path(), "quorvane_", "/nonexistent", [&] {
-    return ++draws < 3 ? 1u : 2u;
-  });
+  Result<std::string> dir = createInstallDir(AT_FDCWD, s_.path(), "quorvane_", "/nonexistent",
+                                             [&] { return ++draws < 3 ? 1u : 2u; });
   ASSERT_TRUE(dir.ok());
   EXPECT_EQ(*dir, s_ / "quorvane_2");
   EXPECT_EQ(draws, 3);
@@ -119,7 +118,8 @@ TEST_F(InstallDirTest, CreationFailures) {
       {s_ / "file/sub", "mkdir " + s_ / "file/sub/quorvane_4" + ": not a directory"},
   };
   for (const auto& [dir, want] : cases) {
-    Result<std::string> got = createInstallDir(AT_FDCWD, dir, "quorvane_", "/nonexistent", Fixed(4));
+    Result<std::string> got =
+        createInstallDir(AT_FDCWD, dir, "quorvane_", "/nonexistent", Fixed(4));
     ASSERT_FALSE(got.ok()) << dir;
     EXPECT_EQ(got.error().message, want);
   }
@@ -198,9 +198,8 @@ TEST_F(InstallDirTest, ReplacedOrOpenedInstallDirectoryIsFound) {
     EXPECT_EQ(checked.error().message, why);
     EXPECT_FALSE(InstallDirReadyForExtraction(run));
     EXPECT_EQ(run.exitCode, exitInstallDirFailed);
-    const std::string extraction_why = change == std::string("removed")
-                                           ? "lstat " + d + ": no such file or directory"
-                                           : why;
+    const std::string extraction_why =
+        change == std::string("removed") ? "lstat " + d + ": no such file or directory" : why;
     EXPECT_EQ(LogLines(ReadFile(log)),
               std::vector<std::string>{"[ERROR] Cannot create temporary folder. (" +
                                        extraction_why + ")"});

@@ -1,10 +1,9 @@
 // The installer's own paths in a real run.
+#include <gtest/gtest.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "common/path.h"
 #include "support/installer_fixture.h"

@@ -1,10 +1,9 @@
 #include "installer/run/installer_paths.h"
 
+#include <gtest/gtest.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "common/path.h"
 #include "support/test_support.h"
@@ -23,7 +22,10 @@ TEST(InstallerPathsTest, DefaultTempDirComesFromTmpdir) {
   EXPECT_EQ(DefaultTempDirFromEnvironment(), "/tmp");
   setenv("TMPDIR", "rel//work/", 1);  // taken unchanged
   EXPECT_EQ(DefaultTempDirFromEnvironment(), "rel//work/");
-  if (saved) setenv("TMPDIR", old.c_str(), 1); else unsetenv("TMPDIR");
+  if (saved)
+    setenv("TMPDIR", old.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
 }
 
 TEST(InstallerPathsTest, InstallerFileIsTheRealExecutable) {
@@ -41,7 +43,7 @@ TEST(InstallerPathsTest, DefaultOutputDirIsTheProgramWordsDirectory) {
   setenv("PWD", cwd, 1);
   const std::string wd = cwd;
   const std::pair<std::string, std::string> cases[] = {
-      {"installer", wd},                   // found through the search path
+      {"installer", wd},  // found through the search path
       {"./bin/installer", wd + "/bin"},
       {"../x/installer", JoinPath({wd, "../x"})},
       {"/opt/q/bin/installer", "/opt/q/bin"},

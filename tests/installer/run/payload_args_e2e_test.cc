@@ -33,7 +33,8 @@ TEST(PayloadArgsRunTest, InstallerLogsTheListOrEndsWithBadDirectory) {
     return out;
   };
 
-  Words found = args_lines(dir.RunInstaller(exe, {"--debug-dir", dbg, "--Output-Dir", "out"}, options).log_lines);
+  Words found = args_lines(
+      dir.RunInstaller(exe, {"--debug-dir", dbg, "--Output-Dir", "out"}, options).log_lines);
   ASSERT_EQ(found.size(), 1u);
   const auto quote = [](const std::string& text) {
     return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
@@ -43,8 +44,10 @@ TEST(PayloadArgsRunTest, InstallerLogsTheListOrEndsWithBadDirectory) {
                         "[^ /]+");
   EXPECT_TRUE(std::regex_match(found[0], line)) << found[0];
 
-  EXPECT_EQ(args_lines(dir.RunInstaller(exe, {"-h", "--debug-dir", dbg, "--yara-dir", "none"}, options).log_lines),
-            Words{"[INFO ] quorvane args: --help " + DirPart(exe)});
+  EXPECT_EQ(
+      args_lines(dir.RunInstaller(exe, {"-h", "--debug-dir", dbg, "--yara-dir", "none"}, options)
+                     .log_lines),
+      Words{"[INFO ] quorvane args: --help " + DirPart(exe)});
 
   test::InstallerRun r = dir.RunInstaller(exe, {"--debug-dir", dbg, "--yara-dir", "none"}, options);
   EXPECT_EQ(r.exit_status, 254);

@@ -1,12 +1,11 @@
 // The payload's run inside a run of the real installer.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/installer_fixture.h"
 #include "support/log_lines.h"
@@ -16,10 +15,10 @@
 namespace quorvane {
 namespace {
 
+using test::Lines;
 using test::LogLines;
 using test::ReadFile;
 using test::ScratchDir;
-using test::Lines;
 
 struct Case {
   std::string body;  // the payload's script after its probe lines
@@ -38,10 +37,16 @@ class PayloadRunE2ETest : public ::testing::Test {
   // The payload notes its arguments, working directory and environment, then
   // runs body.
   test::InstallerRun RunInstaller(const std::string& body) {
-    std::string program = "#!/bin/sh\n"
-                          "printf '%s\\n' \"$@\" > '" + probe_ + "/args'\n"
-                          "/bin/pwd -P > '" + probe_ + "/cwd'\n"
-                          "/bin/cat /proc/$$/environ > '" + probe_ + "/environ'\n" + body;
+    std::string program =
+        "#!/bin/sh\n"
+        "printf '%s\\n' \"$@\" > '" +
+        probe_ +
+        "/args'\n"
+        "/bin/pwd -P > '" +
+        probe_ +
+        "/cwd'\n"
+        "/bin/cat /proc/$$/environ > '" +
+        probe_ + "/environ'\n" + body;
     std::string installer = dir_.Pack(program, dir_.path());
     test::RunOptions options;
     options.env = test::Words{"PWD=/nowhere", "TMPDIR=" + tmp_, "X=1"};
@@ -75,16 +80,29 @@ TEST_F(PayloadRunE2ETest, OutcomesReachTheExitStatusAndTheLog) {
   const std::string dump = debug_ + "/quorvane.dmp";
   const Case cases[] = {
       {"printf 'out'; printf 'err' >&2; exit 0\n", 0, {}, "err", "out"},
-      {"exit 1\n", 233, {"[ERROR] A warning occurred while running quorvane. (warning code: 1)"}, "", ""},
-      {"exit 24\n", 232, {"[ERROR] A warning occurred while running quorvane. (warning code: 24)"}, "", ""},
-      {"printf 'runtime: out of memory: x' >&2; exit 2\n", 240,
-       {"[FATAL] Quorvane unexpectedly terminated. Reason: out of memory. Stacktrace dump saved to: " +
+      {"exit 1\n",
+       233,
+       {"[ERROR] A warning occurred while running quorvane. (warning code: 1)"},
+       "",
+       ""},
+      {"exit 24\n",
+       232,
+       {"[ERROR] A warning occurred while running quorvane. (warning code: 24)"},
+       "",
+       ""},
+      {"printf 'runtime: out of memory: x' >&2; exit 2\n",
+       240,
+       {"[FATAL] Quorvane unexpectedly terminated. Reason: out of memory. Stacktrace dump saved "
+        "to: " +
         dump},
-       "runtime: out of memory: x", ""},
-      {"kill -TERM $$\n", 23,
+       "runtime: out of memory: x",
+       ""},
+      {"kill -TERM $$\n",
+       23,
        {"[ERROR] An error occurred while running quorvane. (error code: -1, description: Invalid "
         "commmand line, check command line)"},
-       "", ""},
+       "",
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body);
@@ -99,9 +117,9 @@ TEST_F(PayloadRunE2ETest, OutcomesReachTheExitStatusAndTheLog) {
     EXPECT_EQ(Lines(after.begin(), after.begin() + static_cast<long>(c.lines.size())), c.lines);
     EXPECT_FALSE(test::Exists(install_dir));
 
-    EXPECT_EQ(ReadFile(probe_ + "/args"),
-              "--debug-dir\n" + debug_ + "\n--temp-dir\n" + install_dir + "\n--output-dir\n" +
-                  dir_.path() + "\n");
+    EXPECT_EQ(ReadFile(probe_ + "/args"), "--debug-dir\n" + debug_ + "\n--temp-dir\n" +
+                                              install_dir + "\n--output-dir\n" + dir_.path() +
+                                              "\n");
     EXPECT_EQ(ReadFile(probe_ + "/cwd"), install_dir + "\n");
     EXPECT_EQ(ReadFile(probe_ + "/environ"),
               std::string("TMPDIR=" + tmp_ + '\0' + "X=1" + '\0' + "PWD=" + install_dir + '\0'));

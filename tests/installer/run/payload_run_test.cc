@@ -1,6 +1,7 @@
 #include "installer/run/payload_run.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,13 +9,11 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/test_support.h"
 
@@ -135,7 +134,8 @@ TEST_F(PayloadRunTest, ExitStatusesThatAreNoCrash) {
       {"printf 'note' >&2; exit 0\n", 0, ""},
       {"exit 1\n", 1001, "[ERROR] A warning occurred while running quorvane. (warning code: 1)"},
       {"exit 24\n", 1024, "[ERROR] A warning occurred while running quorvane. (warning code: 24)"},
-      {"exit 255\n", 1255, "[ERROR] A warning occurred while running quorvane. (warning code: 255)"},
+      {"exit 255\n", 1255,
+       "[ERROR] A warning occurred while running quorvane. (warning code: 255)"},
       {"exit 2\n", 1002, "[ERROR] A warning occurred while running quorvane. (warning code: 2)"},
       {"printf 'runtime: x' >&2; exit 3\n", 1003,
        "[ERROR] A warning occurred while running quorvane. (warning code: 3)"},
@@ -197,10 +197,10 @@ TEST_F(PayloadRunTest, CrashReasonFromTheExecutable) {
     ASSERT_EQ(mkdir(install_dir_.c_str(), 0700), 0);
     WritePayload(spoil + "\nprintf 'panic: x' >&2; exit 2\n");
     EXPECT_EQ(RunPayload(), -16);
-    EXPECT_EQ(Lines(), (std::vector<std::string>{
-                           RunningLine(), "[FATAL] Quorvane unexpectedly terminated." + reason +
-                                              " Stacktrace dump saved to: " + debug_dir_ +
-                                              "/quorvane.dmp"}));
+    EXPECT_EQ(Lines(),
+              (std::vector<std::string>{RunningLine(), "[FATAL] Quorvane unexpectedly terminated." +
+                                                           reason + " Stacktrace dump saved to: " +
+                                                           debug_dir_ + "/quorvane.dmp"}));
     EXPECT_EQ(ReadFile(debug_dir_ + "/quorvane.dmp"), "panic: x");
   }
 }
@@ -234,9 +234,8 @@ TEST_F(PayloadRunTest, DumpPlaceAndFailures) {
   // The path is cleaned.
   params_.DebugDir = debug_dir_ + "/./";
   EXPECT_EQ(RunPayload(), -16);
-  EXPECT_EQ(Lines().back(),
-            "[FATAL] Quorvane unexpectedly terminated. Stacktrace dump saved to: " + debug_dir_ +
-                "/quorvane.dmp");
+  EXPECT_EQ(Lines().back(), "[FATAL] Quorvane unexpectedly terminated. Stacktrace dump saved to: " +
+                                debug_dir_ + "/quorvane.dmp");
 
   // A missing directory, or a file in its place: no crash line.
   for (const std::string& dir : {scratch_ / "missing", main_file_}) {
@@ -324,23 +323,23 @@ TEST_F(PayloadRunTest, StartErrors) {
 // What the payload finds when it starts: its arguments, working directory,
 // streams, process group and signal state.
 TEST_F(PayloadRunTest, ChildProcessSetUp) {
-  WritePayload(
-      "p='" + probe_ + "'\n"
-      "printf '%s\\n' \"$#\" \"$@\" > \"$p/args\"\n"
-      "readlink /proc/$$/cwd > \"$p/cwd\"\n"
-      "readlink /proc/$$/fd/0 > \"$p/stdin\"\n"
-      "/bin/cat > \"$p/stdin-data\"\n"
-      "/bin/sh -c 'ls /proc/$$/fd; exit 0' > \"$p/fds\"\n"
-      "cut -d' ' -f5,6 /proc/$$/stat > \"$p/group\"\n"
-      "printf 'to stdout'\n"
-      "exec grep -E '^Sig(Blk|Ign)' /proc/self/status > \"$p/signals\"\n");
+  WritePayload("p='" + probe_ +
+               "'\n"
+               "printf '%s\\n' \"$#\" \"$@\" > \"$p/args\"\n"
+               "readlink /proc/$$/cwd > \"$p/cwd\"\n"
+               "readlink /proc/$$/fd/0 > \"$p/stdin\"\n"
+               "/bin/cat > \"$p/stdin-data\"\n"
+               "/bin/sh -c 'ls /proc/$$/fd; exit 0' > \"$p/fds\"\n"
+               "cut -d' ' -f5,6 /proc/$$/stat > \"$p/group\"\n"
+               "printf 'to stdout'\n"
+               "exec grep -E '^Sig(Blk|Ign)' /proc/self/status > \"$p/signals\"\n");
   std::vector<std::string> args = {"--output-dir", "two words", "", "--temp-dir", install_dir_};
   std::string own_signals = SignalLines(ReadFile("/proc/self/status"));
   EXPECT_EQ(RunPayload(args), 0);
 
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"[INFO ] Running: " + main_file_ +
-                                               " --output-dir two words  --temp-dir " +
-                                               install_dir_}));
+  EXPECT_EQ(Lines(),
+            (std::vector<std::string>{"[INFO ] Running: " + main_file_ +
+                                      " --output-dir two words  --temp-dir " + install_dir_}));
   EXPECT_EQ(ReadFile(probe_ + "/args"),
             "5\n--output-dir\ntwo words\n\n--temp-dir\n" + install_dir_ + "\n");
   char real[PATH_MAX];
@@ -363,8 +362,8 @@ TEST_F(PayloadRunTest, ChildProcessSetUp) {
 }
 
 TEST_F(PayloadRunTest, ChildEnvironment) {
-  std::vector<std::string> entries = {"A=1", "PWD=/elsewhere", "B=2", "A=3",
-                                      "NOEQUALS", "C=x=y", "PWDX=p", "a=lower"};
+  std::vector<std::string> entries = {"A=1",      "PWD=/elsewhere", "B=2",    "A=3",
+                                      "NOEQUALS", "C=x=y",          "PWDX=p", "a=lower"};
   std::vector<char*> env;
   for (std::string& e : entries) env.push_back(e.data());
   env.push_back(nullptr);

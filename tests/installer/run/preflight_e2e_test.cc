@@ -1,12 +1,11 @@
 // The checks before the install directory in real runs of the installer:
 // the administrator check under other user ids, and too little free space.
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "support/installer_fixture.h"
 #include "support/log_lines.h"
@@ -17,8 +16,7 @@ namespace {
 
 using test::Lines;
 
-const Lines kArchLines = {"[INFO ] OS architecture: amd64",
-                          "[INFO ] quorvane architecture: amd64"};
+const Lines kArchLines = {"[INFO ] OS architecture: amd64", "[INFO ] quorvane architecture: amd64"};
 
 // The installer without a payload; its log is kept in a debug directory that
 // anyone may write to.
@@ -90,7 +88,8 @@ TEST_F(PreflightRunTest, NoCheckSkipsTheAdministratorCheck) {
     EXPECT_NE(status, 248) << option;
     Lines checks = Checks();
     ASSERT_GE(checks.size(), 3u);
-    EXPECT_EQ(checks[2], "[INFO ] Administrator privileges check ignored due command line arguments");
+    EXPECT_EQ(checks[2],
+              "[INFO ] Administrator privileges check ignored due command line arguments");
   }
 }
 

@@ -1,6 +1,7 @@
 #include "installer/run/preflight.h"
 
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -8,8 +9,6 @@
 
 #include <cstdint>
 #include <limits>
-
-#include <gtest/gtest.h>
 
 #include "installer/constants.h"
 #include "installer/run/exit_codes.h"
@@ -39,13 +38,13 @@ TEST(DiskSpaceTest, Threshold) {
     bool enough;
   };
   const Case cases[] = {
-      {38400, 4096, true},            // exactly 150 MiB
+      {38400, 4096, true},  // exactly 150 MiB
       {157286400, 1, true},
-      {157286399, 1, false},          // one byte less
+      {157286399, 1, false},  // one byte less
       {38399, 4096, false},
       {0, 4096, false},
-      {kMax, 4096, true},             // a product beyond 64 bits is not wrapped
-      {uint64_t{1} << 62, 4, true},   // would wrap to 0
+      {kMax, 4096, true},            // a product beyond 64 bits is not wrapped
+      {uint64_t{1} << 62, 4, true},  // would wrap to 0
       {1, 0, false},
   };
   for (const Case& c : cases) {
@@ -115,10 +114,11 @@ TEST_F(StepTest, FreeSpaceOutcomes) {
 
 TEST(UserLookupTest, FirstBufferSize) {
   const std::pair<long, size_t> cases[] = {
-      {-1, 1024},        {0, 1048576},    {-2, 1048576}, {1, 1},
-      {4096, 4096},      {1048576, 1048576}, {1048577, 1048576},
+      {-1, 1024},   {0, 1048576},       {-2, 1048576},      {1, 1},
+      {4096, 4096}, {1048576, 1048576}, {1048577, 1048576},
   };
-  for (const auto& [reported, want] : cases) EXPECT_EQ(UserLookupBufferSize(reported), want) << reported;
+  for (const auto& [reported, want] : cases)
+    EXPECT_EQ(UserLookupBufferSize(reported), want) << reported;
 }
 
 // A user database with one answer; it records the buffer sizes it was given.
@@ -195,8 +195,7 @@ TEST(UserLookupTest, MissingEntryOrErrorFails) {
     ASSERT_FALSE(got.ok()) << users->answer;
   }
   EXPECT_EQ(checkIfRoot(none.Database()).error().message, "unknown userid 0");
-  EXPECT_EQ(checkIfRoot(eio.Database()).error().message,
-            "lookup userid 0: " + ErrnoText(EIO));
+  EXPECT_EQ(checkIfRoot(eio.Database()).error().message, "lookup userid 0: " + ErrnoText(EIO));
 }
 
 TEST_F(StepTest, AdministratorOutcomes) {
@@ -221,11 +220,12 @@ TEST_F(StepTest, AdministratorOutcomes) {
   EXPECT_TRUE(users.sizes.empty());
   EXPECT_EQ(run_.exitCode, 0);
 
-  EXPECT_EQ(Logged(), (std::vector<std::string>{
-                          "[ERROR] Couldn't check if Quorvane is running with administrator privileges",
-                          "[ERROR] Quorvane needs administrator privileges.",
-                          "[INFO ] Administrator privileges check ignored due command line arguments",
-                          "[INFO ] Administrator privileges check ignored due command line arguments"}));
+  EXPECT_EQ(Logged(),
+            (std::vector<std::string>{
+                "[ERROR] Couldn't check if Quorvane is running with administrator privileges",
+                "[ERROR] Quorvane needs administrator privileges.",
+                "[INFO ] Administrator privileges check ignored due command line arguments",
+                "[INFO ] Administrator privileges check ignored due command line arguments"}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The temporary directory step in real runs of the installer: the late log
 // of a run that ends there lands in TMPDIR.
+#include <gtest/gtest.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -7,8 +8,6 @@
 
 #include <filesystem>
 #include <set>
-
-#include <gtest/gtest.h>
 
 #include "support/installer_fixture.h"
 #include "support/log_lines.h"
@@ -22,10 +21,10 @@ using test::TreeOf;
 using test::UmaskTest;
 
 using test::Exists;
+using test::Lines;
 using test::ModeOf;
 using test::ReadFile;
 using test::WriteFile;
-using test::Lines;
 
 // The installer without a payload, run in a bare scratch directory with
 // exactly TMPDIR in its environment.
@@ -78,14 +77,19 @@ TEST_F(TempDirRunTest, BadValuesEndTheRunWithTheirLine) {
     std::string line;
   };
   const Case cases[] = {
-      {{"--temp-dir", s_ / "file"}, "[ERROR] Temporary directory value is not a directory: " + s_ / "file"},
-      {{"--temp-dir", "file"}, "[ERROR] Temporary directory value is not a directory: " + abs + "/file"},
-      {{"--temp-dir", s_ / "file/sub"}, "[ERROR] Invalid temporary directory " + s_ / "file/sub" +
-                                            ". (stat " + s_ / "file/sub" + ": not a directory)"},
-      {{"--temp-dir", s_ / "dangling"}, "Couldn't create temporary directory " + s_ / "dangling" +
-                                            ". (mkdir " + s_ / "dangling" + ": file exists)"},
-      {{"--temp-dir", long_path}, "[ERROR] Invalid temporary directory " + long_path + ". (stat " +
-                                     long_path + ": file name too long)"},
+      {{"--temp-dir", s_ / "file"},
+       "[ERROR] Temporary directory value is not a directory: " + s_ / "file"},
+      {{"--temp-dir", "file"},
+       "[ERROR] Temporary directory value is not a directory: " + abs + "/file"},
+      {{"--temp-dir", s_ / "file/sub"},
+       "[ERROR] Invalid temporary directory " + s_ / "file/sub" + ". (stat " + s_ / "file/sub" +
+           ": not a directory)"},
+      {{"--temp-dir", s_ / "dangling"},
+       "Couldn't create temporary directory " + s_ / "dangling" + ". (mkdir " + s_ / "dangling" +
+           ": file exists)"},
+      {{"--temp-dir", long_path},
+       "[ERROR] Invalid temporary directory " + long_path + ". (stat " + long_path +
+           ": file name too long)"},
   };
   for (const Case& c : cases) {
     unlink((logs_ + "/Quorvane_i.log").c_str());

@@ -1,6 +1,7 @@
 #include "installer/run/temp_dir.h"
 
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -8,8 +9,6 @@
 
 #include <filesystem>
 #include <set>
-
-#include <gtest/gtest.h>
 
 #include "installer/constants.h"
 #include "installer/run/exit_codes.h"
@@ -50,7 +49,7 @@ TEST_F(PrepareTempDirTest, AcceptedValues) {
   };
   const Case cases[] = {
       {s_ / "dir", "/nonexistent", s_ / "dir"},
-      {"", "dir", wd + "/dir"},                 // empty: the default, made absolute
+      {"", "dir", wd + "/dir"},  // empty: the default, made absolute
       {"./dir/", "/nonexistent", wd + "/dir"},
       {s_ / "link", "/nonexistent", s_ / "link"},  // the link stays unresolved
       {s_ / "dir/../link", "/nonexistent", s_ / "link"},
@@ -90,7 +89,7 @@ TEST_F(PrepareTempDirTest, RejectedValues) {
       {s_ / "dangling", "Couldn't create temporary directory " + s_ / "dangling" + ". (mkdir " +
                             s_ / "dangling" + ": file exists)"},
       {long_path, "[ERROR] Invalid temporary directory " + long_path + ". (stat " + long_path +
-                     ": file name too long)"},
+                      ": file name too long)"},
   };
   const std::set<std::string> before = TreeOf(s_.path());
   for (const auto& [value, line] : cases) {
@@ -118,7 +117,8 @@ TEST_F(PrepareTempDirTest, NoWorkingDirectoryMeansNoAbsolutePath) {
   setenv("PWD", old, 1);
   EXPECT_EQ(run.exitCode, exitBadDirectory);
   ASSERT_EQ(run.log.pendingLogLines().size(), 1u);
-  EXPECT_EQ(run.log.pendingLogLines()[0].rfind("[ERROR] Failed to get absolute path for rel. (", 0), 0u)
+  EXPECT_EQ(run.log.pendingLogLines()[0].rfind("[ERROR] Failed to get absolute path for rel. (", 0),
+            0u)
       << run.log.pendingLogLines()[0];
 }
 
