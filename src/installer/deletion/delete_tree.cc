@@ -319,11 +319,12 @@ class TreeDeletion {
 
   void DeleteEntry(const std::string& name, const std::string& p) {
     FirstError& first = levels_.back().first;
-    struct stat st;
-    if (fstatat(CurrentFd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      w_.ctx.log.Logf("[ERROR] Can't delete %s, error: %s", p, SysError("lstat", p, errno));
+    Result<struct stat> examined = StatAt(FileAt(CurrentFd(), name, p), AT_SYMLINK_NOFOLLOW);
+    if (!examined.ok()) {
+      w_.ctx.log.Logf("[ERROR] Can't delete %s, error: %s", p, examined.error());
       return;
     }
+    const struct stat& st = *examined;
     switch (KindOfMode(st.st_mode)) {
       case Kind::kDirectory:
         DeleteSubdirectory(name, p, st);
