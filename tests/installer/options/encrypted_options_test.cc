@@ -11,6 +11,7 @@
 #include "encryptedparams/encrypted_params.h"
 #include "encryptedparams/parse.h"
 #include "installer/options/parse_parameters.h"
+#include "support/parse_fixture.h"
 #include "support/test_support.h"
 
 namespace quorvane {
@@ -45,26 +46,18 @@ DecryptedParams Open(const std::string& value) {
   return d.ok() ? *d : DecryptedParams{};
 }
 
-class EncryptedParamsStepTest : public ::testing::Test {
+class EncryptedParamsStepTest : public test::ParseFixture {
  protected:
   // The command line words before "--encrypted-params <record of text>".
   static Result<Parameters> Parse(std::vector<std::string> words, const std::string& text,
                                   bool lenient = false) {
-    words.insert(words.begin(), "/bin/installer");
     words.push_back("--encrypted-params");
     words.push_back(Record(text));
-    return ParseParameters(words, "/tmpdef", "/outdef", lenient);
+    return ParseFixture::Parse(std::move(words), lenient);
   }
-
-  std::string Abs(const std::string& rel) const { return dir_.path() + "/" + rel; }
-
-  ScratchDir dir_;
-  test::ScopedWorkingDir cwd_{dir_.path()};
 };
 
-std::string ErrorOf(const Result<Parameters>& r) {
-  return r.ok() ? "(no error)" : r.error().message;
-}
+using test::ErrorOf;
 
 TEST_F(EncryptedParamsStepTest, WordsOverrideAndAreRequoted) {
   struct Case {

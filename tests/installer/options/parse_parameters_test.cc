@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/parameters_print.h"
+#include "support/parse_fixture.h"
 #include "support/test_support.h"
 
 namespace quorvane {
@@ -19,25 +20,8 @@ using test::ModeOf;
 using test::ScratchDir;
 using test::WriteFile;
 
-// Runs each test in a scratch directory of its own, which PWD names too, so
-// that relative values are made absolute under it.
-class ParseParametersTest : public test::UmaskTest {
- protected:
-  // The words after the program path.
-  static Result<Parameters> Parse(std::vector<std::string> words, bool lenient = false) {
-    words.insert(words.begin(), "/bin/installer");
-    return ParseParameters(words, "/tmpdef", "/outdef", lenient);
-  }
-
-  std::string Abs(const std::string& rel) const { return dir_.path() + "/" + rel; }
-
-  ScratchDir dir_;
-  test::ScopedWorkingDir cwd_{dir_.path()};
-};
-
-std::string ErrorOf(const Result<Parameters>& r) {
-  return r.ok() ? "(no error)" : r.error().message;
-}
+using ParseParametersTest = test::ParseFixture;
+using test::ErrorOf;
 
 TEST_F(ParseParametersTest, CommandLines) {
   const Parameters none{.OutputDir = "/outdef", .TempDir = "/tmpdef"};
